@@ -1,0 +1,26 @@
+#pragma once
+
+// Content of the sample tables, one function per pack. Each returns the raw
+// table of an entry of its pack (period rows, unused axes exactly 0); the
+// generator rounds, checks and stores it. Families that follow a closed
+// rule are computed by rule_table().
+
+#include <optional>
+
+#include "table.h"
+
+namespace movimo_gen {
+
+// The closed-form and event rules; nullopt for a family without one.
+std::optional<Table> rule_table(const Entry& entry);
+
+Table author_initial(const Entry& entry);
+Table author_expansion(const Entry& entry);
+Table author_atlas(const Entry& entry);
+Table author_continuum(const Entry& entry);
+Table author_beat(const Entry& entry);  // club and dancefloor
+
+// rule_table() first, then the author of the entry's pack.
+Table build_table(const Entry& entry);
+
+}  // namespace movimo_gen

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds movimo and runs every test: native tests through CTest, Python
+# tests through pytest.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+bash tools/bootstrap.sh
+ctest --test-dir build/py --output-on-failure -j2
+.venv/bin/python -m pytest -q tests/python
