@@ -9,6 +9,17 @@
 
 namespace py = pybind11;
 
+// Python 3.13 no longer exports this private function, which the binding
+// library's headers reference. Without a definition the module would fail to
+// load under 3.13 with an "undefined symbol" error before its interpreter
+// version check could run. This fallback only satisfies the loader: the
+// module calls the function through its PLT, so wherever the interpreter
+// exports its own definition (3.12) that one is used, and under any other
+// version the check refuses the import before anything calls it.
+extern "C" PyThreadState* _PyThreadState_UncheckedGet(void) {
+  return PyGILState_GetThisThreadState();
+}
+
 PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
   m.doc() = "Integer-pip rhythmic position functions";
   m.attr("PIPS_PER_BEAT") = movimo::PIPS_PER_BEAT;
