@@ -1,0 +1,57 @@
+// Frame layout and the native exception types of SampledRecording; the
+// validation rules are covered through the Python tests.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "movimo/sampled_recording.h"
+
+namespace {
+
+using movimo::SampledRecording;
+
+constexpr std::int32_t kMinPip = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t kMaxPip = std::numeric_limits<std::int32_t>::max();
+
+TEST(SampledRecording, FramesReadBackInAxisOrder) {
+  const SampledRecording recording("take", {"x", "roll", "z"},
+                                   {{0.1, 0.2, 0.3}, {-0.4, -0.5, -0.6}}, 120.0, -1.5, -7);
+  EXPECT_EQ(recording.sample_count(), 2);
+  EXPECT_EQ(recording.sample(-7), (std::vector<double>{0.1, 0.2, 0.3}));
+  EXPECT_EQ(recording.sample(-6), (std::vector<double>{-0.4, -0.5, -0.6}));
+  EXPECT_EQ(recording.dimensions(), (std::vector<std::string>{"x", "roll", "z"}));
+  EXPECT_EQ(recording.beat_zero_seconds(), -1.5);
+}
+
+TEST(SampledRecording, PipsOutsideThrowOutOfRange) {
+  const SampledRecording low("low", {"x"}, {{0.5}, {0.25}}, 90.0, 0.0, kMinPip);
+  const SampledRecording high("high", {"x"}, {{0.5}}, 90.0, 0.0, kMaxPip - 1);
+  const std::vector<std::pair<const SampledRecording*, std::int32_t>> outside = {
+      {&low, kMinPip + 2}, {&low, kMaxPip}, {&high, kMaxPip}, {&high, kMinPip}};
+  for (const auto& [recording, pip] : outside) {
+    SCOPED_TRACE(pip);
+    EXPECT_THROW(
+        {
+          try {
+            recording->sample(pip);
+          } catch (const std::out_of_range& error) {
+            EXPECT_STREQ(error.what(), "Pip outside non-looping recording");
+            throw;
+          }
+        },
+        std::out_of_range);
+  }
+  EXPECT_EQ(low.sample(kMinPip + 1), std::vector<double>{0.25});
+  EXPECT_EQ(high.sample(kMaxPip - 1), std::vector<double>{0.5});
+}
+
+TEST(SampledRecording, ValidationThrowsInvalidArgument) {
+  EXPECT_THROW(SampledRecording("take", {"x"}, {{2.0}}, 120.0, 0.0, 0), std::invalid_argument);
+}
+
+}  // namespace
