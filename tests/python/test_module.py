@@ -144,3 +144,17 @@ def test_other_interpreter_gets_the_version_message():
     assert lines[0] == (
         "ImportError: Python version mismatch: module was compiled for Python 3.12, "
         f"but the interpreter version is incompatible: {version}.")
+
+
+def test_native_functions_are_visible_symbols_of_the_module():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm (binutils) is not installed")
+    result = subprocess.run([nm, "-DC", "--defined-only", movimo.__file__], capture_output=True,
+                            text=True, check=True)
+    exported = {line.split(" ", 2)[2] for line in result.stdout.splitlines() if line.count(" ") >= 2}
+    for name in FUNCTIONS:
+        assert f"movimo::{name}(int)" in exported
+    assert "movimo::wrap_pip(int, int)" in exported
+    # Internals of the library stay hidden.
+    assert not any("anonymous namespace" in symbol for symbol in exported)
