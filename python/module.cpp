@@ -4,10 +4,30 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "movimo/core.h"
 #include "movimo/patterns.h"
+#include "movimo/sampled_pattern.h"
+#include "movimo/sampled_recording.h"
 
 namespace py = pybind11;
+
+namespace {
+
+// Rows of three reals become Offset3 values: x, y, z in that order.
+std::vector<movimo::Offset3> to_offsets(const std::vector<std::array<double, 3>>& rows) {
+  std::vector<movimo::Offset3> samples;
+  samples.reserve(rows.size());
+  for (const auto& [x, y, z] : rows) samples.push_back({x, y, z});
+  return samples;
+}
+
+}  // namespace
 
 // Python 3.13 no longer exports this private function, which the binding
 // library's headers reference. Without a definition the module would fail to
@@ -24,11 +44,36 @@ PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
   m.doc() = "Integer-pip rhythmic position functions";
   m.attr("PIPS_PER_BEAT") = movimo::PIPS_PER_BEAT;
 
+  py::class_<movimo::SampledRecording>(m, "SampledRecording")
+      .def(py::init<std::string, std::vector<std::string>,
+                    const std::vector<std::vector<double>>&, double, double, std::int32_t>(),
+           py::arg("name"), py::arg("dimensions"), py::arg("samples"), py::arg("bpm"),
+           py::arg("beat_zero_seconds") = 0.0, py::arg("start_pip") = 0)
+      .def_property_readonly("name", &movimo::SampledRecording::name)
+      .def_property_readonly("dimensions", &movimo::SampledRecording::dimensions)
+      .def_property_readonly("sample_count", &movimo::SampledRecording::sample_count)
+      .def_property_readonly("bpm", &movimo::SampledRecording::bpm)
+      .def_property_readonly("beat_zero_seconds", &movimo::SampledRecording::beat_zero_seconds)
+      .def_property_readonly("start_pip", &movimo::SampledRecording::start_pip)
+      .def("sample", &movimo::SampledRecording::sample, py::arg("pip").noconvert());
+
   py::class_<movimo::Offset3>(m, "Offset3")
       .def_readonly("x", &movimo::Offset3::x)
       .def_readonly("y", &movimo::Offset3::y)
       .def_readonly("z", &movimo::Offset3::z)
       .def("as_tuple", [](const movimo::Offset3& o) { return py::make_tuple(o.x, o.y, o.z); });
+
+  py::class_<movimo::SampledPattern>(m, "SampledPattern")
+      .def(py::init([](std::string name, std::string description,
+                       const std::vector<std::array<double, 3>>& samples) {
+             return movimo::SampledPattern(std::move(name), std::move(description),
+                                           to_offsets(samples));
+           }),
+           py::arg("name"), py::arg("description"), py::arg("samples"))
+      .def_property_readonly("name", &movimo::SampledPattern::name)
+      .def_property_readonly("description", &movimo::SampledPattern::description)
+      .def_property_readonly("period_pips", &movimo::SampledPattern::period_pips)
+      .def("sample", &movimo::SampledPattern::sample, py::arg("pip_count").noconvert());
 
   m.def("bounce", &movimo::bounce);
   m.def("sway", &movimo::sway);
