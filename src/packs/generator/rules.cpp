@@ -52,7 +52,7 @@ std::array<int, N> numbers_of(const Entry& entry) {
   const std::vector<int> numbers = member_numbers(entry);
   if (numbers.size() != N) no_rule(entry);
   std::array<int, N> fixed;
-  for (std::size_t i = 0; i < N; ++i) fixed[i] = numbers[i];
+  std::copy_n(numbers.begin(), N, fixed.begin());
   return fixed;
 }
 
