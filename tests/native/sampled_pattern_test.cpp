@@ -53,6 +53,28 @@ TEST(SampledPattern, InfoViewsThePatternsOwnStrings) {
   EXPECT_EQ(info.dimensions, 3);
 }
 
+struct DimensionCase {
+  std::vector<Offset3> rows;
+  std::uint8_t dimensions;
+};
+
+TEST(SampledPattern, DimensionsFollowTheHighestMovingAxis) {
+  const std::vector<DimensionCase> cases = {
+      {{{0.0, 0.0, 0.0}}, 1},
+      {{{1.0, 0.0, 0.0}, {-0.5, 0.0, 0.0}}, 1},
+      {{{0.5, -0.0, -0.0}}, 1},
+      {{{0.0, 0.0, 0.0}, {0.0, 0.25, 0.0}}, 2},
+      {{{0.5, 0.0, 0.0}, {0.0, -1.0, 0.0}, {0.5, 0.0, 0.0}}, 2},
+      {{{0.0, 0.0, 0.1}, {0.0, 0.0, 0.0}}, 3},
+      {{{0.0, 0.0, 0.1}, {0.0, 0.5, 0.0}}, 3},
+  };
+  for (const DimensionCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.rows.size()) + " rows, expecting " +
+                 testing::PrintToString(c.dimensions));
+    EXPECT_EQ(SampledPattern("p", "", c.rows).info().dimensions, c.dimensions);
+  }
+}
+
 TEST(SampledPattern, SampleWrapsLikeWrapPip) {
   const SampledPattern pattern = four_rows();
   const std::vector<std::pair<std::int32_t, Offset3>> cases = {
