@@ -1,0 +1,19 @@
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "fuzz_input.h"
+#include "movimo/catalogue.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  FuzzedDataProvider data(bytes, size);
+  const std::int32_t pip = data.ConsumeIntegral<std::int32_t>();
+  const std::string name = data.ConsumeRemainingBytesAsString();
+  try {
+    (void)movimo::sample(name, pip);
+  } catch (const std::invalid_argument& error) {
+    if (error.what() != "Unknown movimo: " + name) std::abort();
+  }
+  return 0;
+}
