@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "movimo/catalogue.h"
 #include "movimo/core.h"
 #include "movimo/patterns.h"
 #include "movimo/sampled_pattern.h"
@@ -25,6 +26,20 @@ std::vector<movimo::Offset3> to_offsets(const std::vector<std::array<double, 3>>
   samples.reserve(rows.size());
   for (const auto& [x, y, z] : rows) samples.push_back({x, y, z});
   return samples;
+}
+
+// A catalogue as Python sees it: a new list of new dicts, one per descriptor.
+py::list to_entries(const std::vector<movimo::PatternInfo>& infos) {
+  py::list entries;
+  for (const movimo::PatternInfo& info : infos) {
+    py::dict entry;
+    entry["name"] = py::str(info.name.data(), info.name.size());
+    entry["description"] = py::str(info.description.data(), info.description.size());
+    entry["period_pips"] = info.period_pips;
+    entry["dimensions"] = info.dimensions;
+    entries.append(std::move(entry));
+  }
+  return entries;
 }
 
 }  // namespace
@@ -74,6 +89,9 @@ PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
       .def_property_readonly("description", &movimo::SampledPattern::description)
       .def_property_readonly("period_pips", &movimo::SampledPattern::period_pips)
       .def("sample", &movimo::SampledPattern::sample, py::arg("pip_count").noconvert());
+
+  m.def("sample", &movimo::sample, py::arg("name"), py::arg("pip_count"));
+  m.def("catalogue", [] { return to_entries(movimo::catalogue()); });
 
   m.def("bounce", &movimo::bounce);
   m.def("sway", &movimo::sway);
