@@ -14,6 +14,7 @@ Exits with status 1 when there is a breach.
 
 import argparse
 import math
+import os
 import pathlib
 import sys
 from dataclasses import dataclass
@@ -21,7 +22,9 @@ from dataclasses import dataclass
 import numpy as np
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-DEFAULT_DIR = ROOT / "build" / "py" / "src" / "packs" / "generated"
+# The build tree to read: MOVIMO_BUILD_DIR, else the one bootstrap.sh makes.
+BUILD_DIR = pathlib.Path(os.environ.get("MOVIMO_BUILD_DIR", ROOT / "build" / "py"))
+DEFAULT_DIR = BUILD_DIR / "src" / "packs" / "generated"
 
 AXES = "xyz"
 
