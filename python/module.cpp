@@ -4,7 +4,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -12,11 +14,75 @@
 
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
+#include "movimo/pattern_library.h"
 #include "movimo/patterns.h"
 #include "movimo/sampled_pattern.h"
 #include "movimo/sampled_recording.h"
 
 namespace py = pybind11;
+
+namespace pybind11::detail {
+
+// Recording frames go straight into one flat block instead of one vector per
+// frame, which would cost far more memory than the values themselves. The
+// caster accepts exactly what a list of lists of reals accepts and reports
+// itself under the same annotation.
+template <>
+struct type_caster<movimo::RecordingFrames> {
+  PYBIND11_TYPE_CASTER(movimo::RecordingFrames,
+                       make_caster<std::vector<std::vector<double>>>::name);
+
+  bool load(handle source, bool convert) {
+    const object frames = as_sequence(source, convert);
+    if (!frames) return false;
+    movimo::RecordingFrames loaded;
+    bool uniform = true;  // every frame so far had the first frame's length
+    for (const handle frame_source : frames) {
+      const object frame = as_sequence(frame_source, convert);
+      if (!frame) return false;
+      if (loaded.count == 0) reserve(loaded.values, len(frames), len(frame));
+      const std::size_t before = loaded.values.size();
+      // Every element is converted, kept or not, so that a bad one is a
+      // TypeError whatever comes before it.
+      for (const handle item : frame) {
+        make_caster<double> real;
+        if (!real.load(item, convert)) return false;
+        if (uniform) loaded.values.push_back(cast_op<double>(real));
+      }
+      if (uniform) {
+        const std::size_t length = loaded.values.size() - before;
+        if (loaded.count == 0) loaded.first_length = length;
+        uniform = length == loaded.first_length;
+        if (uniform) {
+          ++loaded.uniform_count;
+        } else {
+          loaded.values.resize(before);
+        }
+      }
+      ++loaded.count;
+    }
+    value = std::move(loaded);
+    return true;
+  }
+
+ private:
+  // The same acceptance as the list caster: any sequence but str and bytes,
+  // and with conversion on also generators, sets, dict views, map and zip.
+  static object as_sequence(handle source, bool convert) {
+    if (!object_is_convertible_to_std_vector(source)) return {};
+    if (isinstance<sequence>(source)) return reinterpret_borrow<object>(source);
+    if (!convert) return {};
+    return tuple(reinterpret_borrow<iterable>(source));
+  }
+
+  // Room for all frames at the first frame's length, up to the value limit.
+  static void reserve(std::vector<double>& values, std::size_t frames, std::size_t length) {
+    const std::size_t limit = movimo::SampledRecording::kMaxValues;
+    values.reserve(std::min(frames, limit / std::max<std::size_t>(length, 1)) * length);
+  }
+};
+
+}  // namespace pybind11::detail
 
 namespace {
 
@@ -60,8 +126,8 @@ PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
   m.attr("PIPS_PER_BEAT") = movimo::PIPS_PER_BEAT;
 
   py::class_<movimo::SampledRecording>(m, "SampledRecording")
-      .def(py::init<std::string, std::vector<std::string>,
-                    const std::vector<std::vector<double>>&, double, double, std::int32_t>(),
+      .def(py::init<std::string, std::vector<std::string>, movimo::RecordingFrames, double,
+                    double, std::int32_t>(),
            py::arg("name"), py::arg("dimensions"), py::arg("samples"), py::arg("bpm"),
            py::arg("beat_zero_seconds") = 0.0, py::arg("start_pip") = 0)
       .def_property_readonly("name", &movimo::SampledRecording::name)
@@ -89,6 +155,15 @@ PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
       .def_property_readonly("description", &movimo::SampledPattern::description)
       .def_property_readonly("period_pips", &movimo::SampledPattern::period_pips)
       .def("sample", &movimo::SampledPattern::sample, py::arg("pip_count").noconvert());
+
+  py::class_<movimo::PatternLibrary>(m, "PatternLibrary")
+      .def(py::init<std::vector<movimo::SampledPattern>>(),
+           py::arg("patterns") = std::vector<movimo::SampledPattern>{})
+      .def("sample", &movimo::PatternLibrary::sample, py::arg("name"),
+           py::arg("pip_count").noconvert())
+      .def("catalogue", [](const movimo::PatternLibrary& library) {
+        return to_entries(library.catalogue());
+      });
 
   m.def("sample", &movimo::sample, py::arg("name"), py::arg("pip_count"));
   m.def("catalogue", [] { return to_entries(movimo::catalogue()); });

@@ -13,7 +13,7 @@
 namespace movimo {
 namespace {
 
-constexpr std::size_t kMaxValues = std::size_t{1} << 23;
+constexpr std::size_t kMaxValues = SampledRecording::kMaxValues;
 constexpr std::int64_t kPipLimit = std::int64_t{1} << 31;
 
 bool is_valid_timing(double bpm, double beat_zero_seconds) {
@@ -26,6 +26,11 @@ bool is_valid_timing(double bpm, double beat_zero_seconds) {
 bool fits_limits(std::size_t axes, std::size_t rows, std::int32_t start_pip) {
   return axes != 0 && axes <= kMaxValues && rows != 0 && rows <= kMaxValues / axes &&
          start_pip + static_cast<std::int64_t>(rows) < kPipLimit;
+}
+
+template <typename Iterator>
+bool all_unit_values(Iterator first, Iterator last) {
+  return std::all_of(first, last, internal::is_unit_value);
 }
 
 void check_axis_names(const std::vector<std::string>& dimensions) {
@@ -48,23 +53,49 @@ SampledRecording::SampledRecording(std::string name, std::vector<std::string> di
       bpm_(bpm),
       beat_zero_seconds_(beat_zero_seconds),
       start_pip_(start_pip) {
+  validate_header(samples.size());
+  samples_.reserve(dimensions_.size() * samples.size());
+  for (const std::vector<double>& row : samples) {
+    if (row.size() != dimensions_.size()) throw std::invalid_argument("Ragged recording");
+    if (!all_unit_values(row.begin(), row.end())) throw std::invalid_argument("Invalid sample");
+    samples_.insert(samples_.end(), row.begin(), row.end());
+  }
+}
+
+SampledRecording::SampledRecording(std::string name, std::vector<std::string> dimensions,
+                                   RecordingFrames frames, double bpm,
+                                   double beat_zero_seconds, std::int32_t start_pip)
+    : name_(std::move(name)),
+      dimensions_(std::move(dimensions)),
+      bpm_(bpm),
+      beat_zero_seconds_(beat_zero_seconds),
+      start_pip_(start_pip) {
+  validate_header(frames.count);
+  // The frames that pass the length test are the leading uniform ones, and
+  // only if their length is the number of axes. A layout whose counts do not
+  // match its values has no whole frames. The size test above bounds the
+  // product, so it cannot wrap.
+  const std::size_t axes = dimensions_.size();
+  const bool whole = frames.first_length == axes && frames.uniform_count <= frames.count &&
+                     frames.values.size() == frames.uniform_count * axes;
+  const std::size_t whole_frames = whole ? frames.uniform_count : 0;
+  const auto end = frames.values.begin() + static_cast<std::ptrdiff_t>(whole_frames * axes);
+  if (!all_unit_values(frames.values.begin(), end)) {
+    throw std::invalid_argument("Invalid sample");
+  }
+  if (whole_frames != frames.count) throw std::invalid_argument("Ragged recording");
+  samples_ = std::move(frames.values);
+}
+
+void SampledRecording::validate_header(std::size_t frame_count) const {
   if (!internal::is_identifier(name_)) throw std::invalid_argument("Invalid identifier");
   if (!is_valid_timing(bpm_, beat_zero_seconds_)) {
     throw std::invalid_argument("A finite positive BPM and beat origin are required");
   }
-  const std::size_t axes = dimensions_.size();
-  if (!fits_limits(axes, samples.size(), start_pip_)) {
+  if (!fits_limits(dimensions_.size(), frame_count, start_pip_)) {
     throw std::invalid_argument("Empty recording or recording resource limit exceeded");
   }
   check_axis_names(dimensions_);
-  samples_.reserve(axes * samples.size());
-  for (const std::vector<double>& row : samples) {
-    if (row.size() != axes) throw std::invalid_argument("Ragged recording");
-    if (!std::all_of(row.begin(), row.end(), internal::is_unit_value)) {
-      throw std::invalid_argument("Invalid sample");
-    }
-    samples_.insert(samples_.end(), row.begin(), row.end());
-  }
 }
 
 const std::string& SampledRecording::name() const noexcept { return name_; }
