@@ -2,6 +2,7 @@
 // validation rules are covered through the Python tests.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -48,6 +49,33 @@ TEST(SampledRecording, PipsOutsideThrowOutOfRange) {
   }
   EXPECT_EQ(low.sample(kMinPip + 1), std::vector<double>{0.25});
   EXPECT_EQ(high.sample(kMaxPip - 1), std::vector<double>{0.5});
+}
+
+// A flat layout whose counts disagree with its values has no whole frames,
+// so it is refused as ragged rather than read out of bounds.
+TEST(SampledRecording, InconsistentFlatFramesAreRagged) {
+  const auto frames = [](std::vector<double> values, std::size_t count, std::size_t length,
+                         std::size_t uniform) {
+    movimo::RecordingFrames layout;
+    layout.values = std::move(values);
+    layout.count = count;
+    layout.first_length = length;
+    layout.uniform_count = uniform;
+    return layout;
+  };
+  const std::vector<movimo::RecordingFrames> layouts = {
+      frames({0.5}, 2, 1, 2), frames({0.5, 0.5, 0.5}, 2, 1, 2), frames({0.5, 0.5}, 2, 1, 3),
+      frames({}, 1, 0, 1), frames({0.5, 0.5}, 1, 2, 1)};
+  for (const movimo::RecordingFrames& layout : layouts) {
+    try {
+      SampledRecording("take", {"x"}, layout, 120.0, 0.0, 0);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::invalid_argument& error) {
+      EXPECT_STREQ(error.what(), "Ragged recording");
+    }
+  }
+  const SampledRecording whole("take", {"x"}, frames({0.5, -0.5}, 2, 1, 2), 120.0, 0.0, 0);
+  EXPECT_EQ(whole.sample(1), std::vector<double>{-0.5});
 }
 
 TEST(SampledRecording, ValidationThrowsInvalidArgument) {

@@ -1,0 +1,69 @@
+// What only native callers reach: moved-from patterns in a pack, the order
+// of the per-pattern tests around them, and catalogue entries viewing the
+// library's own strings. The rest is covered through the Python tests.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "movimo/catalogue.h"
+#include "movimo/pattern_library.h"
+
+namespace {
+
+using movimo::PatternLibrary;
+using movimo::SampledPattern;
+
+SampledPattern pattern(const std::string& name) {
+  return SampledPattern(name, "", {{0.5, 0.0, 0.0}});
+}
+
+SampledPattern moved_from() {
+  SampledPattern source = pattern("drained");
+  SampledPattern target(std::move(source));
+  return source;  // moving it on keeps it without samples
+}
+
+std::string construction_error(std::vector<SampledPattern> patterns) {
+  try {
+    PatternLibrary library(std::move(patterns));
+  } catch (const std::invalid_argument& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(PatternLibrary, FirstFailingPatternDecides) {
+  struct Case {
+    std::vector<SampledPattern> patterns;
+    std::string message;
+  };
+  std::vector<Case> cases;
+  cases.push_back({{pattern("a"), moved_from()}, "Empty/moved-from pattern"});
+  cases.push_back({{moved_from(), pattern("a"), pattern("a")}, "Empty/moved-from pattern"});
+  cases.push_back({{pattern("a"), pattern("a"), moved_from()}, "Duplicate pattern name: a"});
+  cases.push_back({std::vector<SampledPattern>(1025, moved_from()), "Too many patterns"});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(construction_error(std::move(c.patterns)), c.message);
+  }
+}
+
+TEST(PatternLibrary, CatalogueViewsTheLibrarysOwnStrings) {
+  std::vector<SampledPattern> patterns = {SampledPattern("mine", "My own", {{0.0, 0.5, 0.0}})};
+  const std::string* given_name = &patterns.front().name();
+  const PatternLibrary library(std::move(patterns));
+  const std::vector<movimo::PatternInfo> entries = library.catalogue();
+  ASSERT_EQ(entries.size(), movimo::catalogue().size() + 1);
+  const movimo::PatternInfo& mine = entries.back();
+  EXPECT_EQ(mine.name, "mine");
+  EXPECT_EQ(mine.description, "My own");
+  EXPECT_EQ(mine.period_pips, 1);
+  EXPECT_EQ(mine.dimensions, 2);
+  EXPECT_NE(mine.name.data(), given_name->data());
+  EXPECT_EQ(entries.front().name.data(), movimo::catalogue().front().name.data());
+}
+
+}  // namespace
