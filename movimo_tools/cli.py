@@ -1,0 +1,185 @@
+"""The `movimo` command: list, show and render the built-in patterns.
+
+Every subcommand is a thin layer over the library functions; errors print
+one line on stderr and exit with status 1 (2 for a malformed command line).
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import difflib
+import io
+import json
+import sys
+
+import numpy as np
+
+import movimo
+from movimo_tools.batch import table
+from movimo_tools.catalogue import PatternEntry, entries, entry
+from movimo_tools.limits import motion_limits
+from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_pips
+
+SPARK_LEVELS = "▁▂▃▄▅▆▇█"
+AXES = "xyz"
+
+
+class CommandError(Exception):
+    """A problem the command reports in one line; exit status 1."""
+
+
+class UsageError(CommandError):
+    """A malformed command line; exit status 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str):
+        raise UsageError(message)
+
+
+def sparkline(values, width: int = 64) -> str:
+    """Values in [-1, 1] drawn as one line of block characters, `width` wide,
+    picking evenly spaced values from the loop.
+
+    >>> sparkline([-1.0, -0.5, 0.0, 0.5, 1.0], width=5)
+    '▁▃▅▆█'
+    """
+    values = np.asarray(values, dtype=np.float64)
+    picked = values[np.arange(width) * len(values) // width]
+    levels = np.rint((np.clip(picked, -1.0, 1.0) + 1.0) / 2.0 * (len(SPARK_LEVELS) - 1))
+    return "".join(SPARK_LEVELS[int(level)] for level in levels)
+
+
+def matches(pattern: PatternEntry, args) -> bool:
+    """Whether a pattern passes the filters of `movimo list`."""
+    text = (args.text or "").lower()
+    return ((args.pack is None or pattern.pack == args.pack)
+            and (args.family is None or pattern.family == args.family)
+            and (args.axes is None or pattern.dimensions == args.axes)
+            and (args.period is None or pattern.period_pips == args.period)
+            and (text in pattern.name or text in pattern.description.lower()))
+
+
+def list_patterns(args, out) -> None:
+    """`movimo list`: one line per pattern: name, pack, period in beats, axes,
+    description."""
+    for pattern in entries():
+        if matches(pattern, args):
+            out.write(f"{pattern.name:<34} {pattern.pack:<11} {pattern.period_beats:>5g} beats"
+                      f"  {pattern.dimensions} axes  {pattern.description}\n")
+
+
+def known_entry(name: str) -> PatternEntry:
+    """The pattern `name`, or a one-line error naming the closest names."""
+    try:
+        return entry(name)
+    except ValueError:
+        close = difflib.get_close_matches(name, [e.name for e in entries()], n=3)
+        hint = f" (did you mean {', '.join(close)}?)" if close else ""
+        raise CommandError(f"unknown pattern '{name}'{hint}") from None
+
+
+def show_pattern(args, out) -> None:
+    """`movimo show`: descriptor, period, peak speed at a tempo, one sparkline per axis."""
+    pattern = known_entry(args.name)
+    limits = motion_limits(pattern.name, args.bpm, args.scale)
+    rows = table(pattern.name)
+    used = AXES[:pattern.dimensions]
+    out.write(f"{pattern.name}  ({pattern.pack} pack, {pattern.family} family)\n"
+              f"{pattern.description}\n"
+              f"period: {pattern.period_pips} pips = {pattern.period_beats:g} beats;"
+              f" axes: {pattern.dimensions}\n"
+              f"peak speed at {args.bpm:g} bpm (x{args.scale:g}): "
+              + ", ".join(f"{axis} {limits.peak_speed[i]:.4g}/s" for i, axis in enumerate(used))
+              + "\n")
+    for i, axis in enumerate(used):
+        out.write(f"{axis} {sparkline(rows[:, i], args.width)}\n")
+
+
+def write_csv(seconds, pips, values, out) -> None:
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(["seconds", "pip", "x", "y", "z"])
+    writer.writerows(zip(seconds.tolist(), pips.tolist(), *values.T.tolist()))
+
+
+def render_pattern(args, out) -> None:
+    """`movimo render`: the pattern at every video frame, as csv, json or npy."""
+    pattern = known_entry(args.name)
+    tempo = Tempo(args.bpm)
+    pips = frame_pips(tempo, args.fps, args.beats, args.start_beat)
+    values = evaluate_at(pattern.name, pips, args.interpolation)
+    seconds = np.arange(len(pips)) / args.fps
+    if args.format == "npy":
+        buffer = io.BytesIO()
+        np.save(buffer, values)
+        out.buffer.write(buffer.getvalue())
+    elif args.format == "json":
+        json.dump({"pattern": pattern.name, "bpm": args.bpm, "fps": args.fps,
+                   "interpolation": args.interpolation, "seconds": seconds.tolist(),
+                   "pips": pips.tolist(), "values": values.tolist()}, out)
+        out.write("\n")
+    else:
+        write_csv(seconds, pips, values, out)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog="movimo", description="Browse and render movimo patterns.")
+    commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
+
+    listing = commands.add_parser("list", help="list patterns, optionally filtered")
+    listing.add_argument("--pack", help="initial, expansion, atlas, continuum, club, "
+                                        "dancefloor or procedural")
+    listing.add_argument("--family", help="family word, e.g. lfo, orbit, beat")
+    listing.add_argument("--axes", type=int, choices=(1, 2, 3), help="number of moving axes")
+    listing.add_argument("--period", type=int, metavar="PIPS", help="loop length in pips")
+    listing.add_argument("--text", help="text in the name or description")
+    listing.set_defaults(run=list_patterns)
+
+    show = commands.add_parser("show", help="describe one pattern")
+    show.add_argument("name")
+    show.add_argument("--bpm", type=float, default=120.0, help="tempo for the peak speed")
+    show.add_argument("--scale", type=float, default=1.0, help="units per pattern unit")
+    show.add_argument("--width", type=int, default=64, help="sparkline width in characters")
+    show.set_defaults(run=show_pattern)
+
+    render = commands.add_parser("render", help="render a pattern at a frame rate")
+    render.add_argument("name")
+    render.add_argument("--beats", type=float, required=True, help="length in beats")
+    render.add_argument("--bpm", type=float, required=True, help="tempo")
+    render.add_argument("--fps", type=float, required=True, help="frames per second")
+    render.add_argument("--format", choices=("csv", "json", "npy"), default="csv")
+    render.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
+    render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
+    render.set_defaults(run=render_pattern)
+    return parser
+
+
+def main(argv: list[str] | None = None, out=None) -> int:
+    """Runs the command line `argv`; returns the exit status.
+
+    >>> main(["list", "--pack", "procedural", "--axes", "3"])
+    helix                              procedural      4 beats  3 axes  Four-beat double-turn helix
+    0
+    >>> main(["show", "nope"])
+    1
+    """
+    out = sys.stdout if out is None else out
+    try:
+        args = build_parser().parse_args(argv)
+        if getattr(args, "width", 1) < 1:
+            raise UsageError("--width must be at least 1")
+        args.run(args, out)
+    except UsageError as error:
+        print(f"movimo: error: {error}", file=sys.stderr)
+        return 2
+    except (CommandError, ValueError, TypeError, OverflowError) as error:
+        print(f"movimo: error: {error}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        sys.stderr.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,122 @@
+"""How fast a pattern moves, and the fastest tempo a fixture can follow.
+
+Speeds and accelerations come from the table by periodic finite
+differences, the loop closed on itself:
+
+- step k = row[k + 1] - row[k]: the distance covered in one pip, so the
+  peak speed is max |step| / pip_seconds;
+- bend k = row[k + 1] - 2 row[k] + row[k - 1]: the change of step, so the
+  peak acceleration is max |bend| / pip_seconds².
+
+Both are per axis and multiplied by `scale`, the fixture's units per pattern
+unit (for example degrees of pan and tilt). Speed grows linearly with the
+tempo and acceleration with its square, which gives the fastest tempo.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+
+import numpy as np
+
+import movimo
+from movimo_tools.batch import table
+from movimo_tools.catalogue import entries
+from movimo_tools.timing import Tempo
+
+
+@dataclasses.dataclass(frozen=True)
+class MotionLimits:
+    """Peak speed and acceleration of one pattern per axis (x, y, z) at a tempo,
+    in scaled units per second and per second squared.
+
+    >>> limits = motion_limits("bounce", bpm=120.0, scale=90.0)
+    >>> [round(v, 1) for v in limits.peak_speed]
+    [720.0, 0.0, 0.0]
+    >>> limits.fastest_bpm(max_speed=360.0)
+    60.0
+    """
+
+    name: str
+    bpm: float
+    peak_speed: tuple[float, float, float]
+    peak_acceleration: tuple[float, float, float]
+
+    def fastest_bpm(self, max_speed, max_acceleration=math.inf) -> float:
+        """The fastest tempo at which no axis exceeds the given limits.
+
+        Limits are one number for all axes or one per axis, above 0 (inf
+        for none). A pattern that does not move gives inf.
+
+        >>> motion_limits("bounce", 120.0).fastest_bpm(math.inf, math.inf)
+        inf
+        """
+        speed = _per_axis(max_speed, "max_speed")
+        acceleration = _per_axis(max_acceleration, "max_acceleration")
+        if (speed <= 0).any() or (acceleration <= 0).any():
+            raise ValueError("speed and acceleration limits must be above 0")
+        tempos = [math.inf]
+        for limit, peak, power in ((speed, self.peak_speed, 1.0),
+                                   (acceleration, self.peak_acceleration, 0.5)):
+            moving = np.asarray(peak) > 0
+            ratio = limit[moving] / np.asarray(peak)[moving]
+            tempos += list(self.bpm * ratio ** power)
+        return float(min(tempos))
+
+
+def _per_axis(value, what: str) -> np.ndarray:
+    array = np.broadcast_to(np.asarray(value, dtype=np.float64), (3,))
+    if np.isnan(array).any():
+        raise ValueError(f"{what} must be numbers, not NaN")
+    return array
+
+
+def _scale(scale) -> np.ndarray:
+    try:
+        factors = _per_axis(scale, "scale")
+    except ValueError as error:
+        raise ValueError("scale must be one number or three, finite and not negative") from error
+    if not np.isfinite(factors).all() or (factors < 0).any():
+        raise ValueError("scale must be one number or three, finite and not negative")
+    return factors
+
+
+def peak_differences(rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Largest |step| and |bend| per axis of a looping table (see the module notes).
+
+    >>> step, bend = peak_differences(np.array([[0.0, 0, 0], [0.5, 0, 0], [1.0, 0, 0]]))
+    >>> step.tolist(), bend.tolist()
+    ([1.0, 0.0, 0.0], [1.5, 0.0, 0.0])
+    """
+    step = np.roll(rows, -1, axis=0) - rows
+    bend = step - np.roll(step, 1, axis=0)
+    return np.abs(step).max(axis=0), np.abs(bend).max(axis=0)
+
+
+def _limits(name: str, rows: np.ndarray, tempo: Tempo, factors: np.ndarray) -> MotionLimits:
+    step, bend = peak_differences(rows)
+    speed = factors * step / tempo.pip_seconds
+    acceleration = factors * bend / tempo.pip_seconds ** 2
+    return MotionLimits(name, tempo.bpm, tuple(speed.tolist()), tuple(acceleration.tolist()))
+
+
+def motion_limits(name: str, bpm: float, scale=1.0,
+                  library: movimo.PatternLibrary | None = None) -> MotionLimits:
+    """Peak speed and acceleration of the pattern `name` at `bpm`, times `scale`.
+
+    >>> motion_limits("circle", 60.0).peak_acceleration[0] > 0
+    True
+    """
+    return _limits(name, table(name, library), Tempo(bpm), _scale(scale))
+
+
+def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
+    """`motion_limits` for every built-in pattern, in catalogue order.
+
+    >>> limits = all_motion_limits(128.0, scale=[540.0, 270.0, 0.0])
+    >>> len(limits), limits[0].name
+    (1731, 'bounce')
+    """
+    tempo, factors = Tempo(bpm), _scale(scale)
+    return [_limits(e.name, table(e.name), tempo, factors) for e in entries()]

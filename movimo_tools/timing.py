@@ -1,0 +1,179 @@
+"""Musical time: seconds and beats to pips, and patterns between pips.
+
+A tempo follows the conventions of `movimo.SampledRecording`: a beat lasts
+60 / bpm seconds, a pip 60 / bpm / 64 seconds, and pip 0 falls at
+`beat_zero_seconds`.
+
+Between two pips a pattern is interpolated over its table, the loop closed
+on itself, so frames at any rate run on without a seam:
+
+- "step": the row of the pip in progress (floor), exactly as `movimo.sample`.
+- "linear": straight lines between consecutive rows.
+- "smooth": uniform Catmull-Rom through the rows, taking the neighbours
+  across the loop's end; its first derivative is continuous everywhere.
+  Overshoot past [-1, 1] is clipped, since patterns never leave that range.
+
+At a whole pip every method returns the table row exactly.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+
+import numpy as np
+
+import movimo
+from movimo_tools.batch import check_pip_range, check_row_count, table
+
+INTERPOLATIONS = ("step", "linear", "smooth")
+
+
+@dataclasses.dataclass(frozen=True)
+class Tempo:
+    """A tempo in beats per minute and the time, in seconds, of beat zero.
+
+    >>> tempo = Tempo(120.0, beat_zero_seconds=0.5)
+    >>> tempo.pip_seconds
+    0.0078125
+    >>> tempo.pips(1.5), tempo.seconds(128)
+    (128.0, 1.5)
+    >>> Tempo(-90)
+    Traceback (most recent call last):
+    ...
+    ValueError: bpm must be a finite number above 0
+    """
+
+    bpm: float
+    beat_zero_seconds: float = 0.0
+
+    def __post_init__(self) -> None:
+        bpm, beat_zero = float(self.bpm), float(self.beat_zero_seconds)
+        if not (math.isfinite(bpm) and bpm > 0 and math.isfinite(60.0 / bpm)
+                and 60.0 / bpm / movimo.PIPS_PER_BEAT > 0):
+            raise ValueError("bpm must be a finite number above 0")
+        if not math.isfinite(beat_zero):
+            raise ValueError("beat_zero_seconds must be finite")
+        object.__setattr__(self, "bpm", bpm)
+        object.__setattr__(self, "beat_zero_seconds", beat_zero)
+
+    @property
+    def pip_seconds(self) -> float:
+        """The length of one pip in seconds."""
+        return 60.0 / self.bpm / movimo.PIPS_PER_BEAT
+
+    def pips(self, seconds):
+        """Fractional pips at times in seconds; a float for a number, else an array.
+
+        >>> Tempo(60.0).pips([0.0, 0.25])
+        array([ 0., 16.])
+        """
+        times = _finite(seconds, "times")
+        return _unwrap((times - self.beat_zero_seconds) / self.pip_seconds)
+
+    def seconds(self, pips):
+        """Times in seconds of (fractional) pips; a float for a number, else an array.
+
+        >>> Tempo(60.0).seconds(64)
+        1.0
+        """
+        return _unwrap(self.beat_zero_seconds + _finite(pips, "pips") * self.pip_seconds)
+
+
+def _finite(values, what: str) -> np.ndarray:
+    array = np.asarray(values, dtype=np.float64)
+    if not np.isfinite(array).all():
+        raise ValueError(f"{what} must be finite numbers")
+    return array
+
+
+def _unwrap(array: np.ndarray):
+    return float(array) if array.ndim == 0 else array
+
+
+def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0) -> np.ndarray:
+    """The fractional pips of video frames at `fps` over `beats` beats.
+
+    Frame i falls i / fps seconds after `start_beat`; the count is the
+    duration times the rate, rounded, and at least one frame is required.
+
+    >>> frame_pips(Tempo(120.0), fps=4, beats=2)
+    array([ 0., 32., 64., 96.])
+    """
+    if not (math.isfinite(fps) and fps > 0):
+        raise ValueError("fps must be a finite number above 0")
+    if not (math.isfinite(beats) and beats > 0):
+        raise ValueError("beats must be a finite number above 0")
+    if not math.isfinite(start_beat):
+        raise ValueError("start_beat must be finite")
+    count = round(beats * 60.0 / tempo.bpm * fps)
+    if count < 1:
+        raise ValueError("fewer than one frame: raise beats or fps")
+    check_row_count(count)
+    return start_beat * movimo.PIPS_PER_BEAT + np.arange(count) / fps / tempo.pip_seconds
+
+
+def as_fractional_pips(pips) -> np.ndarray:
+    """Pips as a float64 array, finite, non-empty and within the 32-bit pip range.
+
+    >>> as_fractional_pips([float("nan")])
+    Traceback (most recent call last):
+    ...
+    ValueError: pips must be finite numbers
+    """
+    array = _finite(pips, "pips")
+    check_row_count(array.size)
+    check_pip_range(array.min(), array.max())
+    return array
+
+
+def evaluate_at(name: str, pips, interpolation: str = "linear",
+                library: movimo.PatternLibrary | None = None) -> np.ndarray:
+    """The pattern at fractional pips; the result has the shape of `pips` plus (3,).
+
+    >>> evaluate_at("bounce", [16.0, 24.0, 32.0])
+    array([[0. , 0. , 0. ],
+           [0.5, 0. , 0. ],
+           [1. , 0. , 0. ]])
+    >>> evaluate_at("bounce", 63.5, "step")
+    array([-0.9375,  0.    ,  0.    ])
+    >>> bool((evaluate_at("sway", np.arange(128.0), "smooth") == table("sway")).all())
+    True
+    """
+    if interpolation not in INTERPOLATIONS:
+        raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
+    pips = as_fractional_pips(pips)
+    rows = table(name, library)
+    period = len(rows)
+    whole = np.floor(pips)
+    phase = whole.astype(np.int64) % period
+    here = rows[phase]
+    if interpolation == "step":
+        return here
+    fraction = (pips - whole)[..., np.newaxis]
+    after = rows[(phase + 1) % period]
+    if interpolation == "linear":
+        between = here + (after - here) * fraction
+    else:
+        before = rows[(phase - 1) % period]
+        later = rows[(phase + 2) % period]
+        between = np.clip(_catmull_rom(before, here, after, later, fraction), -1.0, 1.0)
+    return np.where(fraction == 0.0, here, between)
+
+
+def _catmull_rom(p0, p1, p2, p3, t):
+    """Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form."""
+    cubic = 3.0 * (p1 - p2) + p3 - p0
+    quadratic = 2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3
+    return p1 + 0.5 * t * ((p2 - p0) + t * (quadratic + t * cubic))
+
+
+def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "linear",
+                     library: movimo.PatternLibrary | None = None) -> np.ndarray:
+    """The pattern at times in seconds under `tempo`.
+
+    >>> evaluate_seconds("bounce", [0.0, 0.25], Tempo(120.0))
+    array([[-1.,  0.,  0.],
+           [ 1.,  0.,  0.]])
+    """
+    return evaluate_at(name, tempo.pips(seconds), interpolation, library)
