@@ -20,6 +20,9 @@ class Index:
     def __index__(self):
         return 1
 
+    def __float__(self):
+        return 1.0
+
 
 def recording(name="take", dimensions=("x",), samples=([0.5],), bpm=120.0, **timing):
     return movimo.SampledRecording(name, list(dimensions), list(samples), bpm, **timing)
@@ -147,6 +150,52 @@ def test_sample_accepts_index_objects_and_returns_new_lists():
     first = r.sample(0)
     first.append(1.0)
     assert r.sample(0) == [0.5] and r.dimensions is not r.dimensions
+
+
+FRAMES = [[0.5, -0.5], [0.25, 1.0], [0.0, -1.0]]
+
+
+@pytest.mark.parametrize("samples", [
+    [tuple(frame) for frame in FRAMES],
+    (frame for frame in FRAMES),
+    [(value for value in frame) for frame in FRAMES],
+    map(list, FRAMES),
+    zip([0.5, 0.25, 0.0], [-0.5, 1.0, -1.0]),
+    dict.fromkeys(map(tuple, FRAMES)).keys(),
+    {i: frame for i, frame in enumerate(FRAMES)}.values(),
+    [[0.5, -0.5], [0.25, True], [False, -1]],
+    [[decimal.Decimal("0.5"), -0.5], [0.25, Index()], [0, -1]],
+], ids=["tuples", "generator", "generator_frames", "map", "zip", "keys", "values", "bools",
+        "decimal_and_index"])
+def test_iterables_of_frames_are_accepted(samples):
+    r = movimo.SampledRecording("r", ["x", "y"], samples, 120.0)
+    assert [r.sample(f) for f in range(3)] == FRAMES
+
+
+@pytest.mark.parametrize("samples", [
+    [[0.0], [0.0, 0.0], ["x"]],
+    [[0.0], "0"],
+    [[0.0], b"0"],
+    [[0.0], 0.0],
+    [[0.0], [None]],
+    [[0.5j]],
+    "0",
+])
+def test_unconvertible_frames_are_type_errors_wherever_they_are(samples):
+    with pytest.raises(TypeError):
+        movimo.SampledRecording("r", ["x"], samples, 120.0)
+
+
+@pytest.mark.parametrize("samples, message", [
+    ([[0.0, 0.0]], RAGGED),
+    ([[]], RAGGED),
+    ([[0.0], [0.0, 0.0], [0.0]], RAGGED),
+    ([[0.0], [0.0], [0.0, 0.0]], RAGGED),
+    ([[0.0], [2.0], [0.0, 0.0]], VALUE),
+    ([[0.0], [0.0, 0.0], [2.0]], RAGGED),
+])
+def test_frames_are_tested_in_order(samples, message):
+    refuse(message, samples=samples)
 
 
 @pytest.mark.parametrize("arguments", [
