@@ -34,6 +34,17 @@ void scale_axis_to_peak(Table& table, double Row::* axis, double peak) {
   for (Row& row : table) row.*axis *= factor;
 }
 
+void scale_plane_to_peak(Table& table, double peak) {
+  double largest = 0.0;
+  for (const Row& row : table) largest = std::max({largest, std::fabs(row.x), std::fabs(row.y)});
+  if (largest == 0.0) return;
+  const double factor = peak / largest;
+  for (Row& row : table) {
+    row.x *= factor;
+    row.y *= factor;
+  }
+}
+
 double harmonic_sum(std::span<const Partial> partials, double t) {
   double sum = 0.0;
   for (const Partial& partial : partials) sum += partial.amplitude * std::sin(partial.harmonic * t + partial.phase);

@@ -26,6 +26,10 @@ Table eased_keys(int period, std::span<const Key> keys);
 // magnitude; an axis at rest stays at rest.
 void scale_axis_to_peak(Table& table, double Row::* axis, double peak);
 
+// Multiplies x and y together by peak / the largest magnitude among them,
+// leaving z alone.
+void scale_plane_to_peak(Table& table, double peak);
+
 // One harmonic of the loop: amplitude · sin(harmonic · t + phase).
 struct Partial {
   int harmonic;
