@@ -2,6 +2,7 @@
 // validation rules are covered through the Python tests.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -78,8 +79,45 @@ TEST(SampledRecording, InconsistentFlatFramesAreRagged) {
   EXPECT_EQ(whole.sample(1), std::vector<double>{-0.5});
 }
 
-TEST(SampledRecording, ValidationThrowsInvalidArgument) {
-  EXPECT_THROW(SampledRecording("take", {"x"}, {{2.0}}, 120.0, 0.0, 0), std::invalid_argument);
+// The flat layout of `rows`, as the binding layer collects it.
+movimo::RecordingFrames flatten(const std::vector<std::vector<double>>& rows) {
+  movimo::RecordingFrames frames;
+  frames.count = rows.size();
+  frames.first_length = rows.empty() ? 0 : rows.front().size();
+  for (const std::vector<double>& row : rows) {
+    if (row.size() != frames.first_length) break;
+    frames.values.insert(frames.values.end(), row.begin(), row.end());
+    ++frames.uniform_count;
+  }
+  return frames;
+}
+
+template <typename Rows>
+std::string frame_error(const Rows& rows) {
+  try {
+    SampledRecording("take", {"x"}, rows, 120.0, 0.0, 0);
+  } catch (const std::invalid_argument& error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
+TEST(SampledRecording, NestedAndFlatFramesAreTestedAlike) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<std::pair<std::vector<std::vector<double>>, std::string>> cases = {
+      {{{0.5}, {1.0}, {-1.0}}, "accepted"},
+      {{{0.5, 0.5}}, "Ragged recording"},
+      {{{}}, "Ragged recording"},
+      {{{0.5}, {0.5, 0.5}, {nan}}, "Ragged recording"},
+      {{{0.5}, {nan}, {0.5, 0.5}}, "Invalid sample"},
+      {{{0.5}, {0.5}, {std::nextafter(1.0, 2.0)}}, "Invalid sample"},
+      {{}, "Empty recording or recording resource limit exceeded"},
+  };
+  for (const auto& [rows, message] : cases) {
+    SCOPED_TRACE(message);
+    EXPECT_EQ(frame_error(rows), message);
+    EXPECT_EQ(frame_error(flatten(rows)), message);
+  }
 }
 
 }  // namespace
