@@ -289,7 +289,9 @@ Table packet(const Entry& entry) {
     const double edge = std::sin(kPi * s);
     const double window = edge * edge;
     const double flip = k % 2 == 0 ? 1.0 : -1.0;
-    const double cycles = word == "cascading" ? 2 + k : 3 + k % 2;
+    // About one cycle per 40 pips of packet; cascading packets speed up.
+    const int base = std::max(2, static_cast<int>(std::lround(length / 40.0)));
+    const int cycles = word == "cascading" ? base + k / 2 : base + k % 2;
     const double phase = kTwoPi * cycles * s;
     Row& row = table[static_cast<std::size_t>(p)];
     row.x = window * std::sin(phase) * (word == "cascading" ? 1.0 - 0.15 * k : 1.0) * flip;

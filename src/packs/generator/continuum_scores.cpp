@@ -70,11 +70,12 @@ Table canon(const Entry& entry) {
   return render_score(entry.period, onsets, 0.67);
 }
 
-// A call to the left with echoes decaying to a quarter of it, then at the half an answer down
-// and forward with the same echoes. The words set the echo spacing, in
-// exact fractions of a beat: regular halves, shrinking from a beat by
-// two-thirds each, expanding from a quarter by three-halves each, or crossed
-// regular three-eighths with alternating sides.
+// A call to the left with echoes decaying to a quarter of it, then at the
+// half an answer down and forward with the same echoes. The words set the
+// echo spacing, in exact fractions of a beat: regular, two beats shared
+// evenly; shrinking by two-thirds each, from a fifth of a beat per echo;
+// expanding by three-halves each, from a beat over the count; crossed,
+// regular with alternating sides.
 Table echo(const Entry& entry) {
   constexpr Row kCall{-0.31, -0.04, 0.0};
   constexpr Row kAnswer{0.06, -0.2656, 0.2202};
@@ -85,7 +86,7 @@ Table echo(const Entry& entry) {
   std::vector<Onset> onsets;
   for (const auto& [start, push] : {std::pair{0.0, kCall}, std::pair{kHalf, kAnswer}}) {
     double at = start;
-    double gap = word == "shrinking" ? 1.0 : word == "expanding" ? 0.25 : word == "crossed" ? 0.375 : 0.5;
+    double gap = word == "shrinking" ? count / 5.0 : word == "expanding" ? 1.0 / count : 2.0 / count;
     double gain = 1.0;
     for (int i = 0; i < count; ++i) {
       const bool crossed = word == "crossed" && i % 2 == 1;

@@ -169,7 +169,7 @@ struct ArmDrive {
   double turn;  // swing of the arm's plane about the vertical
 };
 
-constexpr double kShoulderHeight = 0.08;
+constexpr double kShoulderHeight = 0.07;
 
 constexpr std::array<ArmDrive, 16> kArms{{
     {0.55, 0.45, 0.00, 0.95, 1, 0.30, 0.60, 2, 0.0, 0.0},
