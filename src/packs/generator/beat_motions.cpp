@@ -1,0 +1,381 @@
+// The sixteen motions of the beat_ patterns. Every onset of a score excites
+// a response whose rise and fall depend on its lane; the event motions add
+// those responses up, the never-resting motions let them steer a continuous
+// path (its speed, radius or depth) and the spring rings after each onset.
+// Per-lane contributions are data; a motion's function only combines them.
+
+#include "beat_motions.h"
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "shaping.h"
+
+namespace movimo_gen {
+namespace {
+
+constexpr double kBar = 256.0;  // pips in a bar of four beats
+
+// How long each lane's response rises before its onset and falls after it.
+constexpr std::array<Response, kLaneCount> kLaneResponse = {{
+    {6.4, 29.44},   // kick: up over a tenth of a beat, down over 0.46 of a beat
+    {6.4, 23.04},   // snare: down over 0.36 of a beat
+    {5.76, 17.92},  // hat: up over 0.09 of a beat, down over 0.28
+    {6.4, 25.6},    // tom: down over 0.4 of a beat
+    {7.68, 35.84},  // bass: up over 0.12 of a beat, down over 0.56
+}};
+
+// Per lane, in lane order: kick, snare, hat, tom, bass.
+using LaneRows = std::array<Row, kLaneCount>;
+using LaneWeights = std::array<double, kLaneCount>;
+
+// Every second onset of a lane answers on the other side.
+constexpr Row kSwapSides{-1.0, 1.0, 1.0};
+constexpr Row kSameSide{1.0, 1.0, 1.0};
+
+Row times(Row a, Row b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
+Row scaled(Row a, double k) { return {a.x * k, a.y * k, a.z * k}; }
+bool is_zero(Row a) { return a.x == 0.0 && a.y == 0.0 && a.z == 0.0; }
+
+int lane_index(const Onset& onset) { return static_cast<int>(onset.lane); }
+double bars(const Score& score) { return score.period / kBar; }
+double loop_angle(std::size_t p, const Score& score) { return kTwoPi * static_cast<double>(p) / score.period; }
+
+// One response per onset: its lane's row times its velocity, with the axes
+// of `odd_turn` multiplied in on every second onset of the lane, `delay`
+// pips after the onset.
+Table lane_events(const Score& score, const LaneRows& push, Row odd_turn = kSwapSides,
+                  double delay = 0.0) {
+  Table table(static_cast<std::size_t>(score.period));
+  for (const Onset& onset : score.onsets) {
+    Row row = scaled(push[lane_index(onset)], onset.velocity);
+    if (onset.turn % 2 == 1) row = times(row, odd_turn);
+    if (is_zero(row)) continue;
+    add_event(table, {onset.pip + delay, row, kLaneResponse[lane_index(onset)]});
+  }
+  return table;
+}
+
+// How busy the weighted lanes are at each row: the sum of their responses.
+std::vector<double> activity(const Score& score, const LaneWeights& weight) {
+  LaneRows push{};
+  for (int lane = 0; lane < kLaneCount; ++lane) push[lane] = {weight[lane], 0.0, 0.0};
+  const Table events = lane_events(score, push, kSameSide);
+  std::vector<double> level(events.size());
+  for (std::size_t p = 0; p < events.size(); ++p) level[p] = events[p].x;
+  return level;
+}
+
+// An angle that turns `turns` times per period at speed 1 + sway·activity:
+// integrated over the rows and normalised, so the last row leads back into
+// row 0 exactly.
+std::vector<double> rhythm_phase(const Score& score, const LaneWeights& weight, double sway,
+                                 double turns) {
+  const std::vector<double> level = activity(score, weight);
+  std::vector<double> phase(level.size());
+  double travelled = 0.0;
+  for (std::size_t p = 0; p < level.size(); ++p) {
+    phase[p] = travelled;
+    travelled += 1.0 + sway * level[p];
+  }
+  for (double& angle : phase) angle = kTwoPi * turns * angle / travelled;
+  return phase;
+}
+
+void add_rows(Table& table, const Table& more) {
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    table[p] = {table[p].x + more[p].x, table[p].y + more[p].y, table[p].z + more[p].z};
+  }
+}
+
+MotionParts shaped_only(Table shaped) {
+  return {Table(shaped.size()), std::move(shaped)};
+}
+
+constexpr LaneWeights kEveryLane{1.0, 0.8, 0.3, 0.6, 0.5};
+constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
+constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
+
+// ---- event motions: responses added up, at rest between them ---------------
+
+struct Voices {
+  LaneRows fixed;   // absolute contributions
+  LaneRows shaped;  // contributions in units of the motion's gains
+};
+
+MotionParts voiced(const Score& score, const Voices& voices) {
+  return {lane_events(score, voices.fixed), lane_events(score, voices.shaped)};
+}
+
+// The kick lifts y by 0.55, claps and snares swing x to alternate sides,
+// hats dip y a little; toms and bass add side and depth.
+constexpr Voices kBounce{
+    .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
+    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, 0.4}, {}, {1.0, 0.3, 0.6}, {0.0, 0.4, 1.0}}},
+};
+
+// Kicks step to alternate sides and down; snares answer with a wider step.
+constexpr Voices kStep{
+    .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {1.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4},
+                {0.3, -0.4, 0.6}}},
+};
+
+// The kick thrusts through depth by 0.506; snares lift, hats add detail.
+constexpr Voices kSurge{
+    .fixed = {{{0.0, 0.0, 0.506}, {}, {}, {}, {}}},
+    .shaped = {{{0.3, -0.3, 0.0}, {0.0, 1.0, 0.3}, {0.25, 0.1, 0.15}, {0.4, 0.4, 0.5},
+                {0.0, -0.2, 0.8}}},
+};
+
+// Snares push sideways, the kick counters on y by 0.257.
+constexpr Voices kRecoil{
+    .fixed = {{{0.0, 0.257, 0.0}, {}, {}, {}, {}}},
+    .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.1, 0.05, 0.0}, {0.5, 0.3, 0.0},
+                {0.0, 0.5, 0.0}}},
+};
+// Each onset's echo draws back in depth three eighths of a beat later.
+constexpr double kEchoDelay = 24.0;
+constexpr LaneRows kRecoilEcho = {{{0.0, 0.0, -1.0}, {0.0, 0.0, -0.8}, {0.0, 0.0, -0.2},
+                                   {0.0, 0.0, -0.5}, {0.0, 0.0, -0.5}}};
+
+MotionParts recoil(const Score& score) {
+  MotionParts parts = voiced(score, kRecoil);
+  add_rows(parts.shaped, lane_events(score, kRecoilEcho, kSwapSides, kEchoDelay));
+  return parts;
+}
+
+// ---- the causal spring --------------------------------------------------------
+
+// A damped ring e^(−d/τ)·sin(ωd) of period kRingPeriod, whose damping puts
+// its peak kSpringPeak pips after the onset (where tan(ωd) = ωτ). It fades
+// out over its last kSpringFade pips and is gone kSpringLength pips after the
+// onset, so a kick on every beat leaves the spring at rest just before the next.
+constexpr double kRingPeriod = 24.0;
+constexpr double kSpringPeak = 5.0;
+constexpr double kSpringLength = 60.0;
+constexpr double kSpringFade = 20.0;
+
+double spring_ring(double d) {
+  const double omega = kTwoPi / kRingPeriod;
+  const double tau = std::tan(omega * kSpringPeak) / omega;
+  return std::exp(-d / tau) * std::sin(omega * d);
+}
+
+// The ring at d pips after its onset, 1 at its peak.
+double spring_response(double d) {
+  if (d < 0.0 || d >= kSpringLength) return 0.0;
+  const double fade_start = kSpringLength - kSpringFade;
+  const double fade = d <= fade_start ? 1.0 : (1.0 + std::cos(kPi * (d - fade_start) / kSpringFade)) / 2.0;
+  return fade * spring_ring(d) / spring_ring(kSpringPeak);
+}
+
+constexpr LaneRows kSpring = {{{0.5, 0.4, 1.0}, {1.0, 0.3, -0.5}, {0.1, 0.1, 0.1},
+                               {0.6, -0.4, 0.5}, {0.4, -0.6, 0.8}}};
+
+MotionParts spring(const Score& score) {
+  Table table(static_cast<std::size_t>(score.period));
+  for (const Onset& onset : score.onsets) {
+    Row push = scaled(kSpring[lane_index(onset)], onset.velocity);
+    if (onset.turn % 2 == 1) push = times(push, kSwapSides);
+    // Rows from the onset on, until the ring has died away.
+    for (double p = std::ceil(onset.pip); p < onset.pip + kSpringLength; p += 1.0) {
+      const double w = spring_response(p - onset.pip);
+      Row& row = table[static_cast<std::size_t>(p) % table.size()];
+      row = {row.x + w * push.x, row.y + w * push.y, row.z + w * push.z};
+    }
+  }
+  return shaped_only(std::move(table));
+}
+
+// ---- never-resting motions -------------------------------------------------
+
+// Event-weighted speed around the circle, drums widen it, hats and toms add depth.
+MotionParts orbit(const Score& score) {
+  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 2.0, bars(score));
+  const std::vector<double> swell = activity(score, kDrums);
+  const std::vector<double> depth = activity(score, {0.4, 0.3, 1.0, 0.8, 0.3});
+  Table table(spin.size());
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double radius = 1.0 + 0.5 * swell[p];
+    table[p] = {radius * std::cos(spin[p]), radius * std::sin(spin[p]), depth[p]};
+  }
+  return shaped_only(std::move(table));
+}
+
+// A phrase-long closed path; bass onsets pull it down and forward.
+constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {},
+                                       {0.2, 0.2, 0.3}, {0.5, -0.7, 0.8}}};
+
+MotionParts glide(const Score& score) {
+  Table table = lane_events(score, kGlideExcursion);
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double t = loop_angle(p, score);
+    table[p] = {table[p].x + std::sin(t), table[p].y + 0.5 * std::sin(2.0 * t),
+                table[p].z + 0.6 * std::cos(t)};
+  }
+  return shaped_only(std::move(table));
+}
+
+// A wide arc paced by kick and snare; hats shake y and z in alternating directions.
+constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
+
+MotionParts flutter(const Score& score) {
+  const std::vector<double> arc = rhythm_phase(score, kKickSnare, 1.5, bars(score));
+  Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
+                table[p].z + 0.3 * std::cos(arc[p])};
+  }
+  return shaped_only(std::move(table));
+}
+
+// Bass deepens a plunge that never surfaces; drums sway to alternate sides.
+constexpr LaneWeights kDiveDepth{0.4, 0.0, 0.0, 0.3, 1.0};
+constexpr LaneRows kDiveCounter = {{{1.0, 0.2, 0.0}, {1.0, -0.3, 0.0}, {}, {0.6, 0.2, 0.0}, {}}};
+
+MotionParts dive(const Score& score) {
+  const std::vector<double> depth = activity(score, kDiveDepth);
+  Table table = lane_events(score, kDiveCounter);
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double t = loop_angle(p, score);
+    const double plunge = 0.35 + 0.15 * (1.0 - std::cos(t)) + depth[p];
+    table[p] = {table[p].x, table[p].y - 0.3 * depth[p], -plunge};
+  }
+  return shaped_only(std::move(table));
+}
+
+// Two swings a bar; the drums widen the swing, every lane quickens it.
+MotionParts pendulum(const Score& score) {
+  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 1.5, 2.0 * bars(score));
+  const std::vector<double> reach = activity(score, kDrums);
+  Table table(swing.size());
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double angle = (0.7 + 0.4 * reach[p]) * std::sin(swing[p]);
+    table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::cos(swing[p])};
+  }
+  return shaped_only(std::move(table));
+}
+
+// One figure eight a bar; kicks widen the lobes, snares lift the crossing.
+constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
+constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {}, {}, {}}};
+
+MotionParts figure8(const Score& score) {
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> width = activity(score, kKick);
+  Table table = lane_events(score, kFigureLift, kSameSide);
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double radius = 1.0 + 0.6 * width[p];
+    table[p] = {radius * std::sin(turn[p]),
+                table[p].y + radius * std::sin(turn[p]) * std::cos(turn[p]),
+                table[p].z + 0.4 * std::cos(turn[p])};
+  }
+  return shaped_only(std::move(table));
+}
+
+// One tour of a rounded square a bar, paced by every lane; the drums add depth.
+constexpr double kCornerSharpness = 2.5;
+
+MotionParts box(const Score& score) {
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
+  const double edge = std::tanh(kCornerSharpness);
+  Table table(tour.size());
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    table[p] = {std::tanh(kCornerSharpness * std::cos(tour[p])) / edge,
+                std::tanh(kCornerSharpness * std::sin(tour[p])) / edge, depth[p]};
+  }
+  return shaped_only(std::move(table));
+}
+
+// Two turns per loop over one depth wave; the drums widen the turns.
+MotionParts corkscrew(const Score& score) {
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
+  const std::vector<double> swell = activity(score, kDrums);
+  Table table(turn.size());
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double radius = 0.6 + 0.4 * swell[p];
+    table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
+                std::sin(loop_angle(p, score))};
+  }
+  return shaped_only(std::move(table));
+}
+
+// Two turns whose radius breathes in and out once per loop.
+constexpr LaneWeights kHatsToms{0.0, 0.0, 1.0, 1.0, 0.0};
+
+MotionParts spiral(const Score& score) {
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
+  const std::vector<double> swell = activity(score, kKickSnare);
+  const std::vector<double> shimmer = activity(score, kHatsToms);
+  Table table(turn.size());
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double t = loop_angle(p, score);
+    const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.25 * swell[p];
+    table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
+                0.6 * std::cos(t) + 0.3 * shimmer[p]};
+  }
+  return shaped_only(std::move(table));
+}
+
+// One S a bar; kicks lift, snares cut back, depth runs against the sides.
+constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {}, {0.3, 0.4, 0.0}, {}}};
+
+MotionParts slalom(const Score& score) {
+  const std::vector<double> course = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  Table table = lane_events(score, kSlalomAccents);
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double side = std::sin(course[p]);
+    table[p] = {table[p].x + side, table[p].y + 0.15, table[p].z - 0.6 * side};
+  }
+  return shaped_only(std::move(table));
+}
+
+// Onset after onset flies out toward the next of five targets over a slow drift.
+constexpr Row kRicochetTargets[] = {{1.0, 0.35, 0.0}, {-0.55, 1.0, 0.45}, {-0.9, -0.5, -0.3},
+                                    {0.45, -1.0, 0.6}, {0.1, 0.8, -0.8}};
+constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
+
+MotionParts ricochet(const Score& score) {
+  Table table(static_cast<std::size_t>(score.period));
+  std::size_t next = 0;
+  for (const Onset& onset : score.onsets) {
+    const Row target = kRicochetTargets[next++ % std::size(kRicochetTargets)];
+    const double weight = kRicochetWeight[lane_index(onset)] * onset.velocity;
+    add_event(table, {onset.pip, scaled(target, weight), kLaneResponse[lane_index(onset)]});
+  }
+  for (std::size_t p = 0; p < table.size(); ++p) {
+    const double t = loop_angle(p, score);
+    table[p] = {table[p].x + 0.15 * std::cos(t), table[p].y + 0.15 * std::sin(t),
+                table[p].z + 0.075 * std::sin(2.0 * t)};
+  }
+  return shaped_only(std::move(table));
+}
+
+constexpr Motion kMotions[] = {
+    {"bounce", {0.2975, 0.6825, 0.068}, [](const Score& s) { return voiced(s, kBounce); }},
+    {"step", {0.7464, 0.3611, 0.1813}, [](const Score& s) { return voiced(s, kStep); }},
+    {"orbit", {0.6198, 0.614, 0.216}, orbit},
+    {"glide", {0.7, 0.4929, 0.4848}, glide},
+    {"surge", {0.2124, 0.3618, 0.6795}, [](const Score& s) { return voiced(s, kSurge); }},
+    {"recoil", {0.641, 0.3121, 0.2631}, recoil},
+    {"flutter", {0.5413, 0.3497, 0.2938}, flutter},
+    {"dive", {0.4884, 0.1867, 0.92}, dive},
+    {"pendulum", {0.5564, 0.2, 0.2636}, pendulum},
+    {"figure8", {0.6448, 0.4398, 0.204}, figure8},
+    {"box", {0.52, 0.5013, 0.2905}, box},
+    {"corkscrew", {0.5964, 0.5804, 0.6019}, corkscrew},
+    {"spiral", {0.6842, 0.6409, 0.3366}, spiral},
+    {"slalom", {0.6564, 0.41, 0.4031}, slalom},
+    {"spring", {0.6703, 0.372, 0.6007}, spring},
+    {"ricochet", {0.8559, 0.92, 0.4772}, ricochet},
+};
+
+}  // namespace
+
+std::span<const Motion> beat_motions() { return kMotions; }
+
+}  // namespace movimo_gen
