@@ -253,13 +253,19 @@ Table dwell(const Entry& entry) {
     throw std::logic_error("Phrase does not fill the loop: " + entry.name);
   }
   // Segment i runs from pose[i] to pose[i + 1].
-  const std::array<Row, 7> pose{kHome, phrase.first, phrase.first, phrase.second, phrase.second, phrase.transfer, kHome};
+  const std::array<Row, 7> pose{kHome,         phrase.first,    phrase.first, phrase.second,
+                                phrase.second, phrase.transfer, kHome};
   return trace_path(entry, [&](double t) {
     double eighth = t / kTwoPi * kPhraseEighths;
     std::size_t i = 0;
     while (i + 1 < phrase.eighths.size() && eighth >= phrase.eighths[i]) eighth -= phrase.eighths[i++];
     const double s = eighth / phrase.eighths[i];
-    Row at = lerp(pose[i], pose[i + 1], smootherstep(s));
+    const double e = smootherstep(s);
+    Row at = lerp(pose[i], pose[i + 1], e);
+    // Lifts arc upwards and the transfer swings through depth; holds stay.
+    const double arc = std::sin(kPi * e);
+    if (i == 0 || i == 2) at.y += 0.12 * arc;
+    if (i == 4) at.z += 0.15 * arc;
     if (i + 1 == phrase.eighths.size()) {
       // The return overshoots home and settles in a decaying ring.
       const double ring = 0.5 * std::sin(3.0 * kPi * s) * (1.0 - s) * (1.0 - s) * s;
