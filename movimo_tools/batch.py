@@ -6,6 +6,8 @@ every value is bit-identical to it; columns are x, y and z.
 
 from __future__ import annotations
 
+import functools
+
 import numpy as np
 
 import _movimo_tools
@@ -73,8 +75,30 @@ def _check_name(name) -> None:
         raise TypeError("a pattern name must be a str")
 
 
+@functools.lru_cache(maxsize=64)
+def _builtin_rows(name: str) -> np.ndarray:
+    rows = _movimo_tools.table(name)
+    rows.flags.writeable = False
+    return rows
+
+
+def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:
+    """One period of a pattern, read-only: `table` without the copy.
+
+    Built-in tables are kept for the 64 patterns used last, so code that
+    evaluates the same patterns frame after frame reads them from memory.
+
+    >>> loop_rows("bounce").flags.writeable
+    False
+    """
+    _check_name(name)
+    if library is None:
+        return _builtin_rows(name)
+    return _movimo_tools.library_table(library, name)
+
+
 def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:
-    """One period of a pattern: row k is its value at phase k.
+    """One period of a pattern as a new array: row k is its value at phase k.
 
     `name` is a built-in pattern or, when `library` is given, any pattern
     that library answers for.
@@ -86,10 +110,7 @@ def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray
     >>> table("lfo_breathe").shape
     (256, 3)
     """
-    _check_name(name)
-    if library is None:
-        return _movimo_tools.table(name)
-    return _movimo_tools.library_table(library, name)
+    return loop_rows(name, library).copy()
 
 
 def evaluate(name: str, pips, library: movimo.PatternLibrary | None = None) -> np.ndarray:

@@ -20,8 +20,9 @@ import math
 
 import numpy as np
 
+import _movimo_tools
 import movimo
-from movimo_tools.batch import table
+from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entries
 from movimo_tools.timing import Tempo
 
@@ -108,7 +109,7 @@ def motion_limits(name: str, bpm: float, scale=1.0,
     >>> motion_limits("circle", 60.0).peak_acceleration[0] > 0
     True
     """
-    return _limits(name, table(name, library), Tempo(bpm), _scale(scale))
+    return _limits(name, loop_rows(name, library), Tempo(bpm), _scale(scale))
 
 
 def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
@@ -119,4 +120,6 @@ def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
     (1731, 'bounce')
     """
     tempo, factors = Tempo(bpm), _scale(scale)
-    return [_limits(e.name, table(e.name), tempo, factors) for e in entries()]
+    # Fresh tables, read once: passing them through the table cache would
+    # only evict the patterns the caller is using.
+    return [_limits(e.name, _movimo_tools.table(e.name), tempo, factors) for e in entries()]

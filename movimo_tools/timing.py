@@ -24,7 +24,7 @@ import math
 import numpy as np
 
 import movimo
-from movimo_tools.batch import check_pip_range, check_row_count, table
+from movimo_tools.batch import check_pip_range, check_row_count, loop_rows, table
 
 INTERPOLATIONS = ("step", "linear", "smooth")
 
@@ -143,7 +143,7 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
     pips = as_fractional_pips(pips)
-    rows = table(name, library)
+    rows = loop_rows(name, library)
     period = len(rows)
     whole = np.floor(pips)
     phase = whole.astype(np.int64) % period

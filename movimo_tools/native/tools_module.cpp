@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -69,10 +70,16 @@ struct Builtin {
 
 // The linker name of `movimo_<pack>::sample_<name>(int)` (Itanium C++ ABI).
 std::string sampler_symbol(std::string_view pack, std::string_view name) {
-  const std::string space = "movimo_" + std::string(pack);
-  const std::string function = "sample_" + std::string(name);
-  return "_ZN" + std::to_string(space.size()) + space + std::to_string(function.size()) +
-         function + "Ei";
+  constexpr std::string_view space_prefix = "movimo_", function_prefix = "sample_";
+  std::string symbol = "_ZN";
+  symbol.append(std::to_string(space_prefix.size() + pack.size()))
+      .append(space_prefix)
+      .append(pack)
+      .append(std::to_string(function_prefix.size() + name.size()))
+      .append(function_prefix)
+      .append(name)
+      .append("Ei");
+  return symbol;
 }
 
 // Every built-in pattern by name, with its sampler resolved once. The keys
@@ -136,17 +143,15 @@ py::array_t<double> with_library_pattern(const movimo::PatternLibrary& library,
               [&library, name](std::int32_t pip) { return library.sample(name, pip); });
 }
 
-// A (count, 3) array whose row i is evaluate(pip_at(i)).
+// A (count, 3) array whose row i is evaluate(pip_at(i)). Offset3 is exactly
+// three doubles, so each result is constructed in place in its row, with no
+// temporary to copy.
 template <class PipAt, class Evaluate>
 py::array_t<double> evaluate_rows(py::ssize_t count, PipAt pip_at, Evaluate evaluate) {
+  static_assert(sizeof(movimo::Offset3) == 3 * sizeof(double));
   py::array_t<double> rows({count, py::ssize_t{3}});
   double* out = rows.mutable_data();
-  for (py::ssize_t i = 0; i < count; ++i, out += 3) {
-    const movimo::Offset3 value = evaluate(pip_at(i));
-    out[0] = value.x;
-    out[1] = value.y;
-    out[2] = value.z;
-  }
+  for (py::ssize_t i = 0; i < count; ++i) new (out + 3 * i) movimo::Offset3(evaluate(pip_at(i)));
   return rows;
 }
 
