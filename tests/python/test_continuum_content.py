@@ -113,7 +113,34 @@ def test_tours_halt_at_every_kth_vertex_in_turn(tables, name, n, k):
     angles = [math.atan2(v[1], v[0]) for v in holds]
     rank = {a: i for i, a in enumerate(sorted(angles))}
     steps = {(rank[b] - rank[a]) % n for a, b in zip(angles, angles[1:] + angles[:1])}
-    assert steps in ({k}, {n - k})
+    assert steps == {k}
+
+
+@pytest.mark.parametrize("word", ["scoop", "hook", "lift", "recoil"])
+@pytest.mark.parametrize("n", [3, 4, 5, 7])
+def test_reaches_return_to_the_centre_between_departures(tables, word, n):
+    table = rows(tables, f"reach_{word}_{n}")
+    near = np.linalg.norm(table, axis=1) < 0.01
+    departures = [p for p in range(len(near)) if near[p - 1] and not near[p]]
+    assert len(departures) == n
+
+
+@pytest.mark.parametrize("number", range(1, 17))
+def test_dwell_phrases_hold_twice_for_unequal_whole_eighths(tables, number):
+    table = rows(tables, f"dwell_phrase_{number:02d}")
+    still = np.all(table == np.roll(table, 1, axis=0), axis=1)
+    # Rows equal to the row before: a hold of m eighths gives 32·m of them.
+    holds = [len(run) for run in "".join("s" if v else "." for v in still).split(".") if run]
+    assert len(holds) == 2 and holds[0] != holds[1]
+    assert all(rows_held % 32 == 0 for rows_held in holds)
+
+
+@pytest.mark.parametrize("word", ["alternating", "cascading", "crossing", "depth"])
+@pytest.mark.parametrize("n", [2, 3, 4, 5])
+def test_packets_are_separated_by_rests_and_only_depth_packets_use_z(tables, word, n):
+    table = rows(tables, f"packet_{word}_{n}")
+    assert len(runs(table)) == n
+    assert np.any(table[:, 2] != 0.0) == (word == "depth")
 
 
 def test_dialogue_3_4_5_passes_its_groups_between_directions(tables):
