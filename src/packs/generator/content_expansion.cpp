@@ -2,11 +2,11 @@
 // path without a closed rule, and the rhythm studies of the pack.
 
 #include <cmath>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "authored.h"
 #include "content.h"
 #include "curves.h"
 #include "sha256.h"
@@ -190,12 +190,7 @@ Table rhythm_three_four_five(int period) {
 
 // ---- Dispatch ----
 
-struct Authored {
-  std::string_view name;
-  Table (*table)(int period);
-};
-
-constexpr Authored kAuthored[] = {
+constexpr AuthoredTable kAuthored[] = {
     {"lfo_twin_swell", lfo_twin_swell},
     {"lfo_pulse_hold", lfo_pulse_hold},
     {"lfo_sweep_ratchet", lfo_sweep_ratchet},
@@ -214,11 +209,6 @@ constexpr Authored kAuthored[] = {
 
 }  // namespace
 
-Table author_expansion(const Entry& entry) {
-  for (const Authored& authored : kAuthored) {
-    if (entry.name == authored.name) return authored.table(entry.period);
-  }
-  throw std::invalid_argument("No authored table: " + entry.name);
-}
+Table author_expansion(const Entry& entry) { return authored_table(kAuthored, entry); }
 
 }  // namespace movimo_gen

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "authored.h"
 #include "content.h"
 #include "curves.h"
 #include "shaping.h"
@@ -399,12 +400,7 @@ Table groove_b_grid(int period) { return groove(period, kExcerptB, false, 1.0, 0
 
 // ---- Dispatch ----
 
-struct Authored {
-  std::string_view name;
-  Table (*table)(int period);
-};
-
-constexpr Authored kAuthored[] = {
+constexpr AuthoredTable kAuthored[] = {
     {"lfo_surge", lfo_surge},
     {"lfo_soft_gate", lfo_soft_gate},
     {"lfo_double_pump", lfo_double_pump},
@@ -435,11 +431,6 @@ constexpr Authored kAuthored[] = {
 
 }  // namespace
 
-Table author_initial(const Entry& entry) {
-  for (const Authored& authored : kAuthored) {
-    if (entry.name == authored.name) return authored.table(entry.period);
-  }
-  throw std::invalid_argument("No authored table: " + entry.name);
-}
+Table author_initial(const Entry& entry) { return authored_table(kAuthored, entry); }
 
 }  // namespace movimo_gen
