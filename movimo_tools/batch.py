@@ -63,11 +63,11 @@ def as_pips(pips) -> np.ndarray:
         check_pip_range(min(pips[0], pips[-1]), max(pips[0], pips[-1]))
         return np.arange(pips.start, pips.stop, pips.step, dtype=np.int32)
     array = np.asarray(pips)
+    check_row_count(array.size)
     if array.dtype.kind not in "iu":
         raise TypeError("pips must be integers (evaluate_at takes fractional pips)")
-    check_row_count(array.size)
     check_pip_range(array.min(), array.max())
-    return np.ascontiguousarray(array, dtype=np.int32)
+    return np.asarray(array, dtype=np.int32, order="C")
 
 
 def _check_name(name) -> None:

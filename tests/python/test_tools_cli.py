@@ -1,0 +1,112 @@
+"""The movimo command: list, show, render and its one-line errors."""
+
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import movimo_tools
+from movimo_tools.cli import main
+
+
+def run(capsys, *argv):
+    status = main(list(argv))
+    captured = capsys.readouterr()
+    return status, captured.out, captured.err
+
+
+@pytest.mark.parametrize("filters, expected", [
+    (["--pack", "initial"], 28),
+    (["--family", "orbit"], 16),
+    (["--pack", "procedural", "--axes", "1"], 2),
+    (["--period", "160"], 3),
+    (["--text", "PARADIDDLE"], None),
+    (["--family", "beat", "--pack", "club"], 144),
+    (["--text", "no pattern says this"], 0),
+])
+def test_list_filters(capsys, filters, expected):
+    status, out, _ = run(capsys, "list", *filters)
+    lines = out.splitlines()
+    assert status == 0
+    names = [line.split()[0] for line in lines]
+    if expected is not None:
+        assert len(lines) == expected
+    else:
+        assert "single_paradiddle" in names and "rudiment_paradiddle_diddle" in names
+
+
+def test_show_describes_the_pattern(capsys):
+    status, out, _ = run(capsys, "show", "helix", "--bpm", "90", "--scale", "270",
+                         "--width", "32")
+    assert status == 0
+    lines = out.splitlines()
+    assert lines[0] == "helix  (procedural pack, procedural family)"
+    assert "period: 256 pips = 4 beats; axes: 3" in out
+    speed = movimo_tools.motion_limits("helix", 90, 270).peak_speed[0]
+    assert f"x {speed:.4g}/s" in out
+    sparks = [line for line in lines if line[:2] in ("x ", "y ", "z ")]
+    assert [len(s) for s in sparks] == [34, 34, 34]
+
+
+@pytest.mark.parametrize("fmt", ["csv", "json", "npy"])
+def test_render_formats_carry_the_same_frames(fmt):
+    out = io.TextIOWrapper(io.BytesIO(), encoding="utf-8", newline="")
+    status = main(["render", "lfo_flower", "--beats", "2", "--bpm", "128", "--fps", "60",
+                   "--format", fmt, "--interpolation", "linear"], out=out)
+    assert status == 0
+    out.flush()
+    raw = out.buffer.getvalue()
+    tempo = movimo_tools.Tempo(128)
+    expected = movimo_tools.evaluate_at("lfo_flower",
+                                        movimo_tools.frame_pips(tempo, 60, 2), "linear")
+    if fmt == "npy":
+        values = np.load(io.BytesIO(raw))
+    elif fmt == "json":
+        document = json.loads(raw)
+        assert document["pattern"] == "lfo_flower" and len(document["seconds"]) == 56
+        values = np.array(document["values"])
+    else:
+        lines = raw.decode().splitlines()
+        assert lines[0] == "seconds,pip,x,y,z"
+        values = np.array([[float(v) for v in line.split(",")[2:]] for line in lines[1:]])
+    assert values.shape == (56, 3)
+    assert values.tobytes() == expected.tobytes()
+
+
+@pytest.mark.parametrize("argv, status, message", [
+    (["show", "bounse"], 1, "unknown pattern 'bounse' (did you mean bounce?)"),
+    (["show", "xyzzy_plugh"], 1, "unknown pattern 'xyzzy_plugh'"),
+    (["render", "bounce", "--beats", "1", "--bpm", "-120", "--fps", "60"], 1,
+     "bpm must be a finite number above 0"),
+    (["render", "bounce", "--beats", "1", "--bpm", "nan", "--fps", "60"], 1, "bpm must be"),
+    (["render", "bounce", "--beats", "0", "--bpm", "120", "--fps", "60"], 1, "beats must be"),
+    (["render", "bounce", "--beats", "1e9", "--bpm", "120", "--fps", "240"], 1, "too many"),
+    (["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--format", "xml"],
+     2, "invalid choice"),
+    (["render", "bounce", "--bpm", "120", "--fps", "60"], 2, "required"),
+    (["show", "bounce", "--width", "0"], 2, "--width must be at least 1"),
+    (["show", "bounce", "--scale", "-3"], 1, "scale must be"),
+    (["frobnicate"], 2, "invalid choice"),
+    ([], 2, "required"),
+])
+def test_errors_are_one_line_with_a_failing_status(capsys, argv, status, message):
+    got, out, err = run(capsys, *argv)
+    assert got == status
+    assert out == ""
+    assert err.count("\n") == 1 and err.startswith("movimo: error: ")
+    assert message in err
+
+
+def test_console_script_runs_as_a_program():
+    script = shutil.which("movimo", path=os.path.dirname(sys.executable))
+    command = [script] if script else [sys.executable, "-m", "movimo_tools"]
+    done = subprocess.run(command + ["list", "--pack", "expansion", "--axes", "3"],
+                          capture_output=True, text=True, check=False)
+    assert done.returncode == 0, done.stderr
+    assert [line.split()[0] for line in done.stdout.splitlines()] == [
+        "path_torus_knot", "path_woven_3d", "rhythm_three_four_five"]
