@@ -17,12 +17,15 @@ struct Family {
 };
 
 constexpr std::array<Family, 20> kFamilies{{
-    {"ribbon", continuum::ribbon},     {"contour", continuum::contour}, {"silhouette", continuum::silhouette},
-    {"spline", continuum::spline},     {"tour", continuum::tour},       {"scan", continuum::scan},
-    {"reach", continuum::reach},       {"surface", continuum::surface}, {"braid", continuum::braid},
-    {"arm", continuum::arm},           {"dwell", continuum::dwell},     {"packet", continuum::packet},
-    {"canon", continuum::canon},       {"echo", continuum::echo},       {"ladder", continuum::ladder},
-    {"necklace", continuum::necklace}, {"accent", continuum::accent},   {"triplet", continuum::triplet},
+    {"ribbon", continuum::ribbon}, {"contour", continuum::contour},
+    {"silhouette", continuum::silhouette}, {"spline", continuum::spline},
+    {"tour", continuum::tour}, {"scan", continuum::scan},
+    {"reach", continuum::reach}, {"surface", continuum::surface},
+    {"braid", continuum::braid}, {"arm", continuum::arm},
+    {"dwell", continuum::dwell}, {"packet", continuum::packet},
+    {"canon", continuum::canon}, {"echo", continuum::echo},
+    {"ladder", continuum::ladder}, {"necklace", continuum::necklace},
+    {"accent", continuum::accent}, {"triplet", continuum::triplet},
     {"dialogue", continuum::dialogue}, {"burst", continuum::burst},
 }};
 

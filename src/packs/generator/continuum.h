@@ -22,11 +22,18 @@ inline constexpr double kBeat = 64.0;  // pips per beat
 // "shaped_09" gives {9}.
 std::vector<int> member_numbers(std::string_view member);
 
+// The member's place in its family by its first number, from 0:
+// "shaped_09" gives 8.
+std::size_t member_index(std::string_view member);
+
 // The word that leads the member text: "depth_3" gives "depth".
 std::string_view member_word(std::string_view member);
 
 // 0 at s = 0, 1 at s = 1, with zero velocity and acceleration at both ends.
 double smootherstep(double s);
+
+// The point a share `e` of the way from `a` to `b`.
+Row lerp(const Row& a, const Row& b, double e);
 
 // Keeps z at 0 for a 2-axis entry and scales the table to the path peak.
 void scale_path(const Entry& entry, Table& table);

@@ -23,45 +23,77 @@ struct Control {
   Row point;
 };
 
-constexpr Control kKite[] = {{0.9, {0.00, 0.95, 0}}, {1.5, {0.58, 0.22, 0}}, {1.2, {0.12, -0.55, 0}},
-                             {0.7, {-0.02, -0.98, 0}}, {1.4, {-0.50, 0.28, 0}}};
-constexpr Control kHourglass[] = {{1.0, {-0.70, 0.85, 0}}, {0.6, {0.72, 0.80, 0}}, {1.3, {0.08, 0.02, 0}},
-                                  {0.8, {0.75, -0.86, 0}}, {0.7, {-0.68, -0.80, 0}}, {1.2, {-0.05, -0.04, 0}}};
-constexpr Control kHook[] = {{1.2, {-0.60, 0.80, 0}}, {0.9, {0.30, 0.90, 0}}, {1.0, {0.70, 0.30, 0}},
-                             {1.4, {0.50, -0.60, 0}}, {0.8, {-0.10, -0.80, 0}}, {0.6, {-0.35, -0.45, 0}},
-                             {1.1, {-0.15, 0.05, 0}}};
-constexpr Control kCrown[] = {{0.7, {-0.80, -0.50, 0}}, {0.6, {-0.65, 0.70, 0}}, {0.8, {-0.30, 0.15, 0}},
-                              {0.6, {0.00, 0.90, 0}},   {0.8, {0.30, 0.20, 0}},  {0.6, {0.70, 0.75, 0}},
-                              {1.0, {0.82, -0.50, 0}},  {1.6, {0.00, -0.70, 0}}};
-constexpr Control kBow[] = {{1.0, {-0.90, 0.35, 0}}, {0.8, {-0.20, 0.10, 0}}, {1.2, {0.85, 0.45, 0}},
-                            {0.7, {0.95, -0.30, 0}}, {1.3, {0.15, -0.05, 0}}, {0.9, {-0.80, -0.40, 0}}};
-constexpr Control kCrookedCross[] = {{0.5, {0.00, 0.90, 0}}, {0.5, {0.12, 0.15, 0}}, {0.6, {0.85, 0.20, 0}},
-                                     {0.5, {0.10, -0.05, 0}}, {0.7, {0.20, -0.90, 0}}, {0.5, {-0.05, -0.10, 0}},
-                                     {0.6, {-0.80, 0.10, 0}}, {0.5, {-0.10, 0.20, 0}}};
-constexpr Control kAsymmetricStar[] = {{0.6, {0.00, 0.95, 0}},   {0.9, {-0.21, 0.28, 0}}, {0.5, {-0.76, 0.25, 0}},
-                                       {0.8, {-0.40, -0.13, 0}}, {0.7, {-0.53, -0.73, 0}}, {0.6, {0.00, -0.30, 0}},
-                                       {0.9, {0.41, -0.57, 0}},  {0.5, {0.36, -0.12, 0}},  {0.8, {0.81, 0.26, 0}},
-                                       {0.7, {0.26, 0.36, 0}}};
-constexpr Control kScoop[] = {{1.4, {-0.85, 0.60, 0}}, {0.9, {-0.55, -0.35, 0}}, {0.7, {0.00, -0.75, 0}},
-                              {0.9, {0.60, -0.40, 0}}, {0.6, {0.88, 0.50, 0}},   {1.5, {0.10, 0.25, 0}}};
-constexpr Control kRisingKite[] = {{0.9, {0.00, 0.95, 0.50}}, {1.5, {0.58, 0.22, 0.20}}, {1.2, {0.12, -0.55, -0.20}},
-                                   {0.7, {-0.02, -0.98, -0.45}}, {1.4, {-0.50, 0.28, 0.10}}};
-constexpr Control kTwistedBow[] = {{1.0, {-0.90, 0.35, 0.40}}, {0.8, {-0.20, 0.10, 0.10}}, {1.2, {0.85, 0.45, -0.45}},
-                                   {0.7, {0.95, -0.30, 0.35}}, {1.3, {0.15, -0.05, -0.05}}, {0.9, {-0.80, -0.40, -0.40}}};
-constexpr Control kCup[] = {{1.2, {-0.85, 0.75, 0.20}}, {0.9, {-0.60, -0.30, -0.30}}, {1.0, {0.00, -0.70, -0.50}},
-                            {0.9, {0.60, -0.30, -0.30}}, {1.1, {0.85, 0.75, 0.20}},   {1.6, {0.00, 0.55, 0.50}}};
-constexpr Control kBridge[] = {{1.0, {-0.90, -0.60, 0.00}}, {0.8, {-0.70, 0.20, 0.30}}, {1.4, {0.00, 0.60, 0.55}},
-                               {0.8, {0.70, 0.20, 0.30}},   {1.0, {0.90, -0.60, 0.00}}, {1.6, {0.00, -0.35, -0.40}}};
-constexpr Control kDoubleBay[] = {{0.8, {-0.90, 0.30, 0.10}}, {0.7, {-0.50, -0.50, 0.40}}, {0.8, {-0.10, 0.10, 0.00}},
-                                  {0.7, {0.40, -0.55, -0.40}}, {0.9, {0.88, 0.25, -0.10}}, {1.5, {0.00, 0.70, 0.30}}};
-constexpr Control kSlantedLoop[] = {{1.0, {-0.80, -0.70, -0.30}}, {0.7, {0.20, -0.20, 0.10}}, {0.9, {0.85, 0.55, 0.45}},
-                                    {1.2, {0.30, 0.80, 0.20}},    {1.1, {-0.25, 0.10, -0.35}}};
-constexpr Control kFork[] = {{0.6, {0.00, -0.90, 0.00}}, {0.6, {0.05, -0.10, 0.20}}, {0.7, {-0.60, 0.85, 0.45}},
-                             {0.6, {-0.10, 0.20, 0.10}}, {0.7, {0.10, 0.92, -0.30}}, {0.6, {0.15, 0.25, 0.00}},
-                             {0.7, {0.70, 0.80, 0.40}},  {0.8, {0.12, -0.20, -0.20}}};
-constexpr Control kFoldedCrown[] = {{0.7, {-0.80, -0.50, 0.30}}, {0.6, {-0.65, 0.70, -0.30}}, {0.8, {-0.30, 0.15, 0.40}},
-                                    {0.6, {0.00, 0.90, -0.45}},  {0.8, {0.30, 0.20, 0.40}},   {0.6, {0.70, 0.75, -0.30}},
-                                    {1.0, {0.82, -0.50, 0.30}},  {1.6, {0.00, -0.70, -0.35}}};
+constexpr Control kKite[] = {
+    {0.9, {0.00, 0.95, 0}}, {1.5, {0.58, 0.22, 0}}, {1.2, {0.12, -0.55, 0}},
+    {0.7, {-0.02, -0.98, 0}}, {1.4, {-0.50, 0.28, 0}},
+};
+constexpr Control kHourglass[] = {
+    {1.0, {-0.70, 0.85, 0}}, {0.6, {0.72, 0.80, 0}}, {1.3, {0.08, 0.02, 0}},
+    {0.8, {0.75, -0.86, 0}}, {0.7, {-0.68, -0.80, 0}}, {1.2, {-0.05, -0.04, 0}},
+};
+constexpr Control kHook[] = {
+    {1.2, {-0.60, 0.80, 0}}, {0.9, {0.30, 0.90, 0}}, {1.0, {0.70, 0.30, 0}},
+    {1.4, {0.50, -0.60, 0}}, {0.8, {-0.10, -0.80, 0}}, {0.6, {-0.35, -0.45, 0}},
+    {1.1, {-0.15, 0.05, 0}},
+};
+constexpr Control kCrown[] = {
+    {0.7, {-0.80, -0.50, 0}}, {0.6, {-0.65, 0.70, 0}}, {0.8, {-0.30, 0.15, 0}},
+    {0.6, {0.00, 0.90, 0}}, {0.8, {0.30, 0.20, 0}}, {0.6, {0.70, 0.75, 0}},
+    {1.0, {0.82, -0.50, 0}}, {1.6, {0.00, -0.70, 0}},
+};
+constexpr Control kBow[] = {
+    {1.0, {-0.90, 0.35, 0}}, {0.8, {-0.20, 0.10, 0}}, {1.2, {0.85, 0.45, 0}},
+    {0.7, {0.95, -0.30, 0}}, {1.3, {0.15, -0.05, 0}}, {0.9, {-0.80, -0.40, 0}},
+};
+constexpr Control kCrookedCross[] = {
+    {0.5, {0.00, 0.90, 0}}, {0.5, {0.12, 0.15, 0}}, {0.6, {0.85, 0.20, 0}},
+    {0.5, {0.10, -0.05, 0}}, {0.7, {0.20, -0.90, 0}}, {0.5, {-0.05, -0.10, 0}},
+    {0.6, {-0.80, 0.10, 0}}, {0.5, {-0.10, 0.20, 0}},
+};
+constexpr Control kAsymmetricStar[] = {
+    {0.6, {0.00, 0.95, 0}}, {0.9, {-0.21, 0.28, 0}}, {0.5, {-0.76, 0.25, 0}},
+    {0.8, {-0.40, -0.13, 0}}, {0.7, {-0.53, -0.73, 0}}, {0.6, {0.00, -0.30, 0}},
+    {0.9, {0.41, -0.57, 0}}, {0.5, {0.36, -0.12, 0}}, {0.8, {0.81, 0.26, 0}},
+    {0.7, {0.26, 0.36, 0}},
+};
+constexpr Control kScoop[] = {
+    {1.4, {-0.85, 0.60, 0}}, {0.9, {-0.55, -0.35, 0}}, {0.7, {0.00, -0.75, 0}},
+    {0.9, {0.60, -0.40, 0}}, {0.6, {0.88, 0.50, 0}}, {1.5, {0.10, 0.25, 0}},
+};
+constexpr Control kRisingKite[] = {
+    {0.9, {0.00, 0.95, 0.50}}, {1.5, {0.58, 0.22, 0.20}}, {1.2, {0.12, -0.55, -0.20}},
+    {0.7, {-0.02, -0.98, -0.45}}, {1.4, {-0.50, 0.28, 0.10}},
+};
+constexpr Control kTwistedBow[] = {
+    {1.0, {-0.90, 0.35, 0.40}}, {0.8, {-0.20, 0.10, 0.10}}, {1.2, {0.85, 0.45, -0.45}},
+    {0.7, {0.95, -0.30, 0.35}}, {1.3, {0.15, -0.05, -0.05}}, {0.9, {-0.80, -0.40, -0.40}},
+};
+constexpr Control kCup[] = {
+    {1.2, {-0.85, 0.75, 0.20}}, {0.9, {-0.60, -0.30, -0.30}}, {1.0, {0.00, -0.70, -0.50}},
+    {0.9, {0.60, -0.30, -0.30}}, {1.1, {0.85, 0.75, 0.20}}, {1.6, {0.00, 0.55, 0.50}},
+};
+constexpr Control kBridge[] = {
+    {1.0, {-0.90, -0.60, 0.00}}, {0.8, {-0.70, 0.20, 0.30}}, {1.4, {0.00, 0.60, 0.55}},
+    {0.8, {0.70, 0.20, 0.30}}, {1.0, {0.90, -0.60, 0.00}}, {1.6, {0.00, -0.35, -0.40}},
+};
+constexpr Control kDoubleBay[] = {
+    {0.8, {-0.90, 0.30, 0.10}}, {0.7, {-0.50, -0.50, 0.40}}, {0.8, {-0.10, 0.10, 0.00}},
+    {0.7, {0.40, -0.55, -0.40}}, {0.9, {0.88, 0.25, -0.10}}, {1.5, {0.00, 0.70, 0.30}},
+};
+constexpr Control kSlantedLoop[] = {
+    {1.0, {-0.80, -0.70, -0.30}}, {0.7, {0.20, -0.20, 0.10}}, {0.9, {0.85, 0.55, 0.45}},
+    {1.2, {0.30, 0.80, 0.20}}, {1.1, {-0.25, 0.10, -0.35}},
+};
+constexpr Control kFork[] = {
+    {0.6, {0.00, -0.90, 0.00}}, {0.6, {0.05, -0.10, 0.20}}, {0.7, {-0.60, 0.85, 0.45}},
+    {0.6, {-0.10, 0.20, 0.10}}, {0.7, {0.10, 0.92, -0.30}}, {0.6, {0.15, 0.25, 0.00}},
+    {0.7, {0.70, 0.80, 0.40}}, {0.8, {0.12, -0.20, -0.20}},
+};
+constexpr Control kFoldedCrown[] = {
+    {0.7, {-0.80, -0.50, 0.30}}, {0.6, {-0.65, 0.70, -0.30}}, {0.8, {-0.30, 0.15, 0.40}},
+    {0.6, {0.00, 0.90, -0.45}}, {0.8, {0.30, 0.20, 0.40}}, {0.6, {0.70, 0.75, -0.30}},
+    {1.0, {0.82, -0.50, 0.30}}, {1.6, {0.00, -0.70, -0.35}},
+};
 
 struct SplineShape {
   std::string_view member;
@@ -113,17 +145,15 @@ Table tour(const Entry& entry) {
   auto vertex = [&](int j) {
     const double angle = kTwoPi * j / n + 0.3;
     const double radius = 1.0 + 0.14 * std::cos(2.0 * angle + 0.6) + 0.06 * std::cos(3.0 * angle);
-    return Row{radius * std::cos(angle), 0.78 * radius * std::sin(angle), 0.45 * std::sin(2.0 * angle + 1.1)};
+    return Row{radius * std::cos(angle), 0.78 * radius * std::sin(angle),
+               0.45 * std::sin(2.0 * angle + 1.1)};
   };
   return trace_path(entry, [&](double t) {
     const double position = t / kTwoPi * n;
     const int visit = static_cast<int>(position);
     const double hold = visit % 2 == 0 ? 0.32 : 0.14;
     const double s = std::max(0.0, (position - visit - hold) / (1.0 - hold));
-    const Row from = vertex(visit * step % n);
-    const Row to = vertex((visit + 1) * step % n);
-    const double e = smootherstep(s);
-    return Row{from.x + (to.x - from.x) * e, from.y + (to.y - from.y) * e, from.z + (to.z - from.z) * e};
+    return lerp(vertex(visit * step % n), vertex((visit + 1) * step % n), smootherstep(s));
   });
 }
 
@@ -183,10 +213,11 @@ struct ReachPoint {
 ReachPoint reach_point(std::string_view word, double s) {
   const double arc = std::sin(kPi * s);
   const double out = arc * arc;
-  if (word == "scoop") return {out, 0.42 * std::sin(kTwoPi * s) * arc, 0.0};  // out one side, back the other
-  if (word == "hook") return {out, 1.1 * s * out * out, 0.0};                 // curls as it comes back
-  if (word == "lift") return {out, 0.18 * std::sin(kTwoPi * s) * arc, 0.6 * out * (0.6 + 0.4 * arc)};
-  return {out * (1.0 - 1.35 * s), 0.12 * std::sin(kTwoPi * s) * arc, 0.0};  // recoil past the centre
+  const double swap = std::sin(kTwoPi * s) * arc;  // one side going out, the other coming back
+  if (word == "scoop") return {out, 0.42 * swap, 0.0};
+  if (word == "hook") return {out, 1.1 * s * out * out, 0.0};  // curls as it comes back
+  if (word == "lift") return {out, 0.18 * swap, 0.6 * out * (0.6 + 0.4 * arc)};
+  return {out * (1.0 - 1.35 * s), 0.12 * swap, 0.0};  // recoils past the centre
 }
 
 }  // namespace
@@ -204,7 +235,8 @@ Table reach(const Entry& entry) {
     const ReachPoint r = reach_point(word, position - j);
     const double c = std::cos(angle);
     const double s = std::sin(angle);
-    return Row{length * (r.along * c - r.side * s), 0.85 * length * (r.along * s + r.side * c), length * r.depth};
+    return Row{length * (r.along * c - r.side * s), 0.85 * length * (r.along * s + r.side * c),
+               length * r.depth};
   });
 }
 
@@ -241,14 +273,10 @@ constexpr std::array<Phrase, 16> kPhrases{{
     {{0.40, 0.45, 0.00}, {0.20, 0.90, 0.40}, {-0.85, 0.10, -0.20}, {3, 5, 3, 7, 6, 8}},
 }};
 
-Row lerp(const Row& a, const Row& b, double e) {
-  return {a.x + (b.x - a.x) * e, a.y + (b.y - a.y) * e, a.z + (b.z - a.z) * e};
-}
-
 }  // namespace
 
 Table dwell(const Entry& entry) {
-  const Phrase& phrase = kPhrases.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const Phrase& phrase = kPhrases.at(member_index(entry.member));
   if (std::accumulate(phrase.eighths.begin(), phrase.eighths.end(), 0) != kPhraseEighths) {
     throw std::logic_error("Phrase does not fill the loop: " + entry.name);
   }
@@ -258,7 +286,9 @@ Table dwell(const Entry& entry) {
   return trace_path(entry, [&](double t) {
     double eighth = t / kTwoPi * kPhraseEighths;
     std::size_t i = 0;
-    while (i + 1 < phrase.eighths.size() && eighth >= phrase.eighths[i]) eighth -= phrase.eighths[i++];
+    while (i + 1 < phrase.eighths.size() && eighth >= phrase.eighths[i]) {
+      eighth -= phrase.eighths[i++];
+    }
     const double s = eighth / phrase.eighths[i];
     const double e = smootherstep(s);
     Row at = lerp(pose[i], pose[i + 1], e);

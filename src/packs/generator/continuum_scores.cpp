@@ -23,7 +23,7 @@ struct Note {
   int numerator;
   int denominator;
   double accent;
-  bool left;
+  char side;  // 'L' or 'R'
 };
 
 double beats(const Note& note) { return static_cast<double>(note.numerator) / note.denominator; }
@@ -33,14 +33,22 @@ constexpr double kHalf = 4 * kBeat;  // four beats: half of a 512-pip loop
 // Eight motifs within four beats, on a quarter-beat grid so that the
 // third-beat delays of the canon never land on a motif note.
 constexpr std::array<std::array<Note, 5>, 8> kMotifs{{
-    {{{0, 1, 1.0, false}, {1, 2, 0.6, true}, {3, 2, 0.8, false}, {2, 1, 0.6, true}, {11, 4, 0.7, false}}},
-    {{{0, 1, 1.0, true}, {3, 4, 0.7, false}, {5, 4, 0.6, true}, {9, 4, 0.8, false}, {3, 1, 0.6, true}}},
-    {{{0, 1, 1.0, false}, {1, 1, 0.7, false}, {3, 2, 0.6, true}, {5, 2, 0.8, true}, {13, 4, 0.6, false}}},
-    {{{0, 1, 1.0, true}, {1, 4, 0.6, true}, {3, 2, 0.8, false}, {7, 4, 0.6, false}, {11, 4, 0.7, true}}},
-    {{{0, 1, 1.0, false}, {3, 4, 0.8, true}, {3, 2, 0.6, false}, {2, 1, 0.7, true}, {5, 2, 0.6, false}}},
-    {{{0, 1, 1.0, true}, {1, 2, 0.7, false}, {5, 4, 0.6, true}, {7, 4, 0.6, false}, {3, 1, 0.8, true}}},
-    {{{0, 1, 1.0, false}, {5, 4, 0.7, true}, {2, 1, 0.6, false}, {9, 4, 0.6, true}, {11, 4, 0.8, false}}},
-    {{{0, 1, 1.0, true}, {1, 4, 0.6, false}, {1, 1, 0.8, true}, {5, 2, 0.7, false}, {13, 4, 0.6, true}}},
+    {{{0, 1, 1.0, 'R'}, {1, 2, 0.6, 'L'}, {3, 2, 0.8, 'R'},
+      {2, 1, 0.6, 'L'}, {11, 4, 0.7, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {3, 4, 0.7, 'R'}, {5, 4, 0.6, 'L'},
+      {9, 4, 0.8, 'R'}, {3, 1, 0.6, 'L'}}},
+    {{{0, 1, 1.0, 'R'}, {1, 1, 0.7, 'R'}, {3, 2, 0.6, 'L'},
+      {5, 2, 0.8, 'L'}, {13, 4, 0.6, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 4, 0.6, 'L'}, {3, 2, 0.8, 'R'},
+      {7, 4, 0.6, 'R'}, {11, 4, 0.7, 'L'}}},
+    {{{0, 1, 1.0, 'R'}, {3, 4, 0.8, 'L'}, {3, 2, 0.6, 'R'},
+      {2, 1, 0.7, 'L'}, {5, 2, 0.6, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 2, 0.7, 'R'}, {5, 4, 0.6, 'L'},
+      {7, 4, 0.6, 'R'}, {3, 1, 0.8, 'L'}}},
+    {{{0, 1, 1.0, 'R'}, {5, 4, 0.7, 'L'}, {2, 1, 0.6, 'R'},
+      {9, 4, 0.6, 'L'}, {11, 4, 0.8, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 4, 0.6, 'R'}, {1, 1, 0.8, 'L'},
+      {5, 2, 0.7, 'R'}, {13, 4, 0.6, 'L'}}},
 }};
 
 }  // namespace
@@ -54,12 +62,12 @@ Table canon(const Entry& entry) {
   constexpr Row kLateral{0.279, -0.1555, 0.0};
   constexpr Row kDepthLane{0.0, -0.3109, 0.258};
   constexpr double kAnswer = 0.75;
-  const std::size_t motif = static_cast<std::size_t>(member_numbers(entry.member)[0] - 1);
+  const std::size_t motif = member_index(entry.member);
   const double delay = (entry.member.ends_with("late") ? 4.0 / 3.0 : 1.0 / 3.0) * kBeat;
   std::vector<Onset> onsets;
   for (const Note& note : kMotifs.at(motif)) {
     const double at = beats(note) * kBeat;
-    const Row lateral = note.left ? mirrored(kLateral) : kLateral;
+    const Row lateral = note.side == 'L' ? mirrored(kLateral) : kLateral;
     onsets.push_back({at, times(lateral, note.accent)});
     onsets.push_back({at + delay, times(kDepthLane, note.accent)});
     onsets.push_back({kHalf + at, times(kDepthLane, note.accent)});
@@ -86,7 +94,9 @@ Table echo(const Entry& entry) {
   std::vector<Onset> onsets;
   for (const auto& [start, push] : {std::pair{0.0, kCall}, std::pair{kHalf, kAnswer}}) {
     double at = start;
-    double gap = word == "shrinking" ? count / 5.0 : word == "expanding" ? 1.0 / count : 2.0 / count;
+    double gap = word == "shrinking"   ? count / 5.0
+                 : word == "expanding" ? 1.0 / count
+                                       : 2.0 / count;
     double gain = 1.0;
     for (int i = 0; i < count; ++i) {
       const bool crossed = word == "crossed" && i % 2 == 1;
@@ -104,7 +114,8 @@ Table echo(const Entry& entry) {
 // of a region is accented in the region's own direction (down, left,
 // forward, right) and the rest tick lightly from side to side.
 Table ladder(const Entry& entry) {
-  constexpr std::array<Row, 4> kAccents{{{0.0, -0.32, 0.08}, {-0.31, -0.08, 0.0}, {0.0, -0.08, 0.32}, {0.31, -0.08, 0.0}}};
+  constexpr std::array<Row, 4> kAccents{
+      {{0.0, -0.32, 0.08}, {-0.31, -0.08, 0.0}, {0.0, -0.08, 0.32}, {0.31, -0.08, 0.0}}};
   constexpr Row kTick{0.093, -0.064, 0.048};
   constexpr double kRegion = 2 * kBeat;
   const std::vector<int> counts = member_numbers(entry.member);
@@ -137,7 +148,7 @@ Table necklace(const Entry& entry) {
   constexpr Row kAccent{0.248, -0.096, 0.0};
   constexpr Row kComplement{-0.1488, -0.0576, 0.0};
   constexpr double kRising = 0.1592;  // depth of a rising accent
-  const std::string_view word = kNecklaces.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const std::string_view word = kNecklaces.at(member_index(entry.member));
   std::vector<Onset> onsets;
   for (std::size_t i = 0; i < word.size(); ++i) {
     const bool accent = word[i] == '1';
@@ -164,7 +175,8 @@ Table accent(const Entry& entry) {
     const int first = bar * ab[1] % pulses;
     const int second = (first + 2) % pulses;
     for (int i = 0; i < pulses; ++i) {
-      const Row push = i == first ? kFirst : i == second ? kSecond : i % 2 == 0 ? kPulse : mirrored(kPulse);
+      const Row pulse = i % 2 == 0 ? kPulse : mirrored(kPulse);
+      const Row push = i == first ? kFirst : i == second ? kSecond : pulse;
       onsets.push_back({kBar * bar + kBar * i / pulses, push});
     }
   }
@@ -187,9 +199,10 @@ constexpr std::array<std::string_view, 8> kTripletMasks{
 // answers every gap off the grid, on the next straight sixteenth; a
 // turnaround member rotates the mask by one triplet.
 Table triplet(const Entry& entry) {
-  constexpr std::array<Row, 3> kSlots{{{0.2945, -0.192, 0.0}, {-0.1767, -0.0768, 0.0829}, {0.0, -0.1152, 0.1243}}};
+  constexpr std::array<Row, 3> kSlots{
+      {{0.2945, -0.192, 0.0}, {-0.1767, -0.0768, 0.0829}, {0.0, -0.1152, 0.1243}}};
   constexpr Row kAnswer{0.0, 0.0864, 0.2072};
-  const std::string_view mask = kTripletMasks.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const std::string_view mask = kTripletMasks.at(member_index(entry.member));
   const bool turnaround = entry.member.ends_with("turnaround");
   const std::size_t length = mask.size();
   std::vector<Onset> onsets;
@@ -213,7 +226,8 @@ Table triplet(const Entry& entry) {
 // left, right, down and forward; a group's later notes reach 0.55 of its
 // first, and a light pickup leads each group by a sixteenth.
 Table dialogue(const Entry& entry) {
-  constexpr std::array<Row, 4> kDirections{{{-0.31, 0.0, 0.0}, {0.29, 0.0, 0.0}, {0.0, -0.32, 0.12}, {0.0, -0.12, 0.32}}};
+  constexpr std::array<Row, 4> kDirections{
+      {{-0.31, 0.0, 0.0}, {0.29, 0.0, 0.0}, {0.0, -0.32, 0.12}, {0.0, -0.12, 0.32}}};
   constexpr Row kPickup{-0.018, 0.135, -0.0405};
   constexpr double kLater = 0.55;
   constexpr double kEighth = kBeat / 2;
@@ -236,14 +250,16 @@ Table dialogue(const Entry& entry) {
 // event; a settling accent lifts at pip 496.
 Table burst(const Entry& entry) {
   constexpr std::array<double, 3> kStarts{0.0, 160.0, 320.0};
-  constexpr std::array<Row, 3> kDirections{{{-0.279, -0.0432, 0.0}, {0.0, -0.288, 0.1891}, {0.279, -0.0432, 0.0}}};
+  constexpr std::array<Row, 3> kDirections{
+      {{-0.279, -0.0432, 0.0}, {0.0, -0.288, 0.1891}, {0.279, -0.0432, 0.0}}};
   constexpr Onset kSettle{496.0, {0.0, 0.24, 0.0}};
   constexpr double kLater = 0.6;
   const std::vector<int> counts = member_numbers(entry.member);
   std::vector<Onset> onsets{kSettle};
   for (std::size_t b = 0; b < kStarts.size(); ++b) {
     for (int i = 0; i < counts.at(b); ++i) {
-      onsets.push_back({kStarts[b] + 2 * kBeat * i / counts[b], times(kDirections[b], i == 0 ? 1.0 : kLater)});
+      const double at = kStarts[b] + 2 * kBeat * i / counts[b];
+      onsets.push_back({at, times(kDirections[b], i == 0 ? 1.0 : kLater)});
     }
   }
   return render_score(entry.period, onsets, 0.47);

@@ -68,15 +68,17 @@ constexpr std::array<ContourShape, 16> kContours{{
 }  // namespace
 
 Table contour(const Entry& entry) {
-  const ContourShape& c = kContours.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const ContourShape& c = kContours.at(member_index(entry.member));
   return trace_path(entry, [&](double loop_angle) {
     // Start away from the steep zero crossings of the signed powers.
     const double t = loop_angle + 0.9;
     const double patch = local_window(t, c.ripple_at);
     const double radius = 1.0 + c.ripple * patch * std::sin(c.ripples * t);
     const double x = radius * signed_power(std::cos(t), c.exponent);
-    const double y = c.aspect * radius * signed_power(std::sin(t), c.exponent) + c.bow * (x * x + 0.35 * x - 0.4);
-    return Row{x, y, c.depth * (0.7 * std::sin(t + c.ripple_at) + 0.3 * patch * std::cos(c.ripples * t))};
+    const double y = c.aspect * radius * signed_power(std::sin(t), c.exponent) +
+                     c.bow * (x * x + 0.35 * x - 0.4);
+    const double z = 0.7 * std::sin(t + c.ripple_at) + 0.3 * patch * std::cos(c.ripples * t);
+    return Row{x, y, c.depth * z};
   });
 }
 
@@ -108,7 +110,7 @@ constexpr std::array<Silhouette, 16> kSilhouettes{{
 }  // namespace
 
 Table silhouette(const Entry& entry) {
-  const Silhouette& s = kSilhouettes.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const Silhouette& s = kSilhouettes.at(member_index(entry.member));
   return trace_path(entry, [&](double t) {
     const double second = s.second * t + s.phase;
     const double third = s.third * t - s.phase;
@@ -129,8 +131,9 @@ Table surface(const Entry& entry) {
     const double longitude = n[0] * t + 0.25 * std::sin(n[1] * t);
     const double latitude = latitude_range * std::sin(n[1] * t + 0.5 + 0.3 * std::sin(n[0] * t));
     const double radius = 1.0 + 0.12 * std::cos(2.0 * longitude + latitude);
-    return Row{radius * std::cos(latitude) * std::cos(longitude), 0.95 * radius * std::sin(latitude),
-               0.62 * radius * std::cos(latitude) * std::sin(longitude)};
+    const double across = radius * std::cos(latitude);
+    return Row{across * std::cos(longitude), 0.95 * radius * std::sin(latitude),
+               0.62 * across * std::sin(longitude)};
   });
 }
 
@@ -193,12 +196,14 @@ constexpr std::array<ArmDrive, 16> kArms{{
 }  // namespace
 
 Table arm(const Entry& entry) {
-  const ArmDrive& a = kArms.at(static_cast<std::size_t>(member_numbers(entry.member)[0] - 1));
+  const ArmDrive& a = kArms.at(member_index(entry.member));
   return trace_path(entry, [&](double t) {
     const double shoulder = a.shoulder_base + a.shoulder_swing * std::sin(a.shoulder_rate * t);
-    const double elbow = shoulder + a.elbow_base + a.elbow_swing * std::sin(a.elbow_rate * t + a.elbow_phase);
+    const double elbow =
+        shoulder + a.elbow_base + a.elbow_swing * std::sin(a.elbow_rate * t + a.elbow_phase);
     const double reach = a.upper * std::sin(shoulder) + a.lower * std::sin(elbow);
-    const double height = kShoulderHeight - a.upper * std::cos(shoulder) - a.lower * std::cos(elbow);
+    const double height =
+        kShoulderHeight - a.upper * std::cos(shoulder) - a.lower * std::cos(elbow);
     const double plane = a.turn * std::sin(t + a.elbow_phase);
     return Row{reach * std::cos(plane), height, reach * std::sin(plane)};
   });

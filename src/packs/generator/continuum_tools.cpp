@@ -26,9 +26,17 @@ std::vector<int> member_numbers(std::string_view member) {
   return numbers;
 }
 
+std::size_t member_index(std::string_view member) {
+  return static_cast<std::size_t>(member_numbers(member).at(0) - 1);
+}
+
 std::string_view member_word(std::string_view member) { return member.substr(0, member.find('_')); }
 
 double smootherstep(double s) { return s * s * s * (s * (s * 6.0 - 15.0) + 10.0); }
+
+Row lerp(const Row& a, const Row& b, double e) {
+  return {a.x + (b.x - a.x) * e, a.y + (b.y - a.y) * e, a.z + (b.z - a.z) * e};
+}
 
 void scale_path(const Entry& entry, Table& table) {
   if (entry.dimensions < 3) {
@@ -53,7 +61,8 @@ Row hermite_loop(std::span<const Key> keys, double u) {
     const double span = time(i + 1) - time(i - 1);
     const Row& before = point(i - 1);
     const Row& after = point(i + 1);
-    return Row{(after.x - before.x) / span, (after.y - before.y) / span, (after.z - before.z) / span};
+    return Row{(after.x - before.x) / span, (after.y - before.y) / span,
+               (after.z - before.z) / span};
   };
   // The segment that holds u: the last key at or before it.
   std::ptrdiff_t k = static_cast<std::ptrdiff_t>(n) - 1;
@@ -93,7 +102,8 @@ Table render_score(int period, std::vector<Onset> onsets, double reach) {
     if (n > 1 && (before == 0.0 || after == 0.0)) {
       throw std::logic_error("Two onsets of a score coincide");
     }
-    add_event(table, {onsets[i].pip, onsets[i].push, {reach / 2 * gap_before, reach / 2 * gap_after}});
+    const Response shape{reach / 2 * gap_before, reach / 2 * gap_after};
+    add_event(table, {onsets[i].pip, onsets[i].push, shape});
   }
   return table;
 }
