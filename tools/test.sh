@@ -7,3 +7,5 @@ cd "$root"
 bash tools/bootstrap.sh
 ctest --test-dir build/py --output-on-failure -j2
 .venv/bin/python -m pytest -q tests/python
+# The examples in the movimo_tools docstrings run as doctests.
+.venv/bin/python -m pytest -q --doctest-modules movimo_tools
