@@ -357,10 +357,11 @@ Row wobble_plate(double t) {
           -c * std::sin(kTilt)};
 }
 
-// Beam engine: a crank drives one end of a pivoted beam through a rod; the
+// Beam engine: a crank of radius 0.5 below and beside the beam's pivot
+// drives one end of the beam (half-length 1.2) through a rod of 1.3; the
 // beam's other end rocks on an arc.
 Row rocking_beam(double t) {
-  const Row pin = lerp({1.5, -1.2, 0.0}, {1.5 + std::cos(t), -1.2 + std::sin(t), 0.0}, 0.5);
+  const Row pin = {1.5 + 0.5 * std::cos(t), -1.2 + 0.5 * std::sin(t), 0.0};
   const Row beam_end = circle_meet(pin, 1.3, {0.0, 0.0, 0.0}, 1.2);
   return {-beam_end.x, -beam_end.y, 0.0};
 }
@@ -425,11 +426,7 @@ Table mechanism(const Entry& entry) {
     Table table = sample_curve(entry.period, mechanism.trace);
     for (double Row::* axis : {&Row::x, &Row::y, &Row::z}) centre_axis(table, axis);
     scale_plane_to_peak(table, kAtlasPeak);
-    if (entry.dimensions == 3) {
-      scale_axis_to_peak(table, &Row::z, 0.41);
-    } else {
-      for (Row& row : table) row.z = 0.0;
-    }
+    scale_axis_to_peak(table, &Row::z, 0.41);  // flat mechanisms keep z at rest
     return table;
   }
   throw std::invalid_argument("No mechanism: " + entry.name);
