@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <deque>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
