@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "continuum.h"
 
