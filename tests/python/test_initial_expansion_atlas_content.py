@@ -87,6 +87,18 @@ def assert_events(values, events, half_width):
         assert row == pytest.approx(np.array(push) * weight, abs=1e-12), pip
 
 
+def side(i):
+    return 1 if i % 2 == 0 else -1
+
+
+def lane(values, axis):
+    """One axis of a table moved onto x, the others at rest: the events of
+    one lane of a score, apart from the other lanes."""
+    alone = np.zeros_like(values)
+    alone[:, 0] = values[:, axis]
+    return alone
+
+
 def sticking_events(sticking, accent_last):
     hands = sticking.replace(" ", "")
     events = []
@@ -117,7 +129,7 @@ def test_flam_accent_leads_each_beat_with_an_accent_after_an_opposite_grace(tabl
 
 def euclid_events(period, k, n, x, y, unaccented=0.75):
     return [(period * math.ceil(i * n / k) / n,
-             (x * (1 if i == 0 else unaccented) * (1 if i % 2 == 0 else -1),
+             (x * (1 if i == 0 else unaccented) * side(i),
               -y * (1 if i == 0 else unaccented), 0.0)) for i in range(k)]
 
 
@@ -138,10 +150,9 @@ def test_three_two_interlocks_three_lateral_with_two_vertical(tables):
 ])
 def test_lateral_hits_against_alternating_beats(tables, name, lateral, x, half_width):
     values = rows(tables, name)
-    side = lambda i: 1 if i % 2 == 0 else -1  # noqa: E731
-    assert_events(values[:, [0, 2, 2]], [(512 * i / lateral, (x * side(i), 0, 0))
-                                         for i in range(lateral)], half_width)
-    assert_events(values[:, [1, 2, 2]], [(64 * j, (0.68 * side(j), 0, 0)) for j in range(8)],
+    assert_events(lane(values, 0), [(512 * i / lateral, (x * side(i), 0, 0))
+                                    for i in range(lateral)], half_width)
+    assert_events(lane(values, 1), [(64 * j, (0.68 * side(j), 0, 0)) for j in range(8)],
                   half_width)
 
 
@@ -170,7 +181,7 @@ def test_group_starts_alternate_and_the_second_bar_mirrors(tables, name, starts,
     events = []
     for b in range(2):
         for g, ((x, y), start) in enumerate(zip(levels, starts)):
-            lean = 1 if (g + b) % 2 == 0 else -1
+            lean = side(g + b)
             events.append((b * bar + start, (x * lean, y, 0.0)))
     assert_events(values, events, 22)
 
@@ -178,9 +189,8 @@ def test_group_starts_alternate_and_the_second_bar_mirrors(tables, name, starts,
 def test_three_four_five_lanes(tables):
     values = rows(tables, "rhythm_three_four_five")
     for axis, count, level in ((0, 3, 0.7), (1, 4, -0.7), (2, 5, 0.55)):
-        lane = np.zeros_like(values)
-        lane[:, 0] = values[:, axis]
-        assert_events(lane, [(512 * i / count, (level, 0, 0)) for i in range(count)], 16)
+        assert_events(lane(values, axis), [(512 * i / count, (level, 0, 0)) for i in range(count)],
+                      16)
 
 
 # ---- easing loops ---------------------------------------------------------------
