@@ -31,25 +31,26 @@ double beats(const Note& note) { return static_cast<double>(note.numerator) / no
 
 constexpr double kHalf = 4 * kBeat;  // four beats: half of a 512-pip loop
 
-// Eight motifs within four beats, on a quarter-beat grid so that the
-// third-beat delays of the canon never land on a motif note.
+// Eight motifs within four beats, on the half-beat grid, so that the
+// canon's delays (a third of a beat, a beat and a third) keep every
+// follower a sixth of a beat clear of the motif's notes.
 constexpr std::array<std::array<Note, 5>, 8> kMotifs{{
     {{{0, 1, 1.0, 'R'}, {1, 2, 0.6, 'L'}, {3, 2, 0.8, 'R'},
-      {2, 1, 0.6, 'L'}, {11, 4, 0.7, 'R'}}},
-    {{{0, 1, 1.0, 'L'}, {3, 4, 0.7, 'R'}, {5, 4, 0.6, 'L'},
-      {9, 4, 0.8, 'R'}, {3, 1, 0.6, 'L'}}},
+      {2, 1, 0.6, 'L'}, {5, 2, 0.7, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 1, 0.7, 'R'}, {3, 2, 0.6, 'L'},
+      {5, 2, 0.8, 'R'}, {3, 1, 0.6, 'L'}}},
     {{{0, 1, 1.0, 'R'}, {1, 1, 0.7, 'R'}, {3, 2, 0.6, 'L'},
-      {5, 2, 0.8, 'L'}, {13, 4, 0.6, 'R'}}},
-    {{{0, 1, 1.0, 'L'}, {1, 4, 0.6, 'L'}, {3, 2, 0.8, 'R'},
-      {7, 4, 0.6, 'R'}, {11, 4, 0.7, 'L'}}},
-    {{{0, 1, 1.0, 'R'}, {3, 4, 0.8, 'L'}, {3, 2, 0.6, 'R'},
-      {2, 1, 0.7, 'L'}, {5, 2, 0.6, 'R'}}},
-    {{{0, 1, 1.0, 'L'}, {1, 2, 0.7, 'R'}, {5, 4, 0.6, 'L'},
-      {7, 4, 0.6, 'R'}, {3, 1, 0.8, 'L'}}},
-    {{{0, 1, 1.0, 'R'}, {5, 4, 0.7, 'L'}, {2, 1, 0.6, 'R'},
-      {9, 4, 0.6, 'L'}, {11, 4, 0.8, 'R'}}},
-    {{{0, 1, 1.0, 'L'}, {1, 4, 0.6, 'R'}, {1, 1, 0.8, 'L'},
-      {5, 2, 0.7, 'R'}, {13, 4, 0.6, 'L'}}},
+      {5, 2, 0.8, 'L'}, {7, 2, 0.6, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 2, 0.6, 'L'}, {3, 2, 0.8, 'R'},
+      {2, 1, 0.6, 'R'}, {3, 1, 0.7, 'L'}}},
+    {{{0, 1, 1.0, 'R'}, {1, 2, 0.8, 'L'}, {1, 1, 0.6, 'R'},
+      {2, 1, 0.7, 'L'}, {7, 2, 0.6, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {1, 2, 0.7, 'R'}, {2, 1, 0.6, 'L'},
+      {5, 2, 0.6, 'R'}, {3, 1, 0.8, 'L'}}},
+    {{{0, 1, 1.0, 'R'}, {1, 1, 0.7, 'L'}, {2, 1, 0.6, 'R'},
+      {5, 2, 0.6, 'L'}, {7, 2, 0.8, 'R'}}},
+    {{{0, 1, 1.0, 'L'}, {3, 2, 0.6, 'R'}, {2, 1, 0.8, 'L'},
+      {3, 1, 0.7, 'R'}, {7, 2, 0.6, 'L'}}},
 }};
 
 }  // namespace
@@ -254,7 +255,7 @@ Table burst(const Entry& entry) {
   constexpr std::array<Row, 3> kDirections{
       {{-0.279, -0.0432, 0.0}, {0.0, -0.288, 0.1891}, {0.279, -0.0432, 0.0}}};
   constexpr Onset kSettle{496.0, {0.0, 0.24, 0.0}};
-  constexpr double kLater = 0.6;
+  constexpr double kLater = 0.7;
   const std::vector<int> counts = member_numbers(entry.member);
   std::vector<Onset> onsets{kSettle};
   for (std::size_t b = 0; b < kStarts.size(); ++b) {

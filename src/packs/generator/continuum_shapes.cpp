@@ -32,7 +32,7 @@ Table ribbon(const Entry& entry) {
   const double depth = deep ? 0.62 : 0.24;
   return trace_path(entry, [&](double t) {
     const double twist = n[1] * t + 0.4;
-    const double swell = 0.65 + 0.35 * std::cos(n[0] * t);
+    const double swell = 0.45 + 0.55 * std::cos(n[0] * t);
     const double radius = 1.0 + width * swell * std::sin(twist);
     return Row{radius * std::cos(t), radius * (0.62 * std::sin(t) + 0.12 * std::sin(2.0 * t)),
                depth * swell * std::cos(twist)};
