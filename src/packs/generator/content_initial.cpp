@@ -235,6 +235,9 @@ Table ease_elastic(int period) {
 }
 
 // ---- akwf_: single-cycle waveforms ----
+//
+// No waveform files are read: each cycle is authored here as the shape its
+// name describes, 256 samples, one per pip.
 
 constexpr double kWavePeak = 0.85;
 
