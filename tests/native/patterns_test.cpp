@@ -73,7 +73,9 @@ TEST_P(EveryProcedural, StaysInRangeAndKeepsZIdleUnlessHelix) {
   for (std::int32_t pip = 0; pip < p.period; ++pip) {
     const Offset3 o = p.pattern(pip);
     for (double v : {o.x, o.y, o.z}) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0);
-    if (p.pattern != movimo::helix) ASSERT_EQ(o.z, 0.0) << p.name;
+    if (p.pattern != movimo::helix) {
+      ASSERT_EQ(o.z, 0.0) << p.name;
+    }
   }
 }
 
