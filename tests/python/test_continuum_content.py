@@ -178,6 +178,14 @@ def test_burst_3_5_2_moves_left_down_right_then_settles_up(tables):
     assert np.all(table[416:464] == 0.0)
 
 
+@pytest.mark.parametrize("number", range(1, 9))
+@pytest.mark.parametrize("delay", ["close", "late"])
+def test_canon_motif_leads_sideways_then_in_depth(tables, number, delay):
+    table = rows(tables, f"canon_{number:02d}_{delay}")
+    assert abs(table[0][0]) == 0.279 and table[0][2] == 0.0
+    assert tuple(table[256]) == (0.0, -0.3109, 0.258)
+
+
 @pytest.mark.parametrize("name", ["echo_regular_3", "echo_shrinking_6", "echo_expanding_5",
                                   "echo_crossed_4"])
 def test_echoes_decay_after_a_call_and_a_differently_directed_answer(tables, name):
