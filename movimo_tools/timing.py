@@ -24,7 +24,7 @@ import math
 import numpy as np
 
 import movimo
-from movimo_tools.batch import check_pip_range, check_row_count, loop_rows, table
+from movimo_tools.batch import MAX_ROWS, check_pip_range, check_row_count, loop_rows, table
 
 INTERPOLATIONS = ("step", "linear", "smooth")
 
@@ -106,10 +106,11 @@ def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0) 
         raise ValueError("beats must be a finite number above 0")
     if not math.isfinite(start_beat):
         raise ValueError("start_beat must be finite")
-    count = round(beats * 60.0 / tempo.bpm * fps)
-    if count < 1:
+    frames = beats * 60.0 / tempo.bpm * fps
+    if frames < 0.5:
         raise ValueError("fewer than one frame: raise beats or fps")
-    check_row_count(count)
+    check_row_count(min(frames, MAX_ROWS + 1))  # an infinite count cannot be rounded
+    count = round(frames)
     return start_beat * movimo.PIPS_PER_BEAT + np.arange(count) / fps / tempo.pip_seconds
 
 

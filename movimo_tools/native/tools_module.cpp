@@ -10,6 +10,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,6 @@
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
 #include "movimo/pattern_library.h"
-#include "movimo/patterns.h"
 
 namespace py = pybind11;
 
@@ -45,64 +45,51 @@ constexpr std::array<Pack, 6> kPacks{{{"initial", 28},
                                       {"club", 144},
                                       {"dancefloor", 944}}};
 
-constexpr std::array<std::pair<std::string_view, Sampler>, 15> kProcedural{{
-    {"bounce", movimo::bounce},
-    {"sway", movimo::sway},
-    {"circle", movimo::circle},
-    {"figure_eight", movimo::figure_eight},
-    {"step_touch", movimo::step_touch},
-    {"box_step", movimo::box_step},
-    {"helix", movimo::helix},
-    {"clay_background", movimo::clay_background},
-    {"single_stroke_roll", movimo::single_stroke_roll},
-    {"double_stroke_roll", movimo::double_stroke_roll},
-    {"multiple_bounce_roll", movimo::multiple_bounce_roll},
-    {"single_paradiddle", movimo::single_paradiddle},
-    {"flam", movimo::flam},
-    {"drag", movimo::drag},
-    {"five_stroke_roll", movimo::five_stroke_roll},
-}};
-
 struct Builtin {
   std::uint16_t period_pips;
   Sampler sampler;  // nullptr when not exported: evaluated by name instead
 };
 
-// The linker name of `movimo_<pack>::sample_<name>(int)` (Itanium C++ ABI).
-std::string sampler_symbol(std::string_view pack, std::string_view name) {
-  constexpr std::string_view space_prefix = "movimo_", function_prefix = "sample_";
+// The linker name of `space::function(int)` (Itanium C++ ABI).
+std::string function_symbol(std::string_view space, std::string_view function) {
   std::string symbol = "_ZN";
-  symbol.append(std::to_string(space_prefix.size() + pack.size()))
-      .append(space_prefix)
-      .append(pack)
-      .append(std::to_string(function_prefix.size() + name.size()))
-      .append(function_prefix)
-      .append(name)
+  symbol.append(std::to_string(space.size()))
+      .append(space)
+      .append(std::to_string(function.size()))
+      .append(function)
       .append("Ei");
   return symbol;
 }
 
-// Every built-in pattern by name, with its sampler resolved once. The keys
+// Every built-in pattern by name, with its sampler resolved once from the
+// movimo module: the procedural patterns lead the catalogue as
+// movimo::<name>, each pack follows as movimo_<pack>::sample_<name>. The keys
 // view the catalogue's constant text.
 std::unordered_map<std::string_view, Builtin> build_index() {
   const auto& catalogue = movimo::catalogue();
   std::unordered_map<std::string_view, Builtin> index;
   index.reserve(catalogue.size());
   for (const movimo::PatternInfo& info : catalogue) index[info.name] = {info.period_pips, nullptr};
-  for (const auto& [name, sampler] : kProcedural) index[name].sampler = sampler;
 
   Dl_info loaded{};
   void* module = dladdr(reinterpret_cast<void*>(&movimo::sample), &loaded) != 0
                      ? dlopen(loaded.dli_fname, RTLD_LAZY | RTLD_NOLOAD)
                      : nullptr;
   if (module == nullptr) return index;
-  std::size_t position = kProcedural.size();
-  for (const Pack& pack : kPacks) {
-    for (std::size_t i = 0; i < pack.patterns && position < catalogue.size(); ++i, ++position) {
+  std::size_t position = 0;
+  const auto resolve = [&](std::string_view space, std::string_view prefix, std::size_t count) {
+    for (const std::size_t end = std::min(position + count, catalogue.size()); position < end;
+         ++position) {
       const std::string_view name = catalogue[position].name;
-      const std::string symbol = sampler_symbol(pack.name, name);
+      const std::string symbol = function_symbol(space, std::string(prefix).append(name));
       index[name].sampler = reinterpret_cast<Sampler>(dlsym(module, symbol.c_str()));
     }
+  };
+  std::size_t sampled = 0;
+  for (const Pack& pack : kPacks) sampled += pack.patterns;
+  resolve("movimo", "", catalogue.size() - std::min(sampled, catalogue.size()));
+  for (const Pack& pack : kPacks) {
+    resolve(std::string("movimo_").append(pack.name), "sample_", pack.patterns);
   }
   dlclose(module);
   return index;

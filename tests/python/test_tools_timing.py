@@ -121,6 +121,7 @@ def test_frame_pips_counts_and_places_frames():
     (dict(fps=60, beats=1, start_beat=math.inf), "start_beat must be finite"),
     (dict(fps=0.001, beats=1), "fewer than one frame"),
     (dict(fps=1e6, beats=1e6), "too many pips"),
+    (dict(fps=1e300, beats=1e300), "too many pips"),
 ])
 def test_frame_pips_refuses_bad_requests(kwargs, message):
     with pytest.raises(ValueError, match=message):
