@@ -1,6 +1,7 @@
 #include "emit_table.h"
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -23,7 +24,11 @@ double stored_value(const Entry& entry, std::size_t row, int axis, double value)
   }
   if (!std::isfinite(value)) fail(entry, where + " is not finite");
   const double rounded = round12(value);
-  if (std::fabs(rounded) > 1.0) fail(entry, where + " = " + std::to_string(rounded) + " lies outside [-1, 1]");
+  if (std::fabs(rounded) > 1.0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", rounded);
+    fail(entry, where + " = " + text + " lies outside [-1, 1]");
+  }
   return rounded;
 }
 
