@@ -97,6 +97,7 @@ MotionParts shaped_only(Table shaped) {
 constexpr LaneWeights kEveryLane{1.0, 0.8, 0.3, 0.6, 0.5};
 constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
 constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
+constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
 
 // ---- event motions: responses added up, at rest between them ---------------
 
@@ -110,17 +111,17 @@ MotionParts voiced(const Score& score, const Voices& voices) {
 }
 
 // The kick lifts y by 0.55, claps and snares swing x to alternate sides,
-// hats dip y a little; toms and bass add side and depth.
+// hats dip y a little, toms add side and lift; the bass stays out.
 constexpr Voices kBounce{
     .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, 0.4}, {}, {1.0, 0.3, 0.6}, {0.0, 0.4, 1.0}}},
+    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, 0.4}, {}, {1.0, 0.3, 0.6}, {}}},
 };
 
 // Kicks step to alternate sides and down; snares answer with a wider step.
+// The bass stays out.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 0.6}, {1.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4},
-                {0.3, -0.4, 0.6}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {1.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
 };
 
 // The kick thrusts through depth by 0.506; snares lift, hats add detail.
@@ -136,10 +137,9 @@ constexpr Voices kRecoil{
     .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.1, 0.05, 0.0}, {0.5, 0.3, 0.0},
                 {0.0, 0.5, 0.0}}},
 };
-// Each onset's echo draws back in depth three eighths of a beat later.
+// Each kick and snare echoes three eighths of a beat later, drawing back in depth.
 constexpr double kEchoDelay = 24.0;
-constexpr LaneRows kRecoilEcho = {{{0.0, 0.0, -1.0}, {0.0, 0.0, -0.8}, {0.0, 0.0, -0.2},
-                                   {0.0, 0.0, -0.5}, {0.0, 0.0, -0.5}}};
+constexpr LaneRows kRecoilEcho = {{{0.0, 0.0, -1.0}, {0.0, 0.0, -0.8}, {}, {}, {}}};
 
 MotionParts recoil(const Score& score) {
   MotionParts parts = voiced(score, kRecoil);
@@ -149,40 +149,43 @@ MotionParts recoil(const Score& score) {
 
 // ---- the causal spring --------------------------------------------------------
 
-// A damped ring e^(−d/τ)·sin(ωd) of period kRingPeriod, whose damping puts
-// its peak kSpringPeak pips after the onset (where tan(ωd) = ωτ). It fades
-// out over its last kSpringFade pips and is gone kSpringLength pips after the
-// onset, so a kick on every beat leaves the spring at rest just before the next.
+// A damped ring e^(−d/τ)·sin(ωd) of period kRingPeriod whose damping puts its
+// peak a lane's kSpringPeak pips after the onset (where tan(ωd) = ωτ): five
+// for the drums, three for the snappier bass. It fades out over its last
+// kSpringFade pips and is gone kSpringLength pips after the onset, so a kick
+// on every beat leaves the spring at rest just before the next.
 constexpr double kRingPeriod = 24.0;
-constexpr double kSpringPeak = 5.0;
+constexpr std::array<double, kLaneCount> kSpringPeak = {5.0, 5.0, 5.0, 5.0, 3.0};
 constexpr double kSpringLength = 60.0;
 constexpr double kSpringFade = 20.0;
 
-double spring_ring(double d) {
+double spring_ring(double d, double peak) {
   const double omega = kTwoPi / kRingPeriod;
-  const double tau = std::tan(omega * kSpringPeak) / omega;
+  const double tau = std::tan(omega * peak) / omega;
   return std::exp(-d / tau) * std::sin(omega * d);
 }
 
-// The ring at d pips after its onset, 1 at its peak.
-double spring_response(double d) {
+// The ring d pips after its onset, 1 at its peak.
+double spring_response(double d, double peak) {
   if (d < 0.0 || d >= kSpringLength) return 0.0;
   const double fade_start = kSpringLength - kSpringFade;
   const double fade = d <= fade_start ? 1.0 : (1.0 + std::cos(kPi * (d - fade_start) / kSpringFade)) / 2.0;
-  return fade * spring_ring(d) / spring_ring(kSpringPeak);
+  return fade * spring_ring(d, peak) / spring_ring(peak, peak);
 }
 
-constexpr LaneRows kSpring = {{{0.5, 0.4, 1.0}, {1.0, 0.3, -0.5}, {0.1, 0.1, 0.1},
-                               {0.6, -0.4, 0.5}, {0.4, -0.6, 0.8}}};
+// Kick, snare and bass landing together throw the spring deepest.
+constexpr LaneRows kSpring = {{{0.5, 0.4, 0.6}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
+                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.461}}};
 
 MotionParts spring(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
   for (const Onset& onset : score.onsets) {
-    Row push = scaled(kSpring[lane_index(onset)], onset.velocity);
+    const int lane = lane_index(onset);
+    Row push = scaled(kSpring[lane], onset.velocity);
     if (onset.turn % 2 == 1) push = times(push, kSwapSides);
     // Rows from the onset on, until the ring has died away.
     for (double p = std::ceil(onset.pip); p < onset.pip + kSpringLength; p += 1.0) {
-      const double w = spring_response(p - onset.pip);
+      const double w = spring_response(p - onset.pip, kSpringPeak[lane]);
       Row& row = table[static_cast<std::size_t>(p) % table.size()];
       row = {row.x + w * push.x, row.y + w * push.y, row.z + w * push.z};
     }
@@ -205,8 +208,9 @@ MotionParts orbit(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// A phrase-long closed path; bass onsets pull it down and forward.
-constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {},
+// A phrase-long closed path; bass onsets pull it down and forward, the
+// drums nudge it.
+constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {0.03, 0.04, 0.03},
                                        {0.2, 0.2, 0.3}, {0.5, -0.7, 0.8}}};
 
 MotionParts glide(const Score& score) {
@@ -223,7 +227,7 @@ MotionParts glide(const Score& score) {
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, kKickSnare, 1.5, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, {1.0, 1.0, 0.0, 0.3, 0.3}, 1.5, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -234,7 +238,8 @@ MotionParts flutter(const Score& score) {
 
 // Bass deepens a plunge that never surfaces; drums sway to alternate sides.
 constexpr LaneWeights kDiveDepth{0.4, 0.0, 0.0, 0.3, 1.0};
-constexpr LaneRows kDiveCounter = {{{1.0, 0.2, 0.0}, {1.0, -0.3, 0.0}, {}, {0.6, 0.2, 0.0}, {}}};
+constexpr LaneRows kDiveCounter = {{{1.0, 0.2, 0.0}, {1.0, -0.3, 0.0}, {0.1, 0.05, 0.0},
+                                    {0.6, 0.2, 0.0}, {}}};
 
 MotionParts dive(const Score& score) {
   const std::vector<double> depth = activity(score, kDiveDepth);
@@ -253,14 +258,14 @@ MotionParts pendulum(const Score& score) {
   const std::vector<double> reach = activity(score, kDrums);
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double angle = (0.7 + 0.4 * reach[p]) * std::sin(swing[p]);
-    table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::cos(swing[p])};
+    // The loop starts at the end of a swing, where the weight moves slowest.
+    const double angle = (0.7 + 0.4 * reach[p]) * std::cos(swing[p]);
+    table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::sin(swing[p])};
   }
   return shaped_only(std::move(table));
 }
 
 // One figure eight a bar; kicks widen the lobes, snares lift the crossing.
-constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
 constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {}, {}, {}}};
 
 MotionParts figure8(const Score& score) {
@@ -285,19 +290,24 @@ MotionParts box(const Score& score) {
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    table[p] = {std::tanh(kCornerSharpness * std::cos(tour[p])) / edge,
-                std::tanh(kCornerSharpness * std::sin(tour[p])) / edge, depth[p]};
+    const double heading = tour[p] + kPi / 4.0;  // the loop starts in a corner, where it moves slowest
+    table[p] = {std::tanh(kCornerSharpness * std::cos(heading)) / edge,
+                std::tanh(kCornerSharpness * std::sin(heading)) / edge, depth[p]};
   }
   return shaped_only(std::move(table));
 }
 
-// Two turns per loop over one depth wave; the drums widen the turns.
+// Two turns per loop over one depth wave. The kick hurries the turns on;
+// snares, hats and toms draw the coil in, so a bare kick turns widest.
+constexpr double kCorkscrewSway = 2.06;
+constexpr LaneWeights kPercussion{0.0, 1.0, 0.6, 0.8, 0.0};
+
 MotionParts corkscrew(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
-  const std::vector<double> swell = activity(score, kDrums);
+  const std::vector<double> turn = rhythm_phase(score, kKick, kCorkscrewSway, 2.0);
+  const std::vector<double> percussion = activity(score, kPercussion);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 0.6 + 0.4 * swell[p];
+    const double radius = 1.0 / (1.0 + 0.5 * percussion[p]);
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 std::sin(loop_angle(p, score))};
   }
@@ -335,8 +345,9 @@ MotionParts slalom(const Score& score) {
 }
 
 // Onset after onset flies out toward the next of five targets over a slow drift.
-constexpr Row kRicochetTargets[] = {{1.0, 0.35, 0.0}, {-0.55, 1.0, 0.45}, {-0.9, -0.5, -0.3},
-                                    {0.45, -1.0, 0.6}, {0.1, 0.8, -0.8}};
+// The first target, reached by the downbeat, is the nearest: the loop joins gently.
+constexpr Row kRicochetTargets[] = {{0.55, 0.6, 0.35}, {-1.0, 0.2, 0.45}, {-0.4, -1.0, -0.5},
+                                    {0.9, -0.45, 0.6}, {0.1, 1.0, -0.8}};
 constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
 
 MotionParts ricochet(const Score& score) {

@@ -100,8 +100,8 @@ constexpr Line kLines[] = {
 
     {"speed_garage", K, "X...X...X...X...|X...X...X...X..."},
     {"speed_garage", S, "....X.......X...|....X.......X..."},
-    {"speed_garage", H, "..x...x...x...x.|..x...x...x...x.", 6},
-    {"speed_garage", B, "..X...X...X..X..|..X...X...X.X.X.", 6},
+    {"speed_garage", H, "..x.gx.x..x.gx.x|..x.gx.x..x.gxxx", 6},
+    {"speed_garage", B, "..X...X...X..X..|..X...X...X..X..", 6},
 
     {"bassline", K, "X...X...X...X...|X...X...X...X..."},
     {"bassline", S, "....X.......X...|....X.......X..."},
@@ -308,7 +308,7 @@ constexpr Line kLines[] = {
     {"reggae_steppers", K, "X...X...X...X...|X...X...X...X..."},
     {"reggae_steppers", S, "........X.......|........X......."},
     {"reggae_steppers", H, "..x...x...x...x.|..x...x...x..xx.", 6},
-    {"reggae_steppers", B, "X.x...x.X.x...x.|X.x...x.X.x.x.x."},
+    {"reggae_steppers", B, "X.x...x.x.x...x.|X.x...x.x.x.x.x."},
 
     {"reggae_rockers", K, "X.......X.......|X.......X......."},
     {"reggae_rockers", S, "....X.......X...|....X.......X..."},
@@ -337,7 +337,7 @@ constexpr Line kLines[] = {
     // The bass swells answer each kick late.
     {"hard_reverse", K, "X...X...X...X...|X...X...X...X..."},
     {"hard_reverse", S, "....X.......X...|....X.......X..."},
-    {"hard_reverse", H, "..x...x...x...x.|..x...x...x...x."},
+    {"hard_reverse", H, "..X...X...X...X.|..X...X...X.X.X."},
     {"hard_reverse", B, ".xx..xx..xx..xx.|.xx..xx..xx..xXx", 0, 6},
 
     {"italo_machine", K, "X...X...X...X...|X...X...X...X..."},
@@ -353,13 +353,13 @@ constexpr Line kLines[] = {
 
     {"acid_percussion", K, "X...X...X...X...|X...X...X...X..."},
     {"acid_percussion", S, "....X.......X...|....X.......X..."},
-    {"acid_percussion", H, "..x...x...x...x.|..x...x...x...x."},
-    {"acid_percussion", B, "o.xX.oxX.ox.Xo.x|o.xX.oxX.oxXo.xX"},
+    {"acid_percussion", H, "..x.g.x...x.g.x.|..x.g.x.g.x.g.x."},
+    {"acid_percussion", B, "o.xX.oxX.ox.xo.X|o.xX.oxX.oxXo.xX"},
 
     // The rumble answers each kick a little late.
     {"techno_rumble", K, "X...X...X...X...|X...X...X...X..."},
     {"techno_rumble", S, "....o.......o...|....o.......o..."},
-    {"techno_rumble", H, "..x...x...x...x.|..x...x...x...x."},
+    {"techno_rumble", H, "g.x.g.x.g.x.g.x.|g.x.g.x.g.x.g.xx"},
     {"techno_rumble", B, ".xx..xx..xx..xx.|.xx..xx..xx..xx.", 0, 3},
 
     {"ukg_rim_shuffle", K, "X.........X.....|X......x..X.....", 8},
