@@ -11,11 +11,11 @@ import csv
 import difflib
 import io
 import json
+import os
 import sys
 
 import numpy as np
 
-import movimo
 from movimo_tools.batch import table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.limits import motion_limits
@@ -38,6 +38,13 @@ class _Parser(argparse.ArgumentParser):
         raise UsageError(message)
 
 
+def _width(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
 def sparkline(values, width: int = 64) -> str:
     """Values in [-1, 1] drawn as one line of block characters, `width` wide,
     picking evenly spaced values from the loop.
@@ -51,7 +58,7 @@ def sparkline(values, width: int = 64) -> str:
     return "".join(SPARK_LEVELS[int(level)] for level in levels)
 
 
-def matches(pattern: PatternEntry, args) -> bool:
+def _matches(pattern: PatternEntry, args) -> bool:
     """Whether a pattern passes the filters of `movimo list`."""
     text = (args.text or "").lower()
     return ((args.pack is None or pattern.pack == args.pack)
@@ -61,16 +68,16 @@ def matches(pattern: PatternEntry, args) -> bool:
             and (text in pattern.name or text in pattern.description.lower()))
 
 
-def list_patterns(args, out) -> None:
+def _list(args, out) -> None:
     """`movimo list`: one line per pattern: name, pack, period in beats, axes,
     description."""
     for pattern in entries():
-        if matches(pattern, args):
+        if _matches(pattern, args):
             out.write(f"{pattern.name:<34} {pattern.pack:<11} {pattern.period_beats:>5g} beats"
                       f"  {pattern.dimensions} axes  {pattern.description}\n")
 
 
-def known_entry(name: str) -> PatternEntry:
+def _known_entry(name: str) -> PatternEntry:
     """The pattern `name`, or a one-line error naming the closest names."""
     try:
         return entry(name)
@@ -80,9 +87,9 @@ def known_entry(name: str) -> PatternEntry:
         raise CommandError(f"unknown pattern '{name}'{hint}") from None
 
 
-def show_pattern(args, out) -> None:
+def _show(args, out) -> None:
     """`movimo show`: descriptor, period, peak speed at a tempo, one sparkline per axis."""
-    pattern = known_entry(args.name)
+    pattern = _known_entry(args.name)
     limits = motion_limits(pattern.name, args.bpm, args.scale)
     rows = table(pattern.name)
     used = AXES[:pattern.dimensions]
@@ -97,15 +104,16 @@ def show_pattern(args, out) -> None:
         out.write(f"{axis} {sparkline(rows[:, i], args.width)}\n")
 
 
-def write_csv(seconds, pips, values, out) -> None:
+def _write_csv(seconds, pips, values, out) -> None:
+    """One row per frame: seconds, pip, x, y, z, every float written exactly."""
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(["seconds", "pip", "x", "y", "z"])
     writer.writerows(zip(seconds.tolist(), pips.tolist(), *values.T.tolist()))
 
 
-def render_pattern(args, out) -> None:
+def _render(args, out) -> None:
     """`movimo render`: the pattern at every video frame, as csv, json or npy."""
-    pattern = known_entry(args.name)
+    pattern = _known_entry(args.name)
     tempo = Tempo(args.bpm)
     pips = frame_pips(tempo, args.fps, args.beats, args.start_beat)
     values = evaluate_at(pattern.name, pips, args.interpolation)
@@ -120,10 +128,15 @@ def render_pattern(args, out) -> None:
                    "pips": pips.tolist(), "values": values.tolist()}, out)
         out.write("\n")
     else:
-        write_csv(seconds, pips, values, out)
+        _write_csv(seconds, pips, values, out)
 
 
 def build_parser() -> argparse.ArgumentParser:
+    """The command line of `movimo`; its errors raise UsageError.
+
+    >>> build_parser().parse_args(["show", "helix", "--bpm", "90"]).bpm
+    90.0
+    """
     parser = _Parser(prog="movimo", description="Browse and render movimo patterns.")
     commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
 
@@ -134,14 +147,14 @@ def build_parser() -> argparse.ArgumentParser:
     listing.add_argument("--axes", type=int, choices=(1, 2, 3), help="number of moving axes")
     listing.add_argument("--period", type=int, metavar="PIPS", help="loop length in pips")
     listing.add_argument("--text", help="text in the name or description")
-    listing.set_defaults(run=list_patterns)
+    listing.set_defaults(run=_list)
 
     show = commands.add_parser("show", help="describe one pattern")
     show.add_argument("name")
     show.add_argument("--bpm", type=float, default=120.0, help="tempo for the peak speed")
     show.add_argument("--scale", type=float, default=1.0, help="units per pattern unit")
-    show.add_argument("--width", type=int, default=64, help="sparkline width in characters")
-    show.set_defaults(run=show_pattern)
+    show.add_argument("--width", type=_width, default=64, help="sparkline width in characters")
+    show.set_defaults(run=_show)
 
     render = commands.add_parser("render", help="render a pattern at a frame rate")
     render.add_argument("name")
@@ -151,15 +164,28 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--format", choices=("csv", "json", "npy"), default="csv")
     render.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
-    render.set_defaults(run=render_pattern)
+    render.set_defaults(run=_render)
     return parser
 
 
 def main(argv: list[str] | None = None, out=None) -> int:
-    """Runs the command line `argv`; returns the exit status.
+    """Runs the command line `argv`, writing to `out` (stdout by default), and
+    returns the exit status.
 
     >>> main(["list", "--pack", "procedural", "--axes", "3"])
     helix                              procedural      4 beats  3 axes  Four-beat double-turn helix
+    0
+    >>> main(["show", "bounce", "--width", "16"])
+    bounce  (procedural pack, procedural family)
+    One-beat vertical bounce
+    period: 64 pips = 1 beats; axes: 1
+    peak speed at 120 bpm (x1): x 8/s
+    x ▁▂▃▄▅▅▆▇█▇▆▅▅▄▃▂
+    0
+    >>> main(["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "4"])
+    seconds,pip,x,y,z
+    0.0,0.0,-1.0,0.0,0.0
+    0.25,32.0,1.0,0.0,0.0
     0
     >>> main(["show", "nope"])
     1
@@ -167,8 +193,6 @@ def main(argv: list[str] | None = None, out=None) -> int:
     out = sys.stdout if out is None else out
     try:
         args = build_parser().parse_args(argv)
-        if getattr(args, "width", 1) < 1:
-            raise UsageError("--width must be at least 1")
         args.run(args, out)
     except UsageError as error:
         print(f"movimo: error: {error}", file=sys.stderr)
@@ -177,7 +201,10 @@ def main(argv: list[str] | None = None, out=None) -> int:
         print(f"movimo: error: {error}", file=sys.stderr)
         return 1
     except BrokenPipeError:
-        sys.stderr.close()
+        # The reader went away (`movimo list | head`): stop quietly, and
+        # point stdout at nothing so the interpreter's last flush cannot fail.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     return 0
 
 

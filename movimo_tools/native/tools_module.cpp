@@ -2,8 +2,10 @@
 // native call per array instead of one Python call per pip.
 //
 // The built-in samplers are taken from the movimo module itself: this module
-// links against it, resolves each exported `movimo_<pack>::sample_<name>` once
-// and then calls it directly, so a row costs what the sampler costs.
+// links against it, looks up each pattern's exported function once (the
+// procedural `movimo::<name>`, the sampled `movimo_<pack>::sample_<name>`) and
+// then calls it directly, so a row costs what the sampler costs. Library
+// patterns go through PatternLibrary::sample, one call per row.
 
 #include <dlfcn.h>
 #include <pybind11/numpy.h>
@@ -19,7 +21,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 
 #include "movimo/catalogue.h"
 #include "movimo/core.h"

@@ -89,7 +89,7 @@ def test_render_formats_carry_the_same_frames(fmt):
     (["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--format", "xml"],
      2, "invalid choice"),
     (["render", "bounce", "--bpm", "120", "--fps", "60"], 2, "required"),
-    (["show", "bounce", "--width", "0"], 2, "--width must be at least 1"),
+    (["show", "bounce", "--width", "0"], 2, "argument --width: must be at least 1"),
     (["show", "bounce", "--scale", "-3"], 1, "scale must be"),
     (["frobnicate"], 2, "invalid choice"),
     ([], 2, "required"),
