@@ -10,9 +10,9 @@ import timeit
 import numpy as np
 import pytest
 
-import _movimo_tools
 import movimo
 import movimo_tools
+from movimo_tools._native import native
 
 NAME = "lfo_seeded_drift"  # a 1024-pip built-in
 PIPS = range(1024)
@@ -26,7 +26,7 @@ def python_loop():
 CASES = {
     "python loop over movimo.sample": python_loop,
     "numpy copy of 1024 rows": ROWS.copy,
-    "native table, uncached": lambda: _movimo_tools.table(NAME),
+    "native table, uncached": lambda: native.table(NAME),
     "movimo_tools.table": lambda: movimo_tools.table(NAME),
     "movimo_tools.evaluate over a range": lambda: movimo_tools.evaluate(NAME, PIPS),
     "movimo_tools.evaluate_at, smooth": lambda: movimo_tools.evaluate_at(

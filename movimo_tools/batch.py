@@ -10,8 +10,8 @@ import functools
 
 import numpy as np
 
-import _movimo_tools
 import movimo
+from movimo_tools._native import native
 from movimo_tools.catalogue import library_entries
 
 # Largest number of pips (rows) one call evaluates: 16 Mi rows, 384 MiB.
@@ -77,7 +77,7 @@ def _check_name(name) -> None:
 
 @functools.lru_cache(maxsize=64)
 def _builtin_rows(name: str) -> np.ndarray:
-    rows = _movimo_tools.table(name)
+    rows = native.table(name)
     rows.flags.writeable = False
     return rows
 
@@ -94,7 +94,7 @@ def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.nda
     _check_name(name)
     if library is None:
         return _builtin_rows(name)
-    return _movimo_tools.library_table(library, name)
+    return native.library_table(library, name)
 
 
 def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:
@@ -129,9 +129,9 @@ def evaluate(name: str, pips, library: movimo.PatternLibrary | None = None) -> n
     pips = as_pips(pips)
     flat = pips.reshape(-1)
     if library is None:
-        rows = _movimo_tools.sample(name, flat)
+        rows = native.sample(name, flat)
     else:
-        rows = _movimo_tools.library_sample(library, name, flat)
+        rows = native.library_sample(library, name, flat)
     return rows.reshape(pips.shape + (3,))
 
 
@@ -143,5 +143,5 @@ def library_tables(library: movimo.PatternLibrary) -> dict[str, np.ndarray]:
     {'nod': array([[0. , 0. , 0. ],
            [0. , 0.5, 0. ]])}
     """
-    return {e.name: _movimo_tools.library_table(library, e.name)
+    return {e.name: native.library_table(library, e.name)
             for e in library_entries(library)}

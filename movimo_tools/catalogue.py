@@ -5,8 +5,8 @@ from __future__ import annotations
 import dataclasses
 import functools
 
-import _movimo_tools
 import movimo
+from movimo_tools._native import native
 
 PROCEDURAL = "procedural"
 LIBRARY = "library"
@@ -66,7 +66,7 @@ def entries() -> tuple[PatternEntry, ...]:
     """
     infos = movimo.catalogue()
     packs = []
-    for pack, count in _movimo_tools.PACKS:
+    for pack, count in native.PACKS:
         packs += [pack] * count
     packs = [PROCEDURAL] * (len(infos) - len(packs)) + packs
     return tuple(_entry(info, pack) for info, pack in zip(infos, packs, strict=True))

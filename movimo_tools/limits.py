@@ -20,8 +20,8 @@ import math
 
 import numpy as np
 
-import _movimo_tools
 import movimo
+from movimo_tools._native import native
 from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entries
 from movimo_tools.timing import Tempo
@@ -122,4 +122,4 @@ def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
     tempo, factors = Tempo(bpm), _scale(scale)
     # Fresh tables, read once: passing them through the table cache would
     # only evict the patterns the caller is using.
-    return [_limits(e.name, _movimo_tools.table(e.name), tempo, factors) for e in entries()]
+    return [_limits(e.name, native.table(e.name), tempo, factors) for e in entries()]

@@ -10,7 +10,8 @@ import sys
 import numpy as np
 import pytest
 
-import movimo_tools
+# Skips where no _movimo_tools was built beside the movimo module in use.
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
 from movimo_tools.cli import main
 
 

@@ -6,7 +6,9 @@ import numpy as np
 import pytest
 
 import movimo
-import movimo_tools
+
+# Skips where no _movimo_tools was built beside the movimo module in use.
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
 from movimo_tools import motion_limits
 
 
