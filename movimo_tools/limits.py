@@ -123,3 +123,16 @@ def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
     # Fresh tables, read once: passing them through the table cache would
     # only evict the patterns the caller is using.
     return [_limits(e.name, native.table(e.name), tempo, factors) for e in entries()]
+
+
+def fastest_tempos(max_speed, max_acceleration=math.inf, scale=1.0) -> dict[str, float]:
+    """The fastest followable tempo of every built-in pattern, by name, for a
+    fixture with the given limits (see `MotionLimits.fastest_bpm`).
+
+    >>> tempos = fastest_tempos(max_speed=[360.0, 180.0, math.inf], scale=[540.0, 270.0, 1.0])
+    >>> len(tempos), tempos["bounce"]
+    (1731, 10.0)
+    """
+    # Any reference tempo gives the same answer: the peaks scale with it.
+    return {limits.name: limits.fastest_bpm(max_speed, max_acceleration)
+            for limits in all_motion_limits(120.0, scale)}

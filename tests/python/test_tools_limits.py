@@ -53,6 +53,14 @@ def test_a_still_axis_never_limits_the_tempo(library):
     assert limits.fastest_bpm([math.inf, 1e-9, math.inf]) == math.inf
 
 
+def test_fastest_tempos_for_every_builtin_match_single_patterns():
+    tempos = movimo_tools.fastest_tempos(400.0, 8000.0, scale=[540.0, 270.0, 90.0])
+    assert len(tempos) == 1731
+    for name in ["bounce", "helix", "lfo_flower", movimo_tools.entries()[-1].name]:
+        single = motion_limits(name, 97.0, scale=[540.0, 270.0, 90.0])
+        assert tempos[name] == pytest.approx(single.fastest_bpm(400.0, 8000.0))
+
+
 def test_all_builtins_in_one_call_agree_with_single_calls():
     listed = movimo_tools.all_motion_limits(128.0, scale=2.0)
     assert [m.name for m in listed] == [e.name for e in movimo_tools.entries()]
