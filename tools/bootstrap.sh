@@ -31,7 +31,9 @@ find_python312() {
   return 1
 }
 
-debian_packages=(libgtest-dev libbenchmark-dev)
+# GoogleTest and Google Benchmark for the native tests and benchmarks; clang
+# with its runtime for the fuzzers, and valgrind, for the hardening stages.
+debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind)
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -49,6 +51,9 @@ if [ ! -x .venv/bin/python ] || ! is_python312 .venv/bin/python; then
   rm -rf .venv
   "$python" -m venv .venv
 fi
+
+# CMake and Ninja come from .venv too, so every build uses the same versions.
+export PATH="$root/.venv/bin:$PATH"
 
 # Reinstall the tools only when their list changed.
 stamp=.venv/.requirements.sha256

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds movimo and runs every test: native tests through CTest, Python
-# tests through pytest.
+# tests through pytest, then the sanitizer, valgrind and fuzzing stages.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 bash tools/bootstrap.sh
+export PATH="$root/.venv/bin:$PATH"
 ctest --test-dir build/py --output-on-failure -j2
 .venv/bin/python -m pytest -q tests/python
 # The examples in the movimo_tools docstrings run as doctests.
 .venv/bin/python -m pytest -q --doctest-modules movimo_tools
+bash tools/harden.sh
