@@ -14,11 +14,12 @@ from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
 from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
 from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
                                  wing_offsets)
-from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, evaluate_seconds, frame_pips
+from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
+                                 evaluate_seconds, frame_pips)
 
 __all__ = [
     "INTERPOLATIONS", "MotionLimits", "PatternEntry", "Tempo", "all_motion_limits", "entries",
-    "entry", "evaluate", "evaluate_at", "evaluate_seconds", "even_offsets", "fastest_tempos",
-    "frame_pips", "group_offsets", "library_entries", "library_tables", "motion_limits",
-    "position_offsets", "spread", "table", "wing_offsets",
+    "entry", "evaluate", "evaluate_at", "evaluate_beats", "evaluate_seconds", "even_offsets",
+    "fastest_tempos", "frame_pips", "group_offsets", "library_entries", "library_tables",
+    "motion_limits", "position_offsets", "spread", "table", "wing_offsets",
 ]

@@ -78,7 +78,13 @@ def _list(args, out) -> None:
 
 
 def _known_entry(name: str) -> PatternEntry:
-    """The pattern `name`, or a one-line error naming the closest names."""
+    """The pattern `name`, or a one-line error naming the closest names.
+
+    >>> _known_entry("figure_8")
+    Traceback (most recent call last):
+    ...
+    movimo_tools.cli.CommandError: unknown pattern 'figure_8' (did you mean figure_eight?)
+    """
     try:
         return entry(name)
     except ValueError:

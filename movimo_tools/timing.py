@@ -163,7 +163,11 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
 
 
 def _catmull_rom(p0, p1, p2, p3, t):
-    """Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form."""
+    """Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form.
+
+    >>> _catmull_rom(0.0, 1.0, 1.0, 0.0, 0.5)
+    1.125
+    """
     cubic = 3.0 * (p1 - p2) + p3 - p0
     quadratic = 2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3
     return p1 + 0.5 * t * ((p2 - p0) + t * (quadratic + t * cubic))
@@ -178,3 +182,15 @@ def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "lin
            [ 1.,  0.,  0.]])
     """
     return evaluate_at(name, tempo.pips(seconds), interpolation, library)
+
+
+def evaluate_beats(name: str, beats, interpolation: str = "linear",
+                   library: movimo.PatternLibrary | None = None) -> np.ndarray:
+    """The pattern at (fractional) beats, 64 pips to a beat.
+
+    >>> evaluate_beats("bounce", [0.25, 0.5])
+    array([[0., 0., 0.],
+           [1., 0., 0.]])
+    """
+    return evaluate_at(name, _finite(beats, "beats") * movimo.PIPS_PER_BEAT, interpolation,
+                       library)

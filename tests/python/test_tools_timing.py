@@ -50,6 +50,8 @@ def test_times_must_be_finite(times):
         Tempo(120.0).pips(times)
     with pytest.raises(ValueError, match="times must be finite"):
         movimo_tools.evaluate_seconds("bounce", times, Tempo(120.0))
+    with pytest.raises(ValueError, match="beats must be finite"):
+        movimo_tools.evaluate_beats("bounce", times)
 
 
 @pytest.mark.parametrize("method", METHODS)
