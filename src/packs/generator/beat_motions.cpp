@@ -9,6 +9,8 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "shaping.h"
@@ -173,7 +175,9 @@ double spring_response(double d, double peak) {
   return fade * spring_ring(d, peak) / spring_ring(peak, peak);
 }
 
-// Kick, snare and bass landing together throw the spring deepest.
+// Kick, snare and bass landing together throw the spring deepest; the
+// bass's depth sets how steep that throw is: the bassline hook's, the
+// steepest step of any table, is 0.2677.
 constexpr LaneRows kSpring = {{{0.5, 0.4, 0.6}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
                                {0.6, -0.4, 0.3}, {0.2, -0.3, 0.461}}};
 
@@ -224,10 +228,11 @@ MotionParts glide(const Score& score) {
 }
 
 // A wide arc paced by kick and snare; hats shake y and z in alternating directions.
+constexpr LaneWeights kFlutterPace{1.0, 1.0, 0.0, 0.3, 0.3};
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, {1.0, 1.0, 0.0, 0.3, 0.3}, 1.5, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 1.5, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -298,7 +303,8 @@ MotionParts box(const Score& score) {
 }
 
 // Two turns per loop over one depth wave. The kick hurries the turns on;
-// snares, hats and toms draw the coil in, so a bare kick turns widest.
+// snares, hats and toms draw the coil in, so a bare kick turns widest. The
+// sway puts the bare pulse's join (its kick falls on row 0) at 0.053.
 constexpr double kCorkscrewSway = 2.06;
 constexpr LaneWeights kPercussion{0.0, 1.0, 0.6, 0.8, 0.0};
 

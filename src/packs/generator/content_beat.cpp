@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "beat_motions.h"
