@@ -9,7 +9,7 @@ Every array of pattern values has x, y and z as its last axis.
 array([-1.,  0.,  1.,  0.])
 """
 
-from movimo_tools.batch import evaluate, library_tables, table
+from movimo_tools.batch import evaluate, library_tables, period_pips, table
 from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
 from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
 from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
@@ -21,5 +21,5 @@ __all__ = [
     "INTERPOLATIONS", "MotionLimits", "PatternEntry", "Tempo", "all_motion_limits", "entries",
     "entry", "evaluate", "evaluate_at", "evaluate_beats", "evaluate_seconds", "even_offsets",
     "fastest_tempos", "frame_pips", "group_offsets", "library_entries", "library_tables",
-    "motion_limits", "position_offsets", "spread", "table", "wing_offsets",
+    "motion_limits", "period_pips", "position_offsets", "spread", "table", "wing_offsets",
 ]

@@ -97,6 +97,18 @@ def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.nda
     return native.library_table(library, name)
 
 
+def period_pips(name: str, library: movimo.PatternLibrary | None = None) -> int:
+    """The loop length in pips of a built-in pattern or of one `library` answers for.
+
+    >>> period_pips("rhythm_group_223")
+    448
+    """
+    _check_name(name)
+    if library is None:
+        return native.period_pips(name)
+    return native.library_period_pips(library, name)
+
+
 def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """One period of a pattern as a new array: row k is its value at phase k.
 

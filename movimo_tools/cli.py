@@ -119,6 +119,8 @@ def _write_csv(seconds, pips, values, out) -> None:
 
 def _render(args, out) -> None:
     """`movimo render`: the pattern at every video frame, as csv, json or npy."""
+    if args.format == "npy" and out.isatty():
+        raise CommandError("npy output is binary: redirect it to a file")
     pattern = _known_entry(args.name)
     tempo = Tempo(args.bpm)
     pips = frame_pips(tempo, args.fps, args.beats, args.start_beat)

@@ -24,7 +24,8 @@ import math
 import numpy as np
 
 import movimo
-from movimo_tools.batch import MAX_ROWS, check_pip_range, check_row_count, loop_rows, table
+from movimo_tools.batch import (MAX_ROWS, check_pip_range, check_row_count, evaluate, loop_rows,
+                                period_pips, table)
 
 INTERPOLATIONS = ("step", "linear", "smooth")
 
@@ -144,22 +145,37 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
     pips = as_fractional_pips(pips)
-    rows = loop_rows(name, library)
-    period = len(rows)
+    period, rows_at = _rows_by_phase(name, library)
     whole = np.floor(pips)
     phase = whole.astype(np.int64) % period
-    here = rows[phase]
+    here = rows_at(phase)
     if interpolation == "step":
         return here
     fraction = (pips - whole)[..., np.newaxis]
-    after = rows[(phase + 1) % period]
+    after = rows_at((phase + 1) % period)
     if interpolation == "linear":
         between = here + (after - here) * fraction
     else:
-        before = rows[(phase - 1) % period]
-        later = rows[(phase + 2) % period]
+        before = rows_at((phase - 1) % period)
+        later = rows_at((phase + 2) % period)
         between = np.clip(_catmull_rom(before, here, after, later, fraction), -1.0, 1.0)
     return np.where(fraction == 0.0, here, between)
+
+
+def _rows_by_phase(name: str, library: movimo.PatternLibrary | None):
+    """The period of a pattern and a function from phase arrays to rows.
+
+    Built-ins read their (cached) table; a library pattern is asked only for
+    the phases needed, as its period may run to 65535 pips.
+
+    >>> period, rows_at = _rows_by_phase("bounce", None)
+    >>> period, rows_at(np.array([32]))
+    (64, array([[1., 0., 0.]]))
+    """
+    if library is None:
+        rows = loop_rows(name)
+        return len(rows), rows.__getitem__
+    return period_pips(name, library), lambda phases: evaluate(name, phases, library)
 
 
 def _catmull_rom(p0, p1, p2, p3, t):

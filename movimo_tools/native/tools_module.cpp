@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
@@ -105,15 +106,19 @@ const std::unordered_map<std::string_view, Builtin>& builtins() {
   throw std::invalid_argument("Unknown movimo: " + std::string(name));
 }
 
+const std::pair<const std::string_view, Builtin>& find_builtin(std::string_view name) {
+  const auto found = builtins().find(name);
+  if (found == builtins().end()) unknown(name);
+  return *found;
+}
+
 // Calls `body(period_pips, evaluate)` with the built-in pattern `name`.
 template <class Body>
 py::array_t<double> with_builtin(std::string_view name, Body body) {
-  const auto found = builtins().find(name);
-  if (found == builtins().end()) unknown(name);
-  const Builtin& pattern = found->second;
+  const auto& [key, pattern] = find_builtin(name);
   if (pattern.sampler != nullptr) return body(pattern.period_pips, pattern.sampler);
   return body(pattern.period_pips,
-              [key = found->first](std::int32_t pip) { return movimo::sample(key, pip); });
+              [key](std::int32_t pip) { return movimo::sample(key, pip); });
 }
 
 std::int32_t library_period(const movimo::PatternLibrary& library, std::string_view name) {
@@ -187,5 +192,8 @@ PYBIND11_MODULE(_movimo_tools, m, py::multiple_interpreters::not_supported()) {
           return with_library_pattern(library, name, at_pips(pips));
         },
         py::arg("library"), py::arg("name"), py::arg("pips"));
+  m.def("period_pips", [](std::string_view name) { return find_builtin(name).second.period_pips; },
+        py::arg("name"));
+  m.def("library_period_pips", &library_period, py::arg("library"), py::arg("name"));
   m.def("direct_sampler_count", &direct_sampler_count);
 }

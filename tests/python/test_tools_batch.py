@@ -67,6 +67,8 @@ def test_library_patterns_and_builtins_through_a_library(library):
         assert got.tobytes() == reference(name, pips, library.sample).tobytes()
     assert movimo_tools.table("wink", library).tolist() == [
         [0.0, 0.0, 0.0], [0.25, -0.5, 0.0], [1.0, 0.0, 0.75]]
+    assert [movimo_tools.period_pips(n, library) for n in ["wink", "tilt_only", "helix"]] == [
+        3, 1, 256]
     tables = movimo_tools.library_tables(library)
     assert list(tables) == ["wink", "tilt_only"]
     assert tables["tilt_only"].tolist() == [[0.0, 0.5, 0.0]]
@@ -96,6 +98,8 @@ def test_unknown_names_report_the_name(call, name, library):
         call(name) if call is not movimo_tools.evaluate_at else call(name, [0.5])
     with pytest.raises(ValueError, match=f"^Unknown movimo: {name}$"):
         movimo_tools.table(name, library)
+    with pytest.raises(ValueError, match=f"^Unknown movimo: {name}$"):
+        movimo_tools.period_pips(name)
 
 
 def test_a_name_must_be_text():

@@ -103,6 +103,18 @@ def test_errors_are_one_line_with_a_failing_status(capsys, argv, status, message
     assert message in err
 
 
+def test_binary_output_is_not_written_to_a_terminal(capsys):
+    class Terminal(io.StringIO):
+        def isatty(self):
+            return True
+
+    terminal = Terminal()
+    argv = ["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--format", "npy"]
+    assert main(argv, out=terminal) == 1
+    assert terminal.getvalue() == ""
+    assert capsys.readouterr().err == "movimo: error: npy output is binary: redirect it to a file\n"
+
+
 def test_console_script_runs_as_a_program():
     script = shutil.which("movimo", path=os.path.dirname(sys.executable))
     command = [script] if script else [sys.executable, "-m", "movimo_tools"]

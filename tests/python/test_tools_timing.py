@@ -73,6 +73,16 @@ def test_linear_runs_straight_between_rows_and_across_the_seam(name):
     assert (halfway[2] == halfway[0]).all()
 
 
+@pytest.mark.parametrize("method", METHODS)
+def test_library_patterns_interpolate_like_builtins(ramp_library, method):
+    pips = np.arange(-9, 17)
+    exact = movimo_tools.evaluate("ramp", pips, ramp_library)
+    assert evaluate_at("ramp", pips.astype(float), method, ramp_library).tobytes() == \
+        exact.tobytes()
+    through_library = evaluate_at("helix", [3.25, -7.5], method, ramp_library)
+    assert through_library.tobytes() == evaluate_at("helix", [3.25, -7.5], method).tobytes()
+
+
 def test_smooth_passes_straight_stretches_unchanged(ramp_library):
     # Catmull-Rom reproduces a line wherever four neighbours are collinear.
     got = evaluate_at("ramp", [1.5, 2.25, 9.5], "smooth", ramp_library)
