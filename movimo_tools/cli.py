@@ -16,6 +16,7 @@ import sys
 
 import numpy as np
 
+import movimo
 from movimo_tools.batch import table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.limits import motion_limits
@@ -125,7 +126,9 @@ def _render(args, out) -> None:
     tempo = Tempo(args.bpm)
     pips = frame_pips(tempo, args.fps, args.beats, args.start_beat)
     values = evaluate_at(pattern.name, pips, args.interpolation)
-    seconds = np.arange(len(pips)) / args.fps
+    # Times from beat zero, like the pips: the start beat's time plus i / fps.
+    start = tempo.seconds(args.start_beat * movimo.PIPS_PER_BEAT)
+    seconds = start + np.arange(len(pips)) / args.fps
     if args.format == "npy":
         buffer = io.BytesIO()
         np.save(buffer, values)

@@ -103,16 +103,24 @@ def test_errors_are_one_line_with_a_failing_status(capsys, argv, status, message
     assert message in err
 
 
+def test_render_times_count_from_beat_zero(capsys):
+    status, out, _ = run(capsys, "render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "4",
+                         "--start-beat", "2", "--interpolation", "step")
+    assert status == 0
+    assert out.splitlines()[1:] == ["1.0,128.0,-1.0,0.0,0.0", "1.25,160.0,1.0,0.0,0.0"]
+
+
 def test_binary_output_is_not_written_to_a_terminal(capsys):
     class Terminal(io.StringIO):
         def isatty(self):
             return True
 
     terminal = Terminal()
-    argv = ["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--format", "npy"]
-    assert main(argv, out=terminal) == 1
+    argv = ["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60"]
+    assert main(argv + ["--format", "npy"], out=terminal) == 1
     assert terminal.getvalue() == ""
-    assert capsys.readouterr().err == "movimo: error: npy output is binary: redirect it to a file\n"
+    assert capsys.readouterr().err == (
+        "movimo: error: npy output is binary: redirect it to a file\n")
 
 
 def test_console_script_runs_as_a_program():
