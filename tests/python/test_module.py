@@ -44,8 +44,8 @@ def test_reimport_returns_the_same_module():
 
 def test_installed_as_a_single_extension_module():
     files = [str(f) for f in importlib.metadata.files("movimo")]
-    modules = [f for f in files if f.endswith(".so")]
-    assert len(modules) == 1 and "/" not in modules[0]
+    modules = [f for f in files if f.endswith(".so") and "/" not in f]
+    assert len(modules) == 1
     assert pathlib.Path(movimo.__file__).name == modules[0]
 
 
