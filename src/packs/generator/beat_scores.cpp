@@ -326,7 +326,7 @@ constexpr Line kLines[] = {
 
     {"psy_rolling", K, "X...X...X...X...|X...X...X...X..."},
     {"psy_rolling", S, "....x.......x...|....x.......x..."},
-    {"psy_rolling", H, "..x...x...x...x.|..x...x...x...x."},
+    {"psy_rolling", H, "g.X.g.X.g.X.g.X.|g.X.g.X.g.X.g.X."},
     {"psy_rolling", B, ".xxx.xxx.xxx.xxx|.xxx.xxx.xxx...."},
 
     {"psy_offbeat", K, "X...X...X...X...|X...X...X...X..."},
