@@ -44,9 +44,10 @@ def test_reimport_returns_the_same_module():
 
 def test_installed_as_a_single_extension_module():
     files = [str(f) for f in importlib.metadata.files("movimo")]
-    modules = [f for f in files if f.endswith(".so") and "/" not in f]
-    assert len(modules) == 1
+    modules = [f for f in files if f.startswith("movimo.")]
+    assert len(modules) == 1 and modules[0].endswith(".so")
     assert pathlib.Path(movimo.__file__).name == modules[0]
+    assert not any(f.startswith("movimo/") for f in files)  # a module, not a package
 
 
 class Index:
