@@ -11,6 +11,7 @@ import csv
 import difflib
 import io
 import json
+import math
 import os
 import sys
 
@@ -95,20 +96,24 @@ def _known_entry(name: str) -> PatternEntry:
 
 
 def _show(args, out) -> None:
-    """`movimo show`: descriptor, period, peak speed at a tempo, one sparkline per axis."""
+    """`movimo show`: descriptor, period, peak speed at a tempo, the fastest
+    tempo for fixture limits when given, one sparkline per axis."""
     pattern = _known_entry(args.name)
     limits = motion_limits(pattern.name, args.bpm, args.scale)
-    rows = table(pattern.name)
     used = AXES[:pattern.dimensions]
-    out.write(f"{pattern.name}  ({pattern.pack} pack, {pattern.family} family)\n"
-              f"{pattern.description}\n"
-              f"period: {pattern.period_pips} pips = {pattern.period_beats:g} beats;"
-              f" axes: {pattern.dimensions}\n"
-              f"peak speed at {args.bpm:g} bpm (x{args.scale:g}): "
-              + ", ".join(f"{axis} {limits.peak_speed[i]:.4g}/s" for i, axis in enumerate(used))
-              + "\n")
-    for i, axis in enumerate(used):
-        out.write(f"{axis} {sparkline(rows[:, i], args.width)}\n")
+    lines = [f"{pattern.name}  ({pattern.pack} pack, {pattern.family} family)",
+             pattern.description,
+             f"period: {pattern.period_pips} pips = {pattern.period_beats:g} beats;"
+             f" axes: {pattern.dimensions}",
+             f"peak speed at {args.bpm:g} bpm (x{args.scale:g}): "
+             + ", ".join(f"{axis} {limits.peak_speed[i]:.4g}/s" for i, axis in enumerate(used))]
+    if args.max_speed is not None or args.max_acceleration is not None:
+        fastest = limits.fastest_bpm(*(math.inf if limit is None else limit
+                                       for limit in (args.max_speed, args.max_acceleration)))
+        lines.append(f"fastest tempo within the fixture limits: {fastest:.4g} bpm")
+    rows = table(pattern.name)
+    lines += [f"{axis} {sparkline(rows[:, i], args.width)}" for i, axis in enumerate(used)]
+    out.write("\n".join(lines) + "\n")
 
 
 def _write_csv(seconds, pips, values, out) -> None:
@@ -165,6 +170,9 @@ def build_parser() -> argparse.ArgumentParser:
     show.add_argument("--bpm", type=float, default=120.0, help="tempo for the peak speed")
     show.add_argument("--scale", type=float, default=1.0, help="units per pattern unit")
     show.add_argument("--width", type=_width, default=64, help="sparkline width in characters")
+    show.add_argument("--max-speed", type=float, help="fixture speed limit, units per second")
+    show.add_argument("--max-acceleration", type=float,
+                      help="fixture acceleration limit, units per second squared")
     show.set_defaults(run=_show)
 
     render = commands.add_parser("render", help="render a pattern at a frame rate")

@@ -54,6 +54,17 @@ def test_show_describes_the_pattern(capsys):
     assert [len(s) for s in sparks] == [34, 34, 34]
 
 
+@pytest.mark.parametrize("limits", [["--max-speed", "200"], ["--max-acceleration", "5000"],
+                                    ["--max-speed", "200", "--max-acceleration", "5000"]])
+def test_show_gives_the_fastest_tempo_for_fixture_limits(capsys, limits):
+    status, out, _ = run(capsys, "show", "lfo_flower", "--scale", "270", *limits)
+    assert status == 0
+    given = dict(zip(limits[::2], map(float, limits[1::2])))
+    fastest = movimo_tools.motion_limits("lfo_flower", 120.0, 270.0).fastest_bpm(
+        given.get("--max-speed", float("inf")), given.get("--max-acceleration", float("inf")))
+    assert f"fastest tempo within the fixture limits: {fastest:.4g} bpm\n" in out
+
+
 @pytest.mark.parametrize("fmt", ["csv", "json", "npy"])
 def test_render_formats_carry_the_same_frames(fmt):
     out = io.TextIOWrapper(io.BytesIO(), encoding="utf-8", newline="")
@@ -92,6 +103,7 @@ def test_render_formats_carry_the_same_frames(fmt):
     (["render", "bounce", "--bpm", "120", "--fps", "60"], 2, "required"),
     (["show", "bounce", "--width", "0"], 2, "argument --width: must be at least 1"),
     (["show", "bounce", "--scale", "-3"], 1, "scale must be"),
+    (["show", "bounce", "--max-speed", "0"], 1, "limits must be above 0"),
     (["frobnicate"], 2, "invalid choice"),
     ([], 2, "required"),
 ])
