@@ -302,6 +302,14 @@ def group_breaches(group, members):
     return found
 
 
+def all_breaches(group, members):
+    """The family's breaches, then every member table's."""
+    found = group_breaches(group, members)
+    for p in members:
+        found += table_breaches(p) + member_breaches(p)
+    return found
+
+
 # ---- report -------------------------------------------------------------------
 
 def groups_of(patterns):
@@ -330,9 +338,7 @@ def report(patterns, out=sys.stdout):
     breaches = []
     for group, members in groups.items():
         print(summary_line(group, members), file=out)
-        breaches += group_breaches(group, members)
-        for p in members:
-            breaches += table_breaches(p) + member_breaches(p)
+        breaches += all_breaches(group, members)
     print(f"\n{len(breaches)} breaches", file=out)
     for line in breaches:
         print("  " + line, file=out)
