@@ -12,7 +12,7 @@ import numpy as np
 
 import movimo
 from movimo_tools._native import native
-from movimo_tools.catalogue import library_entries
+from movimo_tools.catalogue import check_library, library_entries
 
 # Largest number of pips (rows) one call evaluates: 16 Mi rows, 384 MiB.
 MAX_ROWS = 1 << 24
@@ -70,9 +70,10 @@ def as_pips(pips) -> np.ndarray:
     return np.asarray(array, dtype=np.int32, order="C")
 
 
-def _check_name(name) -> None:
+def _check_request(name, library) -> None:
     if not isinstance(name, str):
         raise TypeError("a pattern name must be a str")
+    check_library(library)
 
 
 @functools.lru_cache(maxsize=64)
@@ -91,7 +92,7 @@ def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.nda
     >>> loop_rows("bounce").flags.writeable
     False
     """
-    _check_name(name)
+    _check_request(name, library)
     if library is None:
         return _builtin_rows(name)
     return native.library_table(library, name)
@@ -103,7 +104,7 @@ def period_pips(name: str, library: movimo.PatternLibrary | None = None) -> int:
     >>> period_pips("rhythm_group_223")
     448
     """
-    _check_name(name)
+    _check_request(name, library)
     if library is None:
         return native.period_pips(name)
     return native.library_period_pips(library, name)
@@ -137,7 +138,7 @@ def evaluate(name: str, pips, library: movimo.PatternLibrary | None = None) -> n
     >>> bool((evaluate("helix", range(256)) == table("helix")).all())
     True
     """
-    _check_name(name)
+    _check_request(name, library)
     pips = as_pips(pips)
     flat = pips.reshape(-1)
     if library is None:

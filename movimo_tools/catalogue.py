@@ -72,6 +72,19 @@ def entries() -> tuple[PatternEntry, ...]:
     return tuple(_entry(info, pack) for info, pack in zip(infos, packs, strict=True))
 
 
+def check_library(library, optional: bool = True) -> None:
+    """Refuses anything but a `movimo.PatternLibrary`, or None (the built-ins
+    alone) where `optional`.
+
+    >>> check_library({"nod": []})
+    Traceback (most recent call last):
+    ...
+    TypeError: library must be a movimo.PatternLibrary
+    """
+    if not (isinstance(library, movimo.PatternLibrary) or (optional and library is None)):
+        raise TypeError("library must be a movimo.PatternLibrary")
+
+
 def library_entries(library: movimo.PatternLibrary) -> tuple[PatternEntry, ...]:
     """A library's own patterns, in the order it holds them (the built-ins left out).
 
@@ -80,6 +93,7 @@ def library_entries(library: movimo.PatternLibrary) -> tuple[PatternEntry, ...]:
     >>> [(e.name, e.period_pips, e.pack) for e in library_entries(library)]
     [('nod', 2, 'library')]
     """
+    check_library(library, optional=False)
     own = library.catalogue()[len(entries()):]
     return tuple(_entry(info, LIBRARY) for info in own)
 

@@ -102,6 +102,11 @@ def test_unknown_names_report_the_name(call, name, library):
         movimo_tools.period_pips(name)
 
 
-def test_a_name_must_be_text():
+def test_a_name_must_be_text_and_a_library_a_pattern_library():
     with pytest.raises(TypeError, match="must be a str"):
         movimo_tools.table(["bounce"])
+    for call in (lambda: movimo_tools.evaluate("bounce", [0], library={}),
+                 lambda: movimo_tools.library_tables(None),
+                 lambda: movimo_tools.evaluate_at("bounce", [0.5], library=[])):
+        with pytest.raises(TypeError, match="library must be a movimo.PatternLibrary"):
+            call()
