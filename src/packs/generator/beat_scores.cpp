@@ -391,19 +391,19 @@ constexpr Line kLines[] = {
     {"dembow_push", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 };
 
+constexpr double kGhost = 0.25;
+
 // Velocity of a step character; 0 for a silent step.
 double velocity_of(char step) {
   switch (step) {
     case 'X': return 1.0;
     case 'x': return 0.75;
     case 'o': return 0.5;
-    case 'g': return 0.25;
+    case 'g': return kGhost;
     case '.': return 0.0;
     default: throw std::logic_error(std::string("beat score: unknown step '") + step + "'");
   }
 }
-
-constexpr double kGhost = 0.25;
 
 // Splits a line into its bars, all of the same number of steps.
 std::vector<std::string_view> bars_of(const Line& line) {
