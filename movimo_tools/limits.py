@@ -58,11 +58,11 @@ class MotionLimits:
         if (speed <= 0).any() or (acceleration <= 0).any():
             raise ValueError("speed and acceleration limits must be above 0")
         tempos = [math.inf]
-        for limit, peak, power in ((speed, self.peak_speed, 1.0),
-                                   (acceleration, self.peak_acceleration, 0.5)):
-            moving = np.asarray(peak) > 0
-            ratio = limit[moving] / np.asarray(peak)[moving]
-            tempos += list(self.bpm * ratio ** power)
+        for limit, peaks, power in ((speed, self.peak_speed, 1.0),
+                                    (acceleration, self.peak_acceleration, 0.5)):
+            peak = np.asarray(peaks)
+            moving = peak > 0  # a still axis sets no limit
+            tempos += list(self.bpm * (limit[moving] / peak[moving]) ** power)
         return float(min(tempos))
 
 
