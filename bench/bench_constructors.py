@@ -42,11 +42,16 @@ print(json.dumps({{"seconds": seconds, "input_peak_mib": input_rss, "peak_mib": 
 """
 
 
+def measure(setup):
+    """Seconds and peak RSS (MiB) of one case, in a fresh interpreter."""
+    output = subprocess.run([sys.executable, "-c", MEASURE.format(setup=setup)],
+                            capture_output=True, text=True, check=True).stdout
+    return json.loads(output)
+
+
 def main():
     for name, setup in CASES.items():
-        output = subprocess.run([sys.executable, "-c", MEASURE.format(setup=setup)],
-                                capture_output=True, text=True, check=True).stdout
-        result = json.loads(output)
+        result = measure(setup)
         print(f"{name}: {result['seconds'] * 1000:.0f} ms, peak RSS {result['peak_mib']:.0f} MiB"
               f" (input built: {result['input_peak_mib']:.0f} MiB,"
               f" constructor added {result['peak_mib'] - result['input_peak_mib']:.0f} MiB)")

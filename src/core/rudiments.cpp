@@ -30,12 +30,12 @@ Offset3 play(std::span<const Stroke> strokes, std::int32_t pip) {
   double y = 0.0;
   for (const Stroke& stroke : strokes) {
     const std::int32_t w = (phase - stroke.start) & (Period - 1);
-    double pulse = 0.0;
-    if (w < stroke.length) {
-      const double s =
-          std::sin((static_cast<double>(w) / stroke.length) * internal::kPi);
-      pulse = s * (s * stroke.amplitude);
-    }
+    // Outside its window a stroke's pulse is 0, and adding a zero pulse
+    // leaves x and y bit for bit as they are (neither is ever -0.0), so the
+    // stroke costs only this test.
+    if (w >= stroke.length) continue;
+    const double s = std::sin((static_cast<double>(w) / stroke.length) * internal::kPi);
+    const double pulse = s * (s * stroke.amplitude);
     x = x + stroke.side * pulse;
     y = std::fma(-pulse, kYWeight, y);
   }
