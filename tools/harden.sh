@@ -29,7 +29,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
 
 stage "valgrind memcheck"
-for binary in build/py/tests/native/movimo_native_tests build/py/tests/native/movimo_concurrency_tests; do
+for binary in build/py/tests/native/movimo_{native,concurrency,generator}_tests; do
   valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
     "$binary" --gtest_brief=1
 done

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <ostream>
 #include <tuple>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct WrapCase {
   std::int32_t period;
   std::int32_t phase;
 };
+
+void PrintTo(const WrapCase& c, std::ostream* out) { *out << c.pip << " mod " << c.period; }
 
 class WrapPipCases : public testing::TestWithParam<WrapCase> {};
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -88,6 +89,9 @@ struct Expected {
   std::int32_t pip;
   Offset3 value;
 };
+
+// Printed as the pip and value, not as a dump of the struct's bytes.
+void PrintTo(const Expected& e, std::ostream* out) { *out << e.pip << " -> " << show(e.value); }
 
 class KnownValues : public testing::TestWithParam<Expected> {};
 
