@@ -18,6 +18,7 @@ import sys
 import numpy as np
 
 import movimo
+from movimo_tools import gallery, preview, stream
 from movimo_tools.batch import table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.limits import motion_limits
@@ -184,6 +185,9 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
     render.set_defaults(run=_render)
+
+    for module in (preview, gallery, stream):
+        module.add_command(commands)
     return parser
 
 

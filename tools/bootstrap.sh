@@ -32,8 +32,10 @@ find_python312() {
 }
 
 # GoogleTest and Google Benchmark for the native tests and benchmarks; clang
-# with its runtime for the fuzzers, and valgrind, for the hardening stages.
-debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind)
+# with its runtime for the fuzzers, and valgrind, for the hardening stages;
+# Chromium and its WebDriver for the gallery tests.
+debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
+                 chromium chromium-driver)
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

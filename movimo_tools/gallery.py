@@ -1,0 +1,158 @@
+"""A static web gallery of the built-in patterns, browsable from the file system.
+
+`write_gallery(directory)` writes:
+
+- index.html, gallery.js and gallery.css, copied from gallery_assets/;
+- catalogue.js: every pattern's descriptor, pack, family and an SVG
+  thumbnail, drawn here straight from its table;
+- rows/N.js: the rows of PATTERNS_PER_FILE patterns at a time, in
+  catalogue order, for the animated detail view; a file is loaded with a
+  <script> element when one of its patterns is first opened (browsers
+  refuse fetch() of local files, but not scripts).
+
+Rows are stored for display only: the used axes, rounded to 1/10000 and
+packed as little-endian int16 in base64.
+"""
+
+from __future__ import annotations
+
+import base64
+import json
+import pathlib
+import shutil
+
+import numpy as np
+
+from movimo_tools._native import native
+from movimo_tools.catalogue import PatternEntry, entries
+
+ASSETS = pathlib.Path(__file__).with_name("gallery_assets")
+ASSET_FILES = ("index.html", "gallery.js", "gallery.css")
+# Display rows are integers in units of 1/ROW_SCALE.
+ROW_SCALE = 10000
+# A few dozen row files rather than one per pattern: small files waste disk
+# blocks, and one file for all would delay the first detail view.
+PATTERNS_PER_FILE = 64
+# Thumbnails are drawn in a 200 x 240 box: a 200 x 200 square holding the
+# path (or the wave of a single moving axis), and below it a strip holding
+# the depth wave of 3-axis patterns. Coordinates are whole units.
+THUMBNAIL_POINTS = 256
+HALF = 100
+REACH = 92
+STRIP_CENTRE = 220
+STRIP_REACH = 17
+# An axis whose values stay within this of each other does not move.
+STILL = 1e-9
+
+
+def _relative_path(points: np.ndarray) -> str:
+    """An SVG path through integer points: an absolute move, then relative
+    lines, which keeps the text short without adding up rounding errors.
+
+    >>> _relative_path(np.array([[10, 20], [12, 19], [12, 19], [15, 25]]))
+    'M10 20l2-1 3 6'
+    """
+    steps = np.diff(points, axis=0)
+    steps = steps[(steps != 0).any(axis=1)]
+    moves = " ".join(f"{dx} {dy}" for dx, dy in steps.tolist()).replace(" -", "-")
+    return f"M{points[0, 0]} {points[0, 1]}l{moves}"
+
+
+def _wave(values: np.ndarray, centre: int, reach: int) -> str:
+    """A closed loop of values drawn left to right across the box."""
+    count = len(values)
+    x = np.rint(8 + 184 * np.arange(count + 1) / count)
+    y = np.rint(centre - reach * np.append(values, values[0]))
+    return _relative_path(np.column_stack((x, y)).astype(np.int64))
+
+
+def moving_axes(rows: np.ndarray) -> list[int]:
+    """The axes (0 = x, 1 = y, 2 = z) along which a table moves.
+
+    >>> moving_axes(np.array([[0.0, 0.1, 0.0], [0.0, -0.1, 0.0]]))
+    [1]
+    """
+    return [axis for axis in range(3) if np.ptp(rows[:, axis]) > STILL]
+
+
+def thumbnail(rows: np.ndarray) -> tuple[str, str]:
+    """The SVG path data of a pattern's thumbnail: the x-y path, or the wave
+    of its one moving axis, and the depth wave (empty without depth).
+
+    >>> square = np.array([[1.0, 0, 0], [0, 1.0, 0], [-1.0, 0, 0], [0, -1.0, 0]])
+    >>> thumbnail(square)
+    ('M192 100l-92-92-92 92 92 92 92-92z', '')
+    """
+    picked = rows[np.arange(THUMBNAIL_POINTS) * len(rows) // THUMBNAIL_POINTS
+                  if len(rows) > THUMBNAIL_POINTS else slice(None)]
+    moving = moving_axes(rows)
+    depth = _wave(picked[:, 2], STRIP_CENTRE, STRIP_REACH) if 2 in moving else ""
+    if 0 in moving and 1 in moving:
+        points = np.rint(HALF + REACH * picked[:, :2] * [1, -1]).astype(np.int64)
+        return _relative_path(points) + "z", depth
+    return _wave(picked[:, moving[0] if moving else 0], HALF, REACH), depth
+
+
+def display_rows(rows: np.ndarray, dimensions: int) -> str:
+    """The used axes of a table, rounded for display, as base64 of int16.
+
+    >>> display_rows(np.array([[0.5, 0.0, 0.0], [-1.0, 0.0, 0.0]]), 1)
+    'iBPw2A=='
+    """
+    scaled = np.rint(rows[:, :dimensions] * ROW_SCALE).astype("<i2")
+    return base64.b64encode(scaled.tobytes()).decode("ascii")
+
+
+def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list:
+    path, depth = thumbnail(rows)
+    return [pattern.name, pattern.pack, pattern.family, pattern.period_pips,
+            pattern.dimensions, pattern.description, path, depth]
+
+
+def write_gallery(directory) -> pathlib.Path:
+    """Writes the gallery of every built-in pattern into `directory` (made
+    if missing) and returns the path of its index.html."""
+    directory = pathlib.Path(directory)
+    if directory.exists() and not directory.is_dir():
+        raise ValueError(f"{directory} exists and is not a directory")
+    rows_dir = directory / "rows"
+    rows_dir.mkdir(parents=True, exist_ok=True)
+    for asset in ASSET_FILES:
+        shutil.copyfile(ASSETS / asset, directory / asset)
+    patterns = entries()
+    catalogue = []
+    for first in range(0, len(patterns), PATTERNS_PER_FILE):
+        display = {}
+        for pattern in patterns[first:first + PATTERNS_PER_FILE]:
+            # Fresh tables, read once: the table cache is for the caller's patterns.
+            rows = native.table(pattern.name)
+            catalogue.append(_catalogue_row(pattern, rows))
+            display[pattern.name] = display_rows(rows, pattern.dimensions)
+        (rows_dir / f"{first // PATTERNS_PER_FILE}.js").write_text(
+            f"movimoGallery.receive({_json(display)});\n", encoding="ascii")
+    (directory / "catalogue.js").write_text(
+        f"const MOVIMO_CATALOGUE = {_json(catalogue)};\n"
+        f"const MOVIMO_ROW_SCALE = {ROW_SCALE};\n"
+        f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n", encoding="ascii")
+    return directory / "index.html"
+
+
+def _json(value) -> str:
+    return json.dumps(value, separators=(",", ":"))
+
+
+def add_command(commands) -> None:
+    """Registers `movimo gallery` with the command's subparsers."""
+    parser = commands.add_parser(
+        "gallery", help="write a browsable web gallery of every pattern",
+        description="Write a static web gallery of every built-in pattern: thumbnails by "
+                    "pack and family, search and filters, and an animated detail view. It "
+                    "opens from the file system; no server is needed.")
+    parser.add_argument("-o", "--output", required=True, metavar="DIR",
+                        help="directory to write (made if missing)")
+    parser.set_defaults(run=_run)
+
+
+def _run(args, out) -> None:
+    index = write_gallery(args.output)
+    out.write(f"{index.resolve().as_uri()}\n")

@@ -1,0 +1,123 @@
+"""A picture of one pattern: its path, and each axis against beats.
+
+The path view draws x (lateral) against y (vertical), coloured by depth z
+for 3-axis patterns and by the beat within the loop otherwise, with the
+seam (where the loop closes) marked. Below or beside it, every moving axis
+is drawn over one loop and an eighth more, so the join across the seam shows,
+with beat lines, bar lines every four beats and the seam marked.
+
+Needs matplotlib, an optional extra: `pip install 'movimo[plot]'`.
+"""
+
+from __future__ import annotations
+
+import pathlib
+import textwrap
+
+import numpy as np
+
+import movimo
+from movimo_tools.batch import evaluate, table
+from movimo_tools.catalogue import entry
+from movimo_tools.gallery import moving_axes
+
+FORMATS = (".png", ".svg")
+BEATS_PER_BAR = 4
+AXIS_NAMES = ("x (lateral)", "y (vertical)", "z (depth)")
+AXIS_COLOURS = ("#2f6fdf", "#2a9d5b", "#d9822b")
+SEAM_COLOUR = "#d62728"
+
+
+class PlotUnavailable(ValueError):
+    """matplotlib is not installed. A ValueError, so the `movimo` command
+    reports it in one line."""
+
+
+def _figure_class():
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        raise PlotUnavailable("preview needs matplotlib: pip install 'movimo[plot]'") from None
+    return Figure
+
+
+def _draw_path(axes, figure, rows: np.ndarray, dimensions: int) -> None:
+    from matplotlib.collections import LineCollection
+
+    closed = np.vstack((rows, rows[:1]))
+    segments = np.stack((closed[:-1, :2], closed[1:, :2]), axis=1)
+    if dimensions == 3:
+        colour_by, label, colours = rows[:, 2], "z (depth)", "coolwarm"
+    else:
+        colour_by = np.arange(len(rows)) / movimo.PIPS_PER_BEAT
+        label, colours = "beat within the loop", "viridis"
+    lines = LineCollection(segments, array=colour_by, cmap=colours, linewidths=2)
+    axes.add_collection(lines)
+    figure.colorbar(lines, ax=axes, label=label, shrink=0.8)
+    axes.plot(*rows[0, :2], marker="*", markersize=14, color=SEAM_COLOUR, linestyle="none",
+              label="seam (loop start)")
+    axes.set(xlim=(-1.05, 1.05), ylim=(-1.05, 1.05), xlabel=AXIS_NAMES[0],
+             ylabel=AXIS_NAMES[1], aspect="equal", title="path")
+    axes.grid(alpha=0.3)
+    axes.legend(loc="upper right", fontsize=8)
+
+
+def _draw_axis(axes, name: str, axis: int, period_pips: int) -> None:
+    shown = period_pips + period_pips // 8
+    values = evaluate(name, range(shown))[:, axis]
+    beats = np.arange(shown) / movimo.PIPS_PER_BEAT
+    period_beats = period_pips / movimo.PIPS_PER_BEAT
+    for beat in range(int(beats[-1]) + 1):
+        bar_line = beat % BEATS_PER_BAR == 0
+        axes.axvline(beat, color="#888" if bar_line else "#ddd", linewidth=1.2 if bar_line else 0.6)
+    axes.axvline(period_beats, color=SEAM_COLOUR, linestyle="--", linewidth=1.5, label="seam")
+    axes.axvspan(period_beats, beats[-1], color="#f3f3f3")
+    axes.plot(beats, values, color=AXIS_COLOURS[axis], linewidth=1.6)
+    axes.set(xlim=(0, beats[-1]), ylim=(-1.05, 1.05), ylabel=AXIS_NAMES[axis].split()[0])
+
+
+def write_preview(name: str, path) -> pathlib.Path:
+    """Draws the pattern `name` into `path`, a .png or .svg file."""
+    path = pathlib.Path(path)
+    if path.suffix.lower() not in FORMATS:
+        raise ValueError("the preview file must end in .png or .svg")
+    Figure = _figure_class()
+    pattern = entry(name)
+    rows = table(pattern.name)
+    moving = moving_axes(rows) or [0]
+    planar = len(moving) > 1
+    figure = Figure(figsize=(12, 6), layout="constrained")
+    columns = figure.add_gridspec(1, 2, width_ratios=(1, 1.6)) if planar else None
+    lanes = (columns[0, 1] if planar else figure.add_gridspec(1, 1)[0, 0]).subgridspec(
+        len(moving), 1)
+    if planar:
+        _draw_path(figure.add_subplot(columns[0, 0]), figure, rows, pattern.dimensions)
+    first = None
+    for lane, axis in enumerate(moving):
+        axes = figure.add_subplot(lanes[lane, 0], sharex=first)
+        first = first or axes
+        _draw_axis(axes, pattern.name, axis, pattern.period_pips)
+    axes.set_xlabel(f"beats (bar lines every {BEATS_PER_BAR}; shaded: the loop again "
+                    f"after the seam)")
+    first.legend(loc="upper right", fontsize=8)
+    figure.suptitle(f"{pattern.name} — {pattern.pack} pack, {pattern.family} family, "
+                    f"{pattern.period_beats:g} beats, {pattern.dimensions} axes\n"
+                    + textwrap.shorten(pattern.description, 150), fontsize=11)
+    figure.savefig(path, dpi=100)
+    return path
+
+
+def add_command(commands) -> None:
+    """Registers `movimo preview` with the command's subparsers."""
+    parser = commands.add_parser(
+        "preview", help="draw a pattern into a PNG or SVG file (needs movimo[plot])",
+        description="Draw a pattern's path and each axis against beats. Needs matplotlib: "
+                    "pip install 'movimo[plot]'.")
+    parser.add_argument("name")
+    parser.add_argument("-o", "--output", required=True, metavar="FILE",
+                        help="the picture to write, .png or .svg")
+    parser.set_defaults(run=_run)
+
+
+def _run(args, out) -> None:
+    out.write(f"{write_preview(args.name, args.output)}\n")

@@ -1,0 +1,259 @@
+"""OSC streaming: messages, values and timing, received by a real OSC server on
+loopback; the tempo clock; control from standard input."""
+
+import json
+import math
+import os
+import pathlib
+import queue
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import movimo
+
+# Skips where no _movimo_tools was built beside the movimo module in use.
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+pytest.importorskip("pythonosc")
+from pythonosc.dispatcher import Dispatcher
+from pythonosc.osc_server import BlockingOSCUDPServer
+
+from movimo_tools.cli import main
+from movimo_tools.stream import (OscSender, TempoClock, make_targets, parse_command,
+                                 run_stream)
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+ARTEFACTS = ROOT / "build" / "test-artefacts"
+
+
+class Receiver:
+    """An OSC server on 127.0.0.1 in a thread, recording (arrival, address, args)."""
+
+    def __init__(self):
+        self.messages = []
+        dispatcher = Dispatcher()
+        dispatcher.set_default_handler(
+            lambda address, *args: self.messages.append((time.perf_counter(), address, args)))
+        self.server = BlockingOSCUDPServer(("127.0.0.1", 0), dispatcher)
+        self.port = self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, args=(0.05,),
+                                       daemon=True)
+        self.thread.start()
+
+    def wait_for(self, count, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while len(self.messages) < count and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return self.messages
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join(timeout=5)
+
+
+@pytest.fixture
+def receiver():
+    server = Receiver()
+    yield server
+    server.close()
+
+
+def stream_to(receiver, names, frames, *, double=True, spread=1, rate=120.0, **options):
+    sender = OscSender("127.0.0.1", receiver.port, double)
+    report = run_stream(make_targets(names, spread), 120.0, sender.send, rate=rate,
+                        frames=frames, **options)
+    expected = frames * (1 + len(names) * spread)
+    return report, receiver.wait_for(expected)
+
+
+def frames_of(messages, per_frame):
+    return [messages[i:i + per_frame] for i in range(0, len(messages), per_frame)]
+
+
+def expected_row(name, beat, lag=0):
+    """movimo.sample at the frame's pip, as the stream computes it (step)."""
+    pip = math.floor(beat * movimo.PIPS_PER_BEAT) - lag
+    return movimo.sample(name, pip % movimo_tools.entry(name).period_pips).as_tuple()
+
+
+def test_ten_seconds_at_120_hz_lose_nothing_and_keep_time(receiver):
+    names = ["helix", "beat_house_jack_orbit"]
+    rate, frames = 120.0, 1200
+    report, messages = stream_to(receiver, names, frames, rate=rate)
+
+    assert len(messages) == report.messages == frames * 3
+    arrivals, lateness = [], []
+    for index, frame in enumerate(frames_of(messages, 3)):
+        (arrived, clock, (number, beat, bpm)), *values = frame
+        assert (clock, number, bpm) == ("/movimo/clock", index, 120.0)
+        # The beat of frame i is i / rate seconds at 2 beats a second: no drift.
+        assert beat == pytest.approx(index / rate * 2.0, abs=1e-9)
+        for name, (_, address, row) in zip(names, values, strict=True):
+            assert address == f"/movimo/{name}"
+            assert row == expected_row(name, beat)
+        arrivals.append(arrived)
+        lateness.append(arrived - (report.start + index / rate))
+    lateness = np.array(lateness) * 1e3
+    timing = {"frames": frames, "rate_hz": rate, "mean_phase_error_ms": lateness.mean(),
+              "max_phase_error_ms": lateness.max(), "jitter_std_ms": lateness.std(),
+              "frame_interval_std_ms": np.diff(arrivals).std() * 1e3}
+    ARTEFACTS.mkdir(parents=True, exist_ok=True)
+    (ARTEFACTS / "stream_timing.json").write_text(json.dumps(timing, indent=2))
+    print(timing)
+    assert timing["mean_phase_error_ms"] <= 1.0
+    # A drifting clock would show as a trend across the ten seconds.
+    assert abs(lateness[-120:].mean() - lateness[:120].mean()) < 1.0
+
+
+def test_floats_are_32_bit_unless_doubles_are_asked_for(receiver):
+    _, messages = stream_to(receiver, ["circle"], 20, double=False)
+    for (_, _, (_, beat, _)), (_, _, row) in frames_of(messages, 2):
+        assert row == tuple(np.float32(expected_row("circle", beat)).tolist())
+
+
+def test_spread_targets_lag_evenly_over_the_loop(receiver):
+    _, messages = stream_to(receiver, ["sway"], 12, spread=4)
+    for (_, _, (_, beat, _)), *targets in frames_of(messages, 5):
+        for index, (_, address, row) in enumerate(targets):
+            assert address == f"/movimo/sway/{index}"
+            assert row == expected_row("sway", beat, lag=index * 32)
+
+
+class FakeTime:
+    """A clock that only moves when slept on, with one stall at a given frame."""
+
+    def __init__(self, stall_at=None, stall=0.0):
+        self.now, self.sleeps, self.stall_at, self.stall = 100.0, 0, stall_at, stall
+
+    def clock(self):
+        return self.now
+
+    def sleep(self, seconds):
+        self.sleeps += 1
+        self.now += seconds + (self.stall if self.sleeps == self.stall_at else 0.0)
+
+
+def run_fake(names, frames, fake, **options):
+    sent = []
+    report = run_stream(make_targets(names), 120.0, lambda *message: sent.append(message),
+                        rate=64.0, frames=frames, now=fake.clock, sleep=fake.sleep, **options)
+    return report, [args for address, args in sent if address.endswith("/clock")], sent
+
+
+def test_a_stall_skips_frames_and_the_grid_holds():
+    report, clocks, _ = run_fake(["bounce"], 200, FakeTime(stall_at=50, stall=2.0))
+    # Frame 49 leaves 2 s late, when frame 177 is due: 127 frames are skipped.
+    assert report.skipped == 127 and report.frames == 73
+    numbers = [number for number, _, _ in clocks]
+    assert numbers[:50] == list(range(50)) and numbers[50] == 177
+    for number, beat, _ in clocks:
+        assert beat == number / 64.0 * 2.0
+
+
+def test_pips_beyond_the_32_bit_range_still_evaluate():
+    start_beat = 2**31 / movimo.PIPS_PER_BEAT - 0.5
+    _, clocks, sent = run_fake(["rhythm_group_223"], 30, FakeTime(), start_beat=start_beat)
+    assert clocks[-1][1] * movimo.PIPS_PER_BEAT > 2**31
+    rows = [args for address, args in sent if not address.endswith("/clock")]
+    for (_, beat, _), row in zip(clocks, rows, strict=True):
+        assert row == expected_row("rhythm_group_223", beat)
+
+
+def test_tempo_change_keeps_the_phase():
+    clock = TempoClock(120.0, start=5.0)
+    clock.set_bpm(6.0, 90.0)
+    assert clock.pip_at(6.0) == 128.0
+    assert clock.pip_at(8.0) == 128.0 + 2 * 96.0
+
+
+@pytest.mark.parametrize("taps, bpm, pip_at_last", [
+    ([1.0, 1.5, 2.0, 2.5], 120.0, 320.0),     # settles on 120 bpm, last tap on a beat
+    ([1.0, 1.6], 100.0, 192.0),               # two taps are enough; 204.8 moves to 192
+    ([1.0, 4.0, 4.4], 150.0, 576.0),          # a long pause starts a new series
+    ([1.0, 1.02], 120.0, 130.56),             # a bounce is not a tempo: no change
+])
+def test_tapping_sets_tempo_and_beat_grid(taps, bpm, pip_at_last):
+    clock = TempoClock(120.0, start=0.0)
+    for seconds in taps:
+        clock.tap(seconds)
+    assert clock.bpm == pytest.approx(bpm)
+    assert clock.pip_at(taps[-1]) == pytest.approx(pip_at_last)
+
+
+def test_bad_commands_are_reported_and_the_stream_runs_on():
+    commands = queue.Queue()
+    for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 90"]:
+        commands.put((0.0, line))
+    said = []
+    report, clocks, _ = run_fake(["bounce"], 10, FakeTime(), commands=commands,
+                                 report_line=said.append)
+    assert report.frames == 10 and {bpm for _, _, bpm in clocks} == {90.0}
+    assert len(said) == 6 and said[-1] == "tempo 90 bpm"
+
+
+def test_quit_stops_the_stream():
+    commands = queue.Queue()
+    commands.put((0.0, "quit"))
+    report, clocks, _ = run_fake(["bounce"], 10, FakeTime(), commands=commands)
+    assert report.frames == 0 and clocks == []
+
+
+def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
+    # The command runs from the same copy of movimo_tools as these tests.
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "120",
+               "--osc", f"127.0.0.1:{receiver.port}", "--rate", "100", "--duration", "5"]
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, env=env)
+    try:
+        receiver.wait_for(40)
+        process.stdin.write("bpm 240\n")
+        process.stdin.flush()
+        deadline = time.monotonic() + 3.0
+        while (not any(m[2][2] == 240.0 for m in receiver.messages if m[1].endswith("clock"))
+               and time.monotonic() < deadline):
+            time.sleep(0.01)
+        receiver.wait_for(len(receiver.messages) + 40)
+        process.stdin.write("quit\n")
+        process.stdin.flush()
+        out, err = process.communicate(timeout=10)
+    finally:
+        process.kill()
+    assert process.returncode == 0, err
+    assert "tempo 240 bpm" in out and "0 frames skipped" in out
+    clocks = [args for _, address, args in receiver.messages if address == "/movimo/clock"]
+    assert [number for number, _, _ in clocks] == list(range(len(clocks)))
+    tempos = [bpm for _, _, bpm in clocks]
+    change = tempos.index(240.0)
+    assert set(tempos[:change]) == {120.0} and set(tempos[change:]) == {240.0}
+    steps = np.diff([beat for _, beat, _ in clocks])
+    assert steps[:change - 1] == pytest.approx(0.02, abs=1e-4)
+    assert steps[change:] == pytest.approx(0.04, abs=1e-4)
+    assert 0.02 - 1e-4 <= steps[change - 1] <= 0.04 + 1e-4  # no jump at the change
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["bounce", "--bpm", "120", "--osc", "localhost"], "HOST:PORT"),
+    (["bounce", "--bpm", "120", "--osc", "127.0.0.1:70000"], "HOST:PORT"),
+    (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "Unknown movimo: nope"),
+    (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--prefix", "no/slash"], "prefix"),
+    (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
+])
+def test_bad_stream_arguments_fail_in_one_line(capsys, argv, message):
+    assert main(["stream", *argv, "--frames", "1"]) == 1
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
+
+
+def test_help_documents_the_controls(capsys):
+    with pytest.raises(SystemExit):
+        main(["stream", "--help"])
+    out = capsys.readouterr().out
+    assert "bpm B" in out and "tap" in out and "quit" in out
