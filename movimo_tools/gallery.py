@@ -81,7 +81,7 @@ def thumbnail(rows: np.ndarray) -> tuple[str, str]:
 
     >>> square = np.array([[1.0, 0, 0], [0, 1.0, 0], [-1.0, 0, 0], [0, -1.0, 0]])
     >>> thumbnail(square)
-    ('M192 100l-92-92-92 92 92 92 92-92z', '')
+    ('M192 100l-92-92-92 92 92 92z', '')
     """
     picked = rows[np.arange(THUMBNAIL_POINTS) * len(rows) // THUMBNAIL_POINTS
                   if len(rows) > THUMBNAIL_POINTS else slice(None)]

@@ -97,8 +97,8 @@ class TempoClock:
         """Records a tap on the beat; returns whether it set the tempo.
 
         >>> clock = TempoClock(120.0, start=0.0)
-        >>> [clock.tap(t) for t in (0.9, 1.4, 1.9)], clock.bpm, clock.pip_at(1.9)
-        ([False, True, True], 120.0, 128.0)
+        >>> [clock.tap(t) for t in (1.0, 1.5, 2.0)], clock.bpm, clock.pip_at(2.0)
+        ([False, True, True], 120.0, 256.0)
         """
         if self._taps and not TAP_MIN_SECONDS <= seconds - self._taps[-1] <= TAP_RESET_SECONDS:
             self._taps.clear()

@@ -1,0 +1,205 @@
+"""movimo gallery: the written site, its data, and the page in headless Chromium."""
+
+import base64
+import json
+import pathlib
+import re
+import shutil
+import time
+
+import numpy as np
+import pytest
+
+# Skips where no _movimo_tools was built beside the movimo module in use.
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+from movimo_tools import entries, table
+from movimo_tools.cli import main
+from movimo_tools.gallery import PATTERNS_PER_FILE, ROW_SCALE, write_gallery
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+ARTEFACTS = ROOT / "build" / "test-artefacts"
+
+
+@pytest.fixture(scope="module")
+def gallery(tmp_path_factory):
+    directory = tmp_path_factory.mktemp("gallery")
+    started = time.perf_counter()
+    index = write_gallery(directory)
+    return index, time.perf_counter() - started
+
+
+def script_value(path: pathlib.Path, pattern: str):
+    """The JSON value a generated script hands over, found by `pattern`."""
+    return json.loads(re.search(pattern, path.read_text(), re.DOTALL).group(1))
+
+
+def catalogue_rows(index):
+    return script_value(index.with_name("catalogue.js"), r"MOVIMO_CATALOGUE = (.*?);\n")
+
+
+def test_the_whole_gallery_is_small_and_quick_to_write(gallery):
+    index, seconds = gallery
+    files = [path for path in index.parent.rglob("*") if path.is_file()]
+    on_disk = sum(path.stat().st_blocks * 512 for path in files)
+    print(f"gallery: {seconds:.2f} s, {on_disk / 1e6:.1f} MB on disk in {len(files)} files")
+    assert seconds <= 20.0
+    assert on_disk <= 15e6
+
+
+def test_the_catalogue_lists_every_pattern_in_order(gallery):
+    index, _ = gallery
+    rows = catalogue_rows(index)
+    assert [row[:6] for row in rows] == [
+        [e.name, e.pack, e.family, e.period_pips, e.dimensions, e.description]
+        for e in entries()]
+
+
+@pytest.mark.parametrize("name", ["bounce", "helix", "rhythm_group_223", "env_inhale_exhale",
+                                  "beat_dembow_push_ricochet"])
+def test_display_rows_are_the_table_rounded(gallery, name):
+    index, _ = gallery
+    position = [e.name for e in entries()].index(name)
+    chunk = index.parent / "rows" / f"{position // PATTERNS_PER_FILE}.js"
+    encoded = script_value(chunk, r"movimoGallery\.receive\((.*)\);")[name]
+    dimensions = movimo_tools.entry(name).dimensions
+    shown = np.frombuffer(base64.b64decode(encoded), "<i2").reshape(-1, dimensions) / ROW_SCALE
+    assert np.abs(shown - table(name)[:, :dimensions]).max() <= 0.5 / ROW_SCALE
+
+
+def path_points(d: str) -> np.ndarray:
+    """The absolute points of an 'M x y l dx dy ...' path."""
+    numbers = np.array([int(n) for n in re.findall(r"-?\d+", d)]).reshape(-1, 2)
+    return np.cumsum(numbers, axis=0)
+
+
+@pytest.mark.parametrize("name, closed, depth", [
+    ("circle", True, False),            # a plane path, closed
+    ("helix", True, True),              # with a depth wave below
+    ("lfo_breathe", False, False),      # one axis: its wave
+    ("env_lift_hold_drop", False, False),  # only y moves: its wave, not a vertical line
+])
+def test_thumbnails_draw_paths_or_waves(gallery, name, closed, depth):
+    index, _ = gallery
+    row = next(row for row in catalogue_rows(index) if row[0] == name)
+    assert row[6].endswith("z") == closed
+    assert bool(row[7]) == depth
+    if not closed:
+        points = path_points(row[6])
+        assert points[0, 0] < 20 and points[-1, 0] > 180   # drawn across the box
+
+
+def test_every_thumbnail_stays_in_its_box(gallery):
+    index, _ = gallery
+    for name, *_, path, depth in catalogue_rows(index):
+        points = path_points(path)
+        assert (points >= 0).all() and (points <= 200).all(), name
+        if depth:
+            assert (np.abs(path_points(depth)[:, 1] - 220) <= 18).all(), name
+
+
+def test_command_prints_the_url(capsys, tmp_path):
+    assert main(["gallery", "-o", str(tmp_path / "site")]) == 0
+    url = capsys.readouterr().out.strip()
+    assert url == (tmp_path / "site" / "index.html").as_uri()
+    (tmp_path / "file").write_text("not a directory")
+    assert main(["gallery", "-o", str(tmp_path / "file")]) == 1
+    assert "is not a directory" in capsys.readouterr().err
+
+
+# The page itself, in headless Chromium driven through its WebDriver.
+
+def _browser_tools():
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    driver = shutil.which("chromedriver")
+    if browser is None or driver is None:
+        pytest.skip("chromium and chromedriver are not installed (tools/bootstrap.sh installs "
+                    "them)")
+    return browser, driver
+
+
+@pytest.fixture(scope="module")
+def page(gallery):
+    webdriver = pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
+    browser, driver_path = _browser_tools()
+    options = webdriver.ChromeOptions()
+    options.binary_location = browser
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
+                     "--disable-dev-shm-usage", "--window-size=1400,1000"):
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(options=options,
+                              service=webdriver.ChromeService(executable_path=driver_path))
+    driver.set_page_load_timeout(30)
+    driver.implicitly_wait(0)
+    try:
+        driver.get(gallery[0].as_uri())
+        yield driver
+    finally:
+        driver.quit()
+
+
+def by_id(page, element_id):
+    from selenium.webdriver.common.by import By
+    return page.find_element(By.ID, element_id)
+
+
+def set_filter(page, element_id, value):
+    page.execute_script(
+        "const e = document.getElementById(arguments[0]); e.value = arguments[1];"
+        "e.dispatchEvent(new Event('input', {bubbles: true}));", element_id, value)
+    return by_id(page, "count").text
+
+
+def test_page_loads_quickly_without_console_errors(page):
+    ready_ms = float(page.execute_script("return document.documentElement.dataset.readyMs"))
+    print(f"gallery page interactive after {ready_ms:.0f} ms")
+    assert ready_ms <= 2000
+    assert by_id(page, "count").text == "1731 of 1731 patterns"
+    assert page.get_log("browser") == []
+
+
+@pytest.mark.parametrize("filters, shown", [
+    ({"search": "paradiddle"}, 3),
+    ({"search": "HELIX double"}, 1),
+    ({"pack": "club"}, 144),
+    ({"family": "orbit", "axes": "2"}, 16),
+    ({"axes": "1"}, 31),
+    ({"period": "160"}, 3),
+    ({"search": "no pattern says this"}, 0),
+])
+def test_search_and_filters_narrow_the_cards(page, filters, shown):
+    for element_id in ("search", "pack", "family", "axes", "period"):
+        set_filter(page, element_id, filters.get(element_id, ""))
+    assert by_id(page, "count").text == f"{shown} of 1731 patterns"
+    visible = page.execute_script("return document.querySelectorAll('.card:not([hidden])')"
+                                  ".length")
+    assert visible == shown
+
+
+def detail_reading(page):
+    pip = int(by_id(page, "beat-counter").text.rsplit(" ", 1)[1])
+    return pip, by_id(page, "value-x").text, time.perf_counter()
+
+
+def test_detail_view_animates_against_the_beat(page):
+    set_filter(page, "search", "helix")
+    page.execute_script("document.querySelector('.card:not([hidden])').click()")
+    assert by_id(page, "detail-name").text == "helix"
+    deadline = time.monotonic() + 5
+    while not by_id(page, "beat-counter").text and time.monotonic() < deadline:
+        time.sleep(0.05)
+    first = detail_reading(page)
+    time.sleep(0.5)
+    second = detail_reading(page)
+    assert second[1] != first[1]
+    # 120 bpm: 128 pips a second.
+    rate = (second[0] - first[0]) / (second[2] - first[2])
+    assert 64 < rate < 256
+    set_filter(page, "bpm", "240")
+    third = detail_reading(page)
+    time.sleep(0.5)
+    fourth = detail_reading(page)
+    assert (fourth[0] - third[0]) / (fourth[2] - third[2]) / rate > 1.5
+    ARTEFACTS.mkdir(parents=True, exist_ok=True)
+    page.save_screenshot(str(ARTEFACTS / "gallery.png"))
+    assert page.get_log("browser") == []
