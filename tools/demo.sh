@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds movimo and shows a few patterns at work in the terminal.
+# Builds movimo, writes the pattern gallery into build/gallery and says where
+# it is and how to stream patterns to a light, a visual or a game as OSC.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 bash tools/bootstrap.sh
-.venv/bin/python tools/demo.py "$@"
+url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery)
+echo "movimo gallery of every pattern: $url"
+echo "stream patterns as OSC: .venv/bin/movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
+     "(then type 'bpm 140', 'tap' or 'quit'; see --help)"
