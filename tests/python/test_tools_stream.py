@@ -99,15 +99,16 @@ def test_ten_seconds_at_120_hz_lose_nothing_and_keep_time(receiver):
         arrivals.append(arrived)
         lateness.append(arrived - (report.start + index / rate))
     lateness = np.array(lateness) * 1e3
-    timing = {"frames": frames, "rate_hz": rate, "mean_phase_error_ms": lateness.mean(),
-              "max_phase_error_ms": lateness.max(), "jitter_std_ms": lateness.std(),
-              "frame_interval_std_ms": np.diff(arrivals).std() * 1e3}
+    timing = {"frames": frames, "rate_hz": rate, "mean_phase_error_ms": float(lateness.mean()),
+              "max_phase_error_ms": float(lateness.max()), "jitter_std_ms": float(lateness.std()),
+              "frame_interval_std_ms": float(np.diff(arrivals).std() * 1e3)}
     ARTEFACTS.mkdir(parents=True, exist_ok=True)
     (ARTEFACTS / "stream_timing.json").write_text(json.dumps(timing, indent=2))
     print(timing)
     assert timing["mean_phase_error_ms"] <= 1.0
-    # A drifting clock would show as a trend across the ten seconds.
-    assert abs(lateness[-120:].mean() - lateness[:120].mean()) < 1.0
+    # A drifting clock would show as a trend across the ten seconds (medians:
+    # a stall of the loaded machine is not a trend).
+    assert abs(np.median(lateness[-120:]) - np.median(lateness[:120])) < 1.0
 
 
 def test_floats_are_32_bit_unless_doubles_are_asked_for(receiver):
