@@ -92,14 +92,14 @@ def write_preview(name: str, path) -> pathlib.Path:
         len(moving), 1)
     if planar:
         _draw_path(figure.add_subplot(columns[0, 0]), figure, rows, pattern.dimensions)
-    first = None
+    lane_axes = []
     for lane, axis in enumerate(moving):
-        axes = figure.add_subplot(lanes[lane, 0], sharex=first)
-        first = first or axes
-        _draw_axis(axes, pattern.name, axis, pattern.period_pips)
-    axes.set_xlabel(f"beats (bar lines every {BEATS_PER_BAR}; shaded: the loop again "
-                    f"after the seam)")
-    first.legend(loc="upper right", fontsize=8)
+        lane_axes.append(figure.add_subplot(lanes[lane, 0],
+                                            sharex=lane_axes[0] if lane_axes else None))
+        _draw_axis(lane_axes[-1], pattern.name, axis, pattern.period_pips)
+    lane_axes[-1].set_xlabel(f"beats (bar lines every {BEATS_PER_BAR}; shaded: the loop again "
+                             f"after the seam)")
+    lane_axes[0].legend(loc="upper right", fontsize=8)
     figure.suptitle(f"{pattern.name} — {pattern.pack} pack, {pattern.family} family, "
                     f"{pattern.period_beats:g} beats, {pattern.dimensions} axes\n"
                     + textwrap.shorten(pattern.description, 150), fontsize=11)

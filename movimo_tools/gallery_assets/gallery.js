@@ -282,7 +282,9 @@ const movimoGallery = (() => {
       + `${pattern.period / PIPS_PER_BEAT} beats (${pattern.period} pips) · ${pattern.dimensions} `
       + (pattern.dimensions === 1 ? "axis" : "axes");
     byId("detail-description").textContent = pattern.description;
-    for (const row of byId("values").rows) row.hidden = Number(row.dataset.axis) >= pattern.dimensions;
+    for (const row of byId("values").rows) {
+      row.hidden = Number(row.dataset.axis) >= pattern.dimensions;
+    }
     byId("detail").hidden = false;
     document.body.classList.add("with-detail");
     loadRows(pattern, (rows) => {
