@@ -203,3 +203,24 @@ def test_detail_view_animates_against_the_beat(page):
     ARTEFACTS.mkdir(parents=True, exist_ok=True)
     page.save_screenshot(str(ARTEFACTS / "gallery.png"))
     assert page.get_log("browser") == []
+
+
+def test_paused_detail_shows_the_pattern_at_its_pip(page):
+    # The last pattern: its rows come from the last rows file.
+    name = "beat_dembow_push_ricochet"
+    set_filter(page, "search", name)
+    page.execute_script("document.querySelector('.card:not([hidden])').click()")
+    deadline = time.monotonic() + 5
+    while not by_id(page, "value-z").text and time.monotonic() < deadline:
+        time.sleep(0.05)
+    if by_id(page, "play").text == "Pause":
+        by_id(page, "play").click()
+    time.sleep(0.1)
+    pip, _, _ = detail_reading(page)
+    shown = [float(by_id(page, f"value-{axis}").text) for axis in "xyz"]
+    rows = table(name)
+    here, after = rows[pip % len(rows)], rows[(pip + 1) % len(rows)]
+    # Between the rows of its pip and the next, to the three decimals shown.
+    assert (np.minimum(here, after) - 6e-4 <= shown).all()
+    assert (shown <= np.maximum(here, after) + 6e-4).all()
+    assert page.get_log("browser") == []
