@@ -245,6 +245,7 @@ def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:70000"], "HOST:PORT"),
     (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "Unknown movimo: nope"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--prefix", "no/slash"], "prefix"),
+    (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--spread", "1025"], "1 to 1024"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
 ])
 def test_bad_stream_arguments_fail_in_one_line(capsys, argv, message):
