@@ -45,6 +45,8 @@ While it runs, the stream reads commands from standard input, one a line:
   quit    stop the stream
 """
 
+# Tempi a stream accepts, on its command line and while it runs.
+MIN_BPM, MAX_BPM = 1.0, 1000.0
 # Taps further apart than this start a new series (slower than 30 bpm).
 TAP_RESET_SECONDS = 2.0
 # Taps closer together than this are bounces, not beats (faster than 600 bpm).
@@ -58,6 +60,20 @@ MAX_CATCH_UP_SECONDS = 0.5
 # (sending 1024 takes about 8 ms, half a frame at 60 Hz).
 MAX_MESSAGES_PER_FRAME = 1024
 _ADDRESS_PREFIX = re.compile(r"(/[A-Za-z0-9_.\-]+)+")
+
+
+def _stream_tempo(bpm: float) -> Tempo:
+    """A tempo within the range a stream runs at: beyond it a typo such as
+    'bpm 1e300' would drive the pips out of the finite numbers.
+
+    >>> _stream_tempo(1e300)
+    Traceback (most recent call last):
+    ...
+    ValueError: the tempo must be 1 to 1000 bpm
+    """
+    if not MIN_BPM <= bpm <= MAX_BPM:
+        raise ValueError(f"the tempo must be {MIN_BPM:g} to {MAX_BPM:g} bpm")
+    return Tempo(bpm)
 
 
 class TempoClock:
@@ -75,7 +91,7 @@ class TempoClock:
     """
 
     def __init__(self, bpm: float, start: float, start_pip: float = 0.0) -> None:
-        self._tempo = Tempo(bpm)
+        self._tempo = _stream_tempo(bpm)
         self._anchor_time = start
         self._anchor_pip = start_pip
         self._taps: list[float] = []
@@ -89,7 +105,7 @@ class TempoClock:
 
     def set_bpm(self, seconds: float, bpm: float) -> None:
         """Changes the tempo from time `seconds` on, keeping the phase there."""
-        tempo = Tempo(bpm)
+        tempo = _stream_tempo(bpm)
         self._anchor_pip = self.pip_at(seconds)
         self._anchor_time = seconds
         self._tempo = tempo
@@ -373,10 +389,12 @@ def add_command(commands) -> None:
 def _run(args, out) -> None:
     host, port = parse_endpoint(args.osc)
     check_rate(args.rate)
+    _stream_tempo(args.bpm)
     targets = make_targets(args.names, args.spread, args.prefix)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
     commands: queue.Queue = queue.Queue()
-    threading.Thread(target=read_commands, args=(sys.stdin, commands), daemon=True).start()
+    if sys.stdin is not None:  # None when the stream was started with stdin closed
+        threading.Thread(target=read_commands, args=(sys.stdin, commands), daemon=True).start()
 
     def say(line: str) -> None:
         out.write(line + "\n")

@@ -188,13 +188,13 @@ def test_tapping_sets_tempo_and_beat_grid(taps, bpm, pip_at_last):
 
 def test_bad_commands_are_reported_and_the_stream_runs_on():
     commands = queue.Queue()
-    for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 90"]:
+    for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 1e300", "bpm 90"]:
         commands.put((0.0, line))
     said = []
     report, clocks, _ = run_fake(["bounce"], 10, FakeTime(), commands=commands,
                                  report_line=said.append)
     assert report.frames == 10 and {bpm for _, _, bpm in clocks} == {90.0}
-    assert len(said) == 6 and said[-1] == "tempo 90 bpm"
+    assert len(said) == 7 and said[-1] == "tempo 90 bpm"
 
 
 def test_quit_stops_the_stream():
@@ -247,6 +247,7 @@ def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--prefix", "no/slash"], "prefix"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--spread", "1025"], "1 to 1024"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
+    (["bounce", "--bpm", "5000", "--osc", "127.0.0.1:9"], "1 to 1000 bpm"),
 ])
 def test_bad_stream_arguments_fail_in_one_line(capsys, argv, message):
     assert main(["stream", *argv, "--frames", "1"]) == 1
