@@ -361,13 +361,15 @@ def add_command(commands) -> None:
     """Registers `movimo stream` with the command's subparsers."""
     parser = commands.add_parser(
         "stream", help="send patterns as OSC messages in time with a tempo",
-        description="Send patterns as OSC messages over UDP, frame by frame, locked to a "
-                    "tempo.",
+        description="Send patterns as OSC messages over UDP, frame by frame, locked to a\n"
+                    "tempo. Each frame sends PREFIX/clock (frame, beat, bpm), then\n"
+                    "PREFIX/NAME (x, y, z) for each pattern, or PREFIX/NAME/I for each\n"
+                    "spread target I.",
         epilog=CONTROL_HELP + "\nexample: movimo stream helix lfo_flower --bpm 128 "
                               "--osc 127.0.0.1:9000 --spread 8 --rate 60",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="+", metavar="NAME", help="patterns to stream")
-    parser.add_argument("--bpm", type=_positive(float), required=True, help="starting tempo")
+    parser.add_argument("--bpm", type=_positive(float), required=True, help="starting tempo, 1 to 1000")
     parser.add_argument("--osc", required=True, metavar="HOST:PORT", help="where to send")
     parser.add_argument("--spread", type=_positive(int), default=1, metavar="N",
                         help="targets per pattern, lagging evenly over its loop (default 1)")
