@@ -274,6 +274,8 @@ const movimoGallery = (() => {
   function openDetail(pattern) {
     const running = view.pattern !== null;
     if (running) view.pattern.card.classList.remove("open");
+    // The address names the open pattern, so a link or a reload opens it again.
+    history.replaceState(null, "", `#${pattern.name}`);
     view.pattern = pattern;
     view.rows = null;
     pattern.card.classList.add("open");
@@ -300,6 +302,7 @@ const movimoGallery = (() => {
   function closeDetail() {
     if (!view.pattern) return;
     view.pattern.card.classList.remove("open");
+    history.replaceState(null, "", location.pathname);
     view.pattern = null;
     byId("detail").hidden = true;
     document.body.classList.remove("with-detail");
@@ -327,6 +330,12 @@ const movimoGallery = (() => {
   buildFilters();
   buildControls();
   applyFilters();
+  function openFromAddress() {
+    const linked = patterns.find((p) => `#${p.name}` === location.hash);
+    if (linked) openDetail(linked);
+  }
+  window.addEventListener("hashchange", openFromAddress);
+  openFromAddress();
   // When the page became usable, in milliseconds after navigation started.
   document.documentElement.dataset.readyMs = performance.now().toFixed(0);
   return { receive };

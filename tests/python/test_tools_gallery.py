@@ -176,6 +176,13 @@ def test_search_and_filters_narrow_the_cards(page, filters, shown):
     assert visible == shown
 
 
+def wait_until(condition, seconds=5.0):
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return condition()
+
+
 def detail_reading(page):
     pip = int(by_id(page, "beat-counter").text.rsplit(" ", 1)[1])
     return pip, by_id(page, "value-x").text, time.perf_counter()
@@ -185,9 +192,7 @@ def test_detail_view_animates_against_the_beat(page):
     set_filter(page, "search", "helix")
     page.execute_script("document.querySelector('.card:not([hidden])').click()")
     assert by_id(page, "detail-name").text == "helix"
-    deadline = time.monotonic() + 5
-    while not by_id(page, "beat-counter").text and time.monotonic() < deadline:
-        time.sleep(0.05)
+    assert wait_until(lambda: by_id(page, "beat-counter").text)
     first = detail_reading(page)
     time.sleep(0.5)
     second = detail_reading(page)
@@ -210,9 +215,7 @@ def test_paused_detail_shows_the_pattern_at_its_pip(page):
     name = "beat_dembow_push_ricochet"
     set_filter(page, "search", name)
     page.execute_script("document.querySelector('.card:not([hidden])').click()")
-    deadline = time.monotonic() + 5
-    while not by_id(page, "value-z").text and time.monotonic() < deadline:
-        time.sleep(0.05)
+    assert wait_until(lambda: by_id(page, "value-z").text)
     if by_id(page, "play").text == "Pause":
         by_id(page, "play").click()
     time.sleep(0.1)
@@ -223,4 +226,15 @@ def test_paused_detail_shows_the_pattern_at_its_pip(page):
     # Between the rows of its pip and the next, to the three decimals shown.
     assert (np.minimum(here, after) - 6e-4 <= shown).all()
     assert (shown <= np.maximum(here, after) + 6e-4).all()
+    assert page.get_log("browser") == []
+
+
+def test_an_address_naming_a_pattern_opens_it(page, gallery):
+    page.get("about:blank")
+    page.get(gallery[0].as_uri() + "#lfo_flower")
+    assert by_id(page, "detail-name").text == "lfo_flower"
+    page.execute_script("location.hash = '#helix'")
+    assert wait_until(lambda: by_id(page, "detail-name").text == "helix")
+    page.find_element("css selector", "#close").click()
+    assert page.execute_script("return location.hash") == ""
     assert page.get_log("browser") == []
