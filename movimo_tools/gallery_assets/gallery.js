@@ -284,8 +284,11 @@ const movimoGallery = (() => {
       + `${pattern.period / PIPS_PER_BEAT} beats (${pattern.period} pips) · ${pattern.dimensions} `
       + (pattern.dimensions === 1 ? "axis" : "axes");
     byId("detail-description").textContent = pattern.description;
+    // No readings until this pattern's rows are in, rather than the last one's.
+    byId("beat-counter").textContent = "";
     for (const row of byId("values").rows) {
       row.hidden = Number(row.dataset.axis) >= pattern.dimensions;
+      row.cells[2].textContent = "";
     }
     byId("detail").hidden = false;
     document.body.classList.add("with-detail");
