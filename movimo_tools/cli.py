@@ -1,4 +1,5 @@
-"""The `movimo` command: list, show and render the built-in patterns.
+"""The `movimo` command: list, show and render the built-in patterns; draw
+them (preview), browse them (gallery) and stream them as OSC (stream).
 
 Every subcommand is a thin layer over the library functions; errors print
 one line on stderr and exit with status 1 (2 for a malformed command line).
