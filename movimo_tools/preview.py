@@ -85,14 +85,15 @@ def write_preview(name: str, path) -> pathlib.Path:
     pattern = entry(name)
     rows = table(pattern.name)
     moving = moving_axes(rows) or [0]
-    planar = len(moving) > 1
     figure = Figure(figsize=(12, 6), layout="constrained")
-    columns = figure.add_gridspec(1, 2, width_ratios=(1, 1.6)) if planar else None
-    lanes = (columns[0, 1] if planar else figure.add_gridspec(1, 1)[0, 0]).subgridspec(
-        len(moving), 1)
-    if planar:
+    if len(moving) > 1:
+        columns = figure.add_gridspec(1, 2, width_ratios=(1, 1.6))
         _draw_path(figure.add_subplot(columns[0, 0]), figure, rows, pattern.dimensions)
-    lane_axes = []
+        lane_area = columns[0, 1]
+    else:  # one moving axis: its wave says it all
+        lane_area = figure.add_gridspec(1, 1)[0, 0]
+    lanes = lane_area.subgridspec(len(moving), 1)
+    lane_axes: list = []
     for lane, axis in enumerate(moving):
         lane_axes.append(figure.add_subplot(lanes[lane, 0],
                                             sharex=lane_axes[0] if lane_axes else None))

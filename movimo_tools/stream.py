@@ -164,6 +164,7 @@ def make_targets(names, spread_count: int = 1, prefix: str = "/movimo") -> list[
     targets = []
     for name in names:
         period = entry(name).period_pips
+        addresses: tuple[str, ...]
         if spread_count == 1:
             addresses = (f"{prefix}/{name}",)
         else:
