@@ -102,7 +102,8 @@ def write_preview(name: str, path) -> pathlib.Path:
                              f"after the seam)")
     lane_axes[0].legend(loc="upper right", fontsize=8)
     figure.suptitle(f"{pattern.name} — {pattern.pack} pack, {pattern.family} family, "
-                    f"{pattern.period_beats:g} beats, {pattern.dimensions} axes\n"
+                    f"{pattern.period_beats:g} beats, {pattern.dimensions} "
+                    f"{'axis' if pattern.dimensions == 1 else 'axes'}\n"
                     + textwrap.shorten(pattern.description, 150), fontsize=11)
     figure.savefig(path, dpi=100)
     return path
