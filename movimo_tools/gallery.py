@@ -51,11 +51,14 @@ def _relative_path(points: np.ndarray) -> str:
 
     >>> _relative_path(np.array([[10, 20], [12, 19], [12, 19], [15, 25]]))
     'M10 20l2-1 3 6'
+    >>> _relative_path(np.array([[10, 20], [10, 20]]))
+    'M10 20'
     """
     steps = np.diff(points, axis=0)
     steps = steps[(steps != 0).any(axis=1)]
     moves = " ".join(f"{dx} {dy}" for dx, dy in steps.tolist()).replace(" -", "-")
-    return f"M{points[0, 0]} {points[0, 1]}l{moves}"
+    # An "l" without numbers would be a malformed path: a still pattern is a dot.
+    return f"M{points[0, 0]} {points[0, 1]}" + (f"l{moves}" if moves else "")
 
 
 def _wave(values: np.ndarray, centre: int, reach: int) -> str:
