@@ -293,7 +293,7 @@ def _apply_commands(clock: TempoClock, commands: queue.Queue, not_before: float,
             verb, value = parse_command(line)
             if verb == "quit":
                 return False
-            if verb == "bpm":
+            if verb == "bpm" and value is not None:
                 clock.set_bpm(at, value)
                 report_line(f"tempo {clock.bpm:g} bpm")
             elif clock.tap(at):

@@ -110,8 +110,8 @@ def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0) 
     frames = beats * 60.0 / tempo.bpm * fps
     if frames < 0.5:
         raise ValueError("fewer than one frame: raise beats or fps")
-    check_row_count(min(frames, MAX_ROWS + 1))  # an infinite count cannot be rounded
-    count = round(frames)
+    count = round(min(frames, MAX_ROWS + 1))  # an infinite count cannot be rounded
+    check_row_count(count)
     return start_beat * movimo.PIPS_PER_BEAT + np.arange(count) / fps / tempo.pip_seconds
 
 

@@ -6,17 +6,19 @@ axis of one pattern as a marker moving between -1 (left) and +1 (right).
 
 import movimo
 
-WIDTH = 15
+WIDTH = 11
+# (pattern, axis, column label)
 SHOWN = [
-    ("bounce", "x"),
-    ("sway", "x"),
-    ("circle", "x"),
-    ("circle", "y"),
-    ("helix", "z"),
-    ("single_paradiddle", "x"),
-    ("flam", "x"),
+    ("bounce", "x", "bounce x"),
+    ("sway", "x", "sway x"),
+    ("circle", "x", "circle x"),
+    ("circle", "y", "circle y"),
+    ("helix", "z", "helix z"),
+    ("single_paradiddle", "x", "paradiddle"),
+    ("flam", "x", "flam x"),
+    ("lfo_breathe", "x", "breathe x"),
+    ("beat_house_classic_bounce", "x", "house clap"),
 ]
-BUILT_IN_SAMPLED = [("lfo_breathe", "x"), ("beat_house_classic_bounce", "x")]
 
 
 def lane(value: float) -> str:
@@ -26,22 +28,14 @@ def lane(value: float) -> str:
     return "".join(cells)
 
 
-def evaluate(name: str, pip: int) -> movimo.Offset3:
-    if hasattr(movimo, "sample"):
-        return movimo.sample(name, pip)
-    return getattr(movimo, name)(pip)
-
-
 def main() -> None:
-    shown = SHOWN + [s for s in BUILT_IN_SAMPLED if hasattr(movimo, "sample")]
     print(f"movimo: {movimo.__doc__}; {movimo.PIPS_PER_BEAT} pips to a beat")
-    if hasattr(movimo, "catalogue"):
-        print(f"{len(movimo.catalogue())} built-in patterns; showing {len(shown)} axes")
-    header = " ".join(f"{name[:WIDTH - 2] + '.' + axis:^{WIDTH}}" for name, axis in shown)
+    print(f"{len(movimo.catalogue())} built-in patterns; showing {len(SHOWN)} of them")
+    header = " ".join(f"{label:^{WIDTH}}" for _, _, label in SHOWN)
     print(f"{'beat':>6} {header}")
     for pip in range(0, 2 * movimo.PIPS_PER_BEAT + 1, 4):
         beat = pip / movimo.PIPS_PER_BEAT
-        cells = " ".join(lane(getattr(evaluate(name, pip), axis)) for name, axis in shown)
+        cells = " ".join(lane(getattr(movimo.sample(name, pip), axis)) for name, axis, _ in SHOWN)
         print(f"{beat:6.3f} {cells}")
 
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds movimo, writes the pattern gallery into build/gallery and says where
-# it is and how to stream patterns to a light, a visual or a game as OSC.
+# Builds movimo, shows a few patterns moving over two beats in the terminal,
+# writes the pattern gallery into build/gallery and says where it is and how
+# to stream patterns to a light, a visual or a game as OSC.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 bash tools/bootstrap.sh
+.venv/bin/python tools/demo.py
+echo
 url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery)
 echo "movimo gallery of every pattern: $url"
 echo "stream patterns as OSC: .venv/bin/movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
