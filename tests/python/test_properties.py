@@ -82,9 +82,9 @@ BUILT_INS = [entry["name"] for entry in movimo.catalogue()] if hasattr(movimo, "
 @FAST
 @given(st.lists(st.tuples(st.one_of(NAMES, st.sampled_from(BUILT_INS or ["bounce"])), ROWS),
                 max_size=6), NAMES, PIPS)
-def test_pattern_library(specs, name, pip):
+def test_pattern_library(drafts, name, pip):
     patterns = []
-    for pattern_name, rows in specs:
+    for pattern_name, rows in drafts:
         try:
             patterns.append(movimo.SampledPattern(pattern_name, "", rows))
         except ValueError:
