@@ -18,10 +18,6 @@ inline constexpr double kPathPeak = 0.82;
 
 inline constexpr double kBeat = 64.0;  // pips per beat
 
-// The numbers of the member text, in order: "2_5_deep" gives {2, 5},
-// "shaped_09" gives {9}.
-std::vector<int> member_numbers(std::string_view member);
-
 // The member's place in its family by its first number, from 0:
 // "shaped_09" gives 8.
 std::size_t member_index(std::string_view member);

@@ -11,21 +11,6 @@
 
 namespace movimo_gen::continuum {
 
-std::vector<int> member_numbers(std::string_view member) {
-  std::vector<int> numbers;
-  std::size_t start = 0;
-  while (start <= member.size()) {
-    const std::size_t end = std::min(member.find('_', start), member.size());
-    int value = 0;
-    const char* first = member.data() + start;
-    const char* last = member.data() + end;
-    const auto result = std::from_chars(first, last, value);
-    if (first != last && result.ec == std::errc{} && result.ptr == last) numbers.push_back(value);
-    start = end + 1;
-  }
-  return numbers;
-}
-
 std::size_t member_index(std::string_view member) {
   return static_cast<std::size_t>(member_numbers(member).at(0) - 1);
 }

@@ -31,25 +31,9 @@ constexpr double kEighth = kBeat / 2;
   throw std::invalid_argument("Member without a rule: " + entry.name);
 }
 
-// The numbers of the member text, in order: "inside_5_2" gives {5, 2},
-// "harmonic_07" gives {7}.
-std::vector<int> member_numbers(const Entry& entry) {
-  std::vector<int> numbers;
-  std::string_view rest = entry.member;
-  while (!rest.empty()) {
-    const std::size_t end = std::min(rest.find('_'), rest.size());
-    const std::string_view part = rest.substr(0, end);
-    int value = 0;
-    const auto [last, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (error == std::errc{} && last == part.data() + part.size()) numbers.push_back(value);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-  }
-  return numbers;
-}
-
 template <std::size_t N>
 std::array<int, N> numbers_of(const Entry& entry) {
-  const std::vector<int> numbers = member_numbers(entry);
+  const std::vector<int> numbers = member_numbers(entry.member);
   if (numbers.size() != N) no_rule(entry);
   std::array<int, N> fixed;
   std::copy_n(numbers.begin(), N, fixed.begin());
@@ -270,7 +254,7 @@ Table poly(const Entry& entry) {
 // One event per eighth note of the groups: group starts lean alternately
 // right and left, the other notes lightly mark the grid.
 Table meter(const Entry& entry) {
-  const std::vector<int> groups = member_numbers(entry);
+  const std::vector<int> groups = member_numbers(entry.member);
   if (groups.size() < 2) no_rule(entry);
   std::vector<Event> events;
   int note = 0;

@@ -31,4 +31,8 @@ struct Entry {
   int motion = -1;     // beat_ patterns: 0-based row of the motion table
 };
 
+// The numbers in a member's text, in order: "inside_5_2" gives {5, 2},
+// "harmonic_07" gives {7}, "rose_3" gives {3}.
+std::vector<int> member_numbers(std::string_view member);
+
 }  // namespace movimo_gen

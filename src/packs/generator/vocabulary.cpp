@@ -528,18 +528,8 @@ bool contains_word(std::string_view words, std::string_view word) {
   return false;
 }
 
-std::vector<int> numbers_of(std::string_view member) {
-  std::vector<int> numbers;
-  for (std::string_view part : split(member, '_')) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (error == std::errc{} && end == part.data() + part.size()) numbers.push_back(value);
-  }
-  return numbers;
-}
-
 int period_of(const PeriodRule& rule, std::string_view member) {
-  const std::vector<int> numbers = numbers_of(member);
+  const std::vector<int> numbers = member_numbers(member);
   switch (rule.from) {
     case PeriodFrom::fixed:
       return rule.pips;
@@ -564,7 +554,7 @@ std::string_view title_of(std::string_view family, std::size_t member_index) {
 // Fills the {title}, {word}, {last}, {a} and {b} fields of a description.
 std::string describe(std::string_view text, std::string_view member, std::string_view title) {
   const std::vector<std::string_view> words = split(member, '_');
-  const std::vector<int> numbers = numbers_of(member);
+  const std::vector<int> numbers = member_numbers(member);
   std::string out;
   while (!text.empty()) {
     const std::size_t open = text.find('{');
@@ -632,6 +622,16 @@ Entry beat_entry(std::string_view pack, int genre_row, int motion_row) {
 }
 
 }  // namespace
+
+std::vector<int> member_numbers(std::string_view member) {
+  std::vector<int> numbers;
+  for (std::string_view part : split(member, '_')) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (error == std::errc{} && end == part.data() + part.size()) numbers.push_back(value);
+  }
+  return numbers;
+}
 
 std::vector<Entry> vocabulary() {
   std::vector<Entry> entries;
