@@ -1,5 +1,5 @@
-// Costs of the sampled patterns: one sampler call, evaluation by name and
-// the catalogue. Run on its own binary so that the first catalogue() call
+// Costs of evaluation by name and of the catalogue (single sampler calls
+// are measured beside the procedural patterns, in patterns_bench.cpp). Run on its own binary so that the first catalogue() call
 // is the one the FirstCatalogueCall benchmark times.
 #include <benchmark/benchmark.h>
 
@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "movimo/catalogue.h"
-#include "movimo/packs.h"
 
 namespace {
 
@@ -21,18 +20,6 @@ void LaterCatalogueCall(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(&movimo::catalogue());
 }
 BENCHMARK(LaterCatalogueCall);
-
-template <movimo::Offset3 (*Sampler)(std::int32_t) noexcept>
-void SamplerCall(benchmark::State& state) {
-  std::int32_t pip = -100000;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(Sampler(pip));
-    ++pip;
-  }
-}
-BENCHMARK(SamplerCall<movimo_initial::sample_lfo_breathe>)->Name("sampler/mask_256");
-BENCHMARK(SamplerCall<movimo_expansion::sample_rhythm_group_223>)->Name("sampler/remainder_448");
-BENCHMARK(SamplerCall<movimo_dancefloor::sample_beat_dembow_push_ricochet>)->Name("sampler/mask_512");
 
 void SampleByName(benchmark::State& state, std::string_view name) {
   std::int32_t pip = -100000;

@@ -1,9 +1,11 @@
-// Nanoseconds per call of each procedural pattern, over a sweep of pips so
-// that every branch and window is visited.
+// Nanoseconds per call of each procedural pattern and of a few generated
+// samplers (power-of-two and other periods), over a sweep of pips so that
+// every branch and window is visited.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 
+#include "movimo/packs.h"
 #include "movimo/patterns.h"
 
 namespace {
@@ -32,5 +34,9 @@ BENCHMARK(BM_Pattern<movimo::single_paradiddle>)->Name("single_paradiddle");
 BENCHMARK(BM_Pattern<movimo::flam>)->Name("flam");
 BENCHMARK(BM_Pattern<movimo::drag>)->Name("drag");
 BENCHMARK(BM_Pattern<movimo::five_stroke_roll>)->Name("five_stroke_roll");
+BENCHMARK(BM_Pattern<movimo_initial::sample_lfo_breathe>)->Name("sampler/mask_256");
+BENCHMARK(BM_Pattern<movimo_expansion::sample_rhythm_group_223>)->Name("sampler/remainder_448");
+BENCHMARK(BM_Pattern<movimo_dancefloor::sample_beat_dembow_push_ricochet>)
+    ->Name("sampler/mask_512");
 
 }  // namespace
