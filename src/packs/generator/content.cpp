@@ -1,6 +1,16 @@
 #include "content.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace movimo_gen {
+
+Table draw_by_family(std::span<const FamilyAuthor> authors, const Entry& entry) {
+  for (const FamilyAuthor& author : authors) {
+    if (author.family == entry.family) return author.draw(entry);
+  }
+  throw std::invalid_argument("No authored family: " + entry.name);
+}
 
 Table build_table(const Entry& entry) {
   if (std::optional<Table> table = rule_table(entry)) return *std::move(table);

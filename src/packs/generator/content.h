@@ -6,6 +6,8 @@
 // rule are computed by rule_table().
 
 #include <optional>
+#include <span>
+#include <string_view>
 
 #include "table.h"
 
@@ -13,6 +15,16 @@ namespace movimo_gen {
 
 // The closed-form and event rules; nullopt for a family without one.
 std::optional<Table> rule_table(const Entry& entry);
+
+// A pack's authored family: its family word and the function that draws it.
+struct FamilyAuthor {
+  std::string_view family;
+  Table (*draw)(const Entry& entry);
+};
+
+// The table drawn by the author of the entry's family; throws for a family
+// that has none.
+Table draw_by_family(std::span<const FamilyAuthor> authors, const Entry& entry);
 
 Table author_initial(const Entry& entry);
 Table author_expansion(const Entry& entry);

@@ -493,23 +493,13 @@ Table gesture(const Entry& entry) {
 
 // ---- Dispatch ----
 
-struct AuthoredFamily {
-  std::string_view family;
-  Table (*table)(const Entry& entry);
-};
-
-constexpr AuthoredFamily kFamilies[] = {
+constexpr FamilyAuthor kFamilies[] = {
     {"wave", wave},   {"env", envelope},       {"seq", sequence},
     {"noise", noise}, {"polar", polar_scallop}, {"mech", mechanism}, {"gesture", gesture},
 };
 
 }  // namespace
 
-Table author_atlas(const Entry& entry) {
-  for (const AuthoredFamily& family : kFamilies) {
-    if (entry.family == family.family) return family.table(entry);
-  }
-  throw std::invalid_argument("No authored family: " + entry.name);
-}
+Table author_atlas(const Entry& entry) { return draw_by_family(kFamilies, entry); }
 
 }  // namespace movimo_gen

@@ -2,8 +2,6 @@
 // members (continuum_shapes.cpp, continuum_routes.cpp, continuum_scores.cpp).
 
 #include <array>
-#include <stdexcept>
-#include <string_view>
 
 #include "content.h"
 #include "continuum.h"
@@ -11,12 +9,7 @@
 namespace movimo_gen {
 namespace {
 
-struct Family {
-  std::string_view word;
-  Table (*draw)(const Entry&);
-};
-
-constexpr std::array<Family, 20> kFamilies{{
+constexpr std::array<FamilyAuthor, 20> kFamilies{{
     {"ribbon", continuum::ribbon}, {"contour", continuum::contour},
     {"silhouette", continuum::silhouette}, {"spline", continuum::spline},
     {"tour", continuum::tour}, {"scan", continuum::scan},
@@ -31,11 +24,6 @@ constexpr std::array<Family, 20> kFamilies{{
 
 }  // namespace
 
-Table author_continuum(const Entry& entry) {
-  for (const Family& family : kFamilies) {
-    if (family.word == entry.family) return family.draw(entry);
-  }
-  throw std::invalid_argument("Unknown continuum family: " + entry.name);
-}
+Table author_continuum(const Entry& entry) { return draw_by_family(kFamilies, entry); }
 
 }  // namespace movimo_gen
