@@ -46,12 +46,14 @@ data packet; each is a pure function of its universe, sequence and slots.
 
 from __future__ import annotations
 
+import argparse
 import dataclasses
 import difflib
 import ipaddress
 import math
 import pathlib
 import re
+import signal
 import socket
 import struct
 import tomllib
@@ -63,6 +65,8 @@ import numpy as np
 import movimo
 from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entry
+from movimo_tools.clock import (CONTROL_HELP, add_clock_arguments, clock_from_arguments,
+                                run_frames, stdin_commands)
 from movimo_tools.limits import motion_limits
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
@@ -548,16 +552,16 @@ class Player:
         self.motion = motion(self.rig, self._group_patterns())
         return self.patterns[self.current]
 
-    def frame(self, pip: float) -> tuple[np.ndarray, bool]:
-        """The slots at `pip` (floored to a whole pip) and whether any fixture
-        was held back to its speed."""
+    def frame(self, pip: float) -> tuple[np.ndarray, int]:
+        """The slots at `pip` (floored to a whole pip) and how many fixtures
+        were held back to their speed."""
         values = self.motion.values(math.floor(pip))
         change = target_degrees(self.rig, values) - self.degrees
         step = np.clip(change, -self.max_step, self.max_step)
         self.degrees = self.degrees + step
-        limited = bool((step != change).any())
-        self.limited_frames += limited
-        return dmx_frame(self.rig, self.degrees, values), limited
+        held = int((step != change).any(axis=1).sum())
+        self.limited_frames += held > 0
+        return dmx_frame(self.rig, self.degrees, values), held
 
 
 # ---------------------------------------------------------------- speed report
@@ -747,3 +751,125 @@ def resolve_unicast(host: str, port: int) -> tuple[int, tuple]:
     if ip.is_multicast or ip.is_unspecified or str(ip) == "255.255.255.255":
         raise ValueError(f"{host} is not a unicast address: movimo sends to one receiver")
     return family, address
+
+
+# ---------------------------------------------------------------- the command
+
+RIG_CONTROL_HELP = CONTROL_HELP + "  next    switch to the next PATTERN of the command line\n"
+PORTS = {"artnet": ARTNET_PORT, "sacn": SACN_PORT}
+DRY_RUN_FRAMES = 4
+
+
+def fixture_lines(rig: Rig, degrees: np.ndarray, frame: np.ndarray) -> list[str]:
+    """One line per fixture: pan and tilt in degrees and its DMX channels."""
+    width = max(len(name) for name in rig.names)
+    index = np.searchsorted(rig.universes, rig.universe)
+    lines = []
+    for i, name in enumerate(rig.names):
+        start = rig.address[i] - 1
+        slots = frame[index[i], start:start + rig.footprint[i]]
+        lines.append(f"  {name:<{width}}  pan {degrees[i, 0]:7.2f}°  tilt {degrees[i, 1]:7.2f}°"
+                     f"  u{rig.universe[i]}/{rig.address[i]}: {' '.join(map(str, slots))}")
+    return lines
+
+
+def add_command(commands) -> None:
+    """Registers `movimo dmx` with the command's subparsers."""
+    parser = commands.add_parser(
+        "dmx", help="drive moving heads over Art-Net or sACN from a patch file",
+        description="Drive the fixtures of a patch file (TOML) with patterns in time with a\n"
+                    "tempo, sending every universe as ArtDmx or E1.31 packets to one\n"
+                    "address. Before it starts it says which patterns would move which\n"
+                    "fixtures faster than their patch allows; while it runs no fixture\n"
+                    "moves faster. On quit, Ctrl-C or SIGTERM it parks every fixture at\n"
+                    "home. Groups of the patch without a pattern of their own play the\n"
+                    "first PATTERN, and 'next' moves on to the following one.",
+        epilog=RIG_CONTROL_HELP + "\nexample: movimo dmx helix --patch rig.toml --bpm 128 "
+                                  "--artnet 10.0.0.20",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("names", nargs="+", metavar="PATTERN", help="patterns to play in turn")
+    parser.add_argument("--patch", required=True, metavar="FILE", help="the rig's patch file")
+    where = parser.add_mutually_exclusive_group(required=True)
+    where.add_argument("--artnet", metavar="HOST[:PORT]",
+                       help=f"send ArtDmx to this node (port {ARTNET_PORT} by default)")
+    where.add_argument("--sacn", metavar="HOST[:PORT]",
+                       help=f"send E1.31 unicast to this receiver (port {SACN_PORT} by default)")
+    where.add_argument("--dry-run", action="store_true",
+                       help=f"send nothing: print the speed report and the first frames "
+                            f"({DRY_RUN_FRAMES} unless --frames says)")
+    add_clock_arguments(parser, default_rate=44.0)
+    parser.add_argument("--priority", type=int, default=100, help="sACN priority, 0 to 200")
+    parser.add_argument("--source-name", default="movimo", help="sACN source name")
+    parser.set_defaults(run=_run)
+
+
+def _run(args, out) -> None:
+    make_clock, frames = clock_from_arguments(args)
+    loaded = load_patch(args.patch)
+    player = Player(loaded, args.names, args.rate)
+
+    def say(line: str) -> None:
+        out.write(line + "\n")
+        out.flush()
+
+    for check in speed_checks(loaded, player.patterns, args.bpm):
+        say(check.line(loaded.names))
+    if args.dry_run:
+        _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
+        return
+    protocol = "artnet" if args.artnet else "sacn"
+    host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
+    sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
+                       priority=args.priority)
+    if protocol == "sacn":
+        e131_packet(int(loaded.universes[0]), 0, bytes(1), sender.cid, args.source_name,
+                    args.priority)  # refuses a bad priority before anything is sent
+    commands = stdin_commands()
+    first_hold: list[int] = []
+
+    def send_frame(frame: int, pip: float, bpm: float) -> int:
+        slots, held = player.frame(pip)
+        if held and not first_hold:
+            first_hold.append(frame)
+            say(f"speed limit: {held} fixtures held to their patch speed at frame {frame}"
+                f" (said once)")
+        return sender.send(slots)
+
+    def next_pattern(line: str) -> bool:
+        if line.strip().lower() != "next":
+            return False
+        say(f"playing {player.next_pattern()}")
+        return True
+
+    say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
+        f"{', '.join(player.patterns)} over {protocol} to {host}:{port} at {args.rate:g} "
+        f"frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next' or 'quit' and Enter")
+    previous = signal.signal(signal.SIGTERM, _interrupt)
+    try:
+        report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
+                            commands=commands, report_line=say, other_command=next_pattern)
+        sender.send(loaded.home_frame())
+    except OSError as error:
+        raise ValueError(f"cannot send to {host}:{port}: {error.strerror or error}") from None
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+        sender.close()
+    say(f"sent {report.frames} frames, {report.sent} packets; {report.skipped} frames skipped;"
+        f" {player.limited_frames} frames held a fixture to its speed; parked at home")
+
+
+def _interrupt(signum, frame) -> None:
+    raise KeyboardInterrupt  # the frame loop stops on it, and the rig is parked
+
+
+def _dry_run(player: Player, make_clock, frames: int, rate: float, say) -> None:
+    clock = make_clock(0.0)
+    for frame in range(frames):
+        pip = clock.pip_at(frame / rate)
+        slots, held = player.frame(pip)
+        said_held = f"; {held} fixtures held to their patch speed" if held else ""
+        say(f"frame {frame}: beat {pip / movimo.PIPS_PER_BEAT:.3f}, pip {math.floor(pip)}"
+            f"{said_held}")
+        for line in fixture_lines(player.rig, player.degrees, slots):
+            say(line)
+    say("dry run: nothing sent")

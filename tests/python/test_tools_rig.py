@@ -3,8 +3,13 @@ from movimo.sample), speed limits, and the ArtDmx and E1.31 encoders."""
 
 import copy
 import math
+import os
+import pathlib
+import signal
 import socket
 import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -13,6 +18,7 @@ import movimo
 
 movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
 from movimo_tools import rig  # noqa: E402
+from movimo_tools.cli import main  # noqa: E402
 from movimo_tools.spread import even_offsets, position_offsets, wing_offsets  # noqa: E402
 
 SPOT = {"channels": ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer", "shutter"],
@@ -174,7 +180,7 @@ def test_steps_never_exceed_the_patch_speed_through_tempo_and_pattern_changes():
         assert (step[:4, 0] <= 90 / 40 + 1e-9).all() and (step[:4, 1] <= 45 / 40 + 1e-9).all()
         previous = player.degrees
         limited.append(held)
-    assert any(limited) and player.limited_frames == sum(limited)
+    assert any(limited) and player.limited_frames == sum(map(bool, limited))
 
 
 def test_a_fast_fixture_follows_the_pattern_exactly():
@@ -258,3 +264,112 @@ def test_a_sender_delivers_one_packet_per_universe_to_its_address():
 def test_only_a_unicast_address_is_accepted(host, message):
     with pytest.raises(ValueError, match=message):
         rig.DmxSender("artnet", host, 6454, [0])
+
+
+# ---------------------------------------------------------------- movimo dmx
+TWO_SPOTS = """\
+[types.spot]
+channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]
+pan_range = 540
+tilt_range = 270
+pan_speed = 300
+tilt_speed = 200
+values = { dimmer = 255 }
+amplitude = [60, 30]
+home = [180, 90]
+
+[[fixtures]]
+name = "left"
+type = "spot"
+universe = 1
+address = 1
+
+[[fixtures]]
+name = "right"
+type = "spot"
+universe = 1
+address = 6
+"""
+
+
+@pytest.fixture
+def two_spots(tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS)
+    return path
+
+
+def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
+    assert main(["dmx", "helix", "--patch", str(two_spots), "--bpm", "128", "--dry-run"]) == 0
+    out = capsys.readouterr().out.splitlines()
+    assert out[0].startswith("helix: too fast at 128 bpm for 2 of 2 fixtures (left, right)")
+    assert out[1] == "frame 0: beat 0.000, pip 0; 2 fixtures held to their patch speed"
+    # helix starts at x = 1, 60 degrees off home; 300 / 44 degrees a frame is all
+    # it may move: 186.82 / 540 * 65535 = 22672 = 88 * 256 + 144.
+    assert out[2] == "  left   pan  186.82°  tilt   90.00°  u1/1: 88 144 85 85 255"
+    assert len(out) == 1 + 4 * 3 + 1 and out[-1] == "dry run: nothing sent"
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["nope", "--dry-run"], "Unknown movimo: nope"),
+    (["helix", "--artnet", "239.1.2.3"], "not a unicast address"),
+    (["helix", "--sacn", "127.0.0.1:99999"], "HOST or HOST:PORT"),
+    (["helix", "--sacn", "127.0.0.1", "--priority", "201"], "priority is 0 to 200"),
+    (["helix", "--dry-run", "--bpm", "2000"], "1 to 1000 bpm"),
+    (["helix", "--dry-run", "--rate", "5000"], "frame rate"),
+])
+def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
+    bpm = [] if "--bpm" in argv else ["--bpm", "120"]
+    assert main(["dmx", *argv, *bpm, "--patch", str(two_spots), "--frames", "1"]) == 1
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
+
+
+def test_a_broken_patch_fails_in_one_line_naming_it(capsys, tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS.replace("address = 6", "address = 5"))
+    assert main(["dmx", "helix", "--patch", str(path), "--bpm", "120", "--dry-run"]) == 1
+    err = capsys.readouterr().err
+    assert err == (f"movimo: error: {path}: fixture 'right': address: channels 5-9 of "
+                   f"universe 1 overlap fixture 'left' (1-5)\n")
+
+
+def run_command(two_spots, port, *extra):
+    """`movimo dmx` as a process, sending ArtDmx to a port on 127.0.0.1."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    return subprocess.Popen([sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch",
+                             str(two_spots), "--bpm", "120", "--artnet", f"127.0.0.1:{port}",
+                             *extra], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=env)
+
+
+@pytest.mark.parametrize("stop", ["quit", signal.SIGTERM, signal.SIGINT])
+def test_stopping_parks_every_fixture_at_home_and_exits_0(two_spots, stop):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(("127.0.0.1", 0))
+        receiver.settimeout(10.0)
+        process = run_command(two_spots, receiver.getsockname()[1])
+        try:
+            packets = [receiver.recv(1024) for _ in range(5)]
+            if stop == "quit":
+                process.stdin.write("quit\n")
+                process.stdin.flush()
+            else:
+                process.send_signal(stop)
+            out, err = process.communicate(timeout=10)
+            receiver.settimeout(0.5)
+            try:
+                while True:
+                    packets.append(receiver.recv(1024))
+            except TimeoutError:
+                pass
+        finally:
+            process.kill()
+    assert process.returncode == 0, err
+    assert "parked at home" in out
+    home = rig.load_patch(two_spots).home_frame()[0]
+    assert packets[-1][18:] == home.tobytes()
+    assert all(p[18:] != home.tobytes() for p in packets[:5])
+    assert [p[12] for p in packets] == list(range(1, len(packets) + 1))

@@ -132,3 +132,28 @@ def test_every_slot_olad_receives_equals_the_computed_frame(tmp_path, protocol):
         assert len(got) == len(pips)
         for index, (slots, frame) in enumerate(zip(got, expected)):
             np.testing.assert_array_equal(slots, frame[row], err_msg=f"frame {index}")
+
+
+def is_subsequence(frames, expected) -> bool:
+    remaining = iter(expected)
+    return all(any(np.array_equal(frame, candidate) for candidate in remaining)
+               for frame in frames)
+
+
+@pytest.mark.parametrize("protocol", ["sacn", "artnet"])
+def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
+    # Fixtures fast enough to follow helix exactly, so each frame depends
+    # on its pip alone, whichever frames a loaded machine has to skip.
+    patch = write_patch(tmp_path, protocol)
+    rate, count = 20.0, 30
+    frames = received(tmp_path, [sys.executable, "-m", "movimo_tools", "dmx", "helix",
+                                 "--patch", str(patch), "--bpm", "120", f"--{protocol}",
+                                 "10.77.0.1", "--rate", str(rate), "--frames", str(count)])
+    player = rig.Player(rig.load_patch(patch), ["helix"], rate=rate)
+    expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
+    home = player.rig.home_frame()
+    for row, universe in enumerate(UNIVERSES[protocol]):
+        *moving, parked = frames[universe]
+        np.testing.assert_array_equal(parked, home[row])
+        assert len(moving) >= count // 2
+        assert is_subsequence(moving, [frame[row] for frame in expected])
