@@ -188,7 +188,7 @@ def test_a_fast_fixture_follows_the_pattern_exactly():
     player = rig.Player(loaded, ["helix"], rate=44.0)
     for pip in range(0, 400, 7):
         player.frame(pip)
-        wanted = rig.target_degrees(loaded, player.motion.values(pip))
+        wanted = rig.target_degrees(loaded, player.motion.values, player.motion.at(pip))
         np.testing.assert_array_equal(player.degrees, wanted)
 
 
