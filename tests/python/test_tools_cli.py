@@ -171,7 +171,8 @@ def test_faults_become_one_line(monkeypatch, capsys, fault, status, message):
 @pytest.mark.parametrize("argv, message", [
     (["list"], "movimo: error: standard output: No space left on device\n"),
     (["preview", "helix", "-o", "taken.png"], "movimo: error: taken.png: Is a directory\n"),
-    (["gallery", "-o", "/proc/movimo/gallery"], "movimo: error: /proc/movimo: "),
+    (["gallery", "-o", "/proc/movimo/gallery"],
+     "movimo: error: /proc/movimo/gallery: No such file or directory\n"),
 ])
 def test_operating_system_errors_are_one_line(tmp_path, argv, message):
     (tmp_path / "taken.png").mkdir()
