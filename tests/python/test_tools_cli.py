@@ -3,6 +3,7 @@
 import io
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -181,6 +182,26 @@ def test_operating_system_errors_are_one_line(tmp_path, argv, message):
                               stderr=subprocess.PIPE, text=True, cwd=tmp_path)
     assert done.returncode == 1
     assert done.stderr.startswith(message) and done.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize("library", ["numpy", "movimo", "pythonosc"])
+def test_ctrl_c_while_the_libraries_load_is_quiet(library):
+    script = f"""
+import sys
+
+class CtrlC:
+    def find_spec(self, name, path=None, target=None):
+        if name == {library!r}:
+            raise KeyboardInterrupt
+
+sys.meta_path.insert(0, CtrlC())
+from movimo_tools.__main__ import main
+sys.exit(main())
+"""
+    root = pathlib.Path(movimo_tools.__file__).parents[1]
+    done = subprocess.run([sys.executable, "-c", script, "show", "helix"], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=str(root)), timeout=60)
+    assert (done.returncode, done.stdout, done.stderr) == (130, "", "")
 
 
 def test_render_times_count_from_beat_zero(capsys):
