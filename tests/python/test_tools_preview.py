@@ -72,7 +72,6 @@ fixtures = ["spot"]
 
 
 def test_a_rig_is_drawn_from_above_and_moves_in_a_gif(capsys, tmp_path):
-    pytest.importorskip("matplotlib")
     from PIL import Image
 
     patch = tmp_path / "rig.toml"
