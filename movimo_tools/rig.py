@@ -110,7 +110,8 @@ class Group:
         if self.spread == "group":
             return group_offsets(count, self.blocks, period_pips)
         if self.spread == "position":
-            return position_offsets(positions[self.members], round(self.span_beats * 64),
+            return position_offsets(positions[self.members],
+                                    round(self.span_beats * movimo.PIPS_PER_BEAT),
                                     self.direction)
         return np.zeros(count, dtype=np.int64)
 
@@ -433,6 +434,8 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
 
     z_slot = np.full(len(names), -1, dtype=np.int64)
     resting = np.zeros(len(universes) * SLOTS, dtype=np.uint8)
+    # Unplaced fixtures stand 1 m apart along x; a counted row steps along x.
+    positions = np.stack([np.arange(len(names), dtype=np.float64), np.zeros(len(names))], axis=1)
     start = 0
     for e in entries:
         span = slice(start, start + e.count)
@@ -440,13 +443,8 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
             z_slot[span] = first_slot[span] + e.channels.index(e.z)
         for channel, value in e.values.items():
             resting[first_slot[span] + e.channels.index(channel)] = value
-        start += e.count
-    fallback = np.arange(len(names), dtype=np.float64)
-    positions = np.stack([fallback, np.zeros(len(names))], axis=1)
-    start = 0
-    for e in entries:
         if e.position is not None:
-            positions[start:start + e.count] = np.array(e.position) + np.stack(
+            positions[span] = np.array(e.position) + np.stack(
                 [np.arange(e.count), np.zeros(e.count)], axis=1)
         start += e.count
     return dict(universes=universes, universe=universe, address=address, footprint=footprint,
