@@ -82,16 +82,20 @@ def read_show(path: pathlib.Path) -> dict[int, list[np.ndarray]]:
     return frames
 
 
+def package_env() -> dict[str, str]:
+    """The environment for commands that run this copy of movimo_tools."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+
+
 def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
     """Runs `command` in a new network namespace beside olad; its frames."""
     namespace_or_skip()
     tmp_path.chmod(0o777)
-    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
     run = subprocess.run(["unshare", "-n", "bash", str(HERE / "olad_namespace.sh"),
                           str(tmp_path), "--", *command],
-                         capture_output=True, text=True, env=env, timeout=120)
+                         capture_output=True, text=True, env=package_env(), timeout=120)
     if run.returncode == 77:
         pytest.skip(run.stderr.strip())
     assert run.returncode == 0, run.stderr + (tmp_path / "olad.log").read_text()
@@ -157,3 +161,16 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
         np.testing.assert_array_equal(parked, home[row])
         assert len(moving) >= count // 2
         assert is_subsequence(moving, [frame[row] for frame in expected])
+
+
+def test_an_unreachable_address_is_a_one_line_error(tmp_path):
+    # A fresh namespace has no route anywhere, so nothing can leave it.
+    namespace_or_skip()
+    patch = write_patch(tmp_path, "artnet")
+    run = subprocess.run(["unshare", "-n", sys.executable, "-m", "movimo_tools", "dmx", "helix",
+                          "--patch", str(patch), "--bpm", "120", "--artnet", "10.77.0.9",
+                          "--frames", "3"], capture_output=True, text=True, timeout=60,
+                         env=package_env())
+    assert run.returncode == 1
+    assert run.stderr == ("movimo: error: cannot send to 10.77.0.9:6454: "
+                          "Network is unreachable\n")
