@@ -683,8 +683,7 @@ def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_n
     """
     if not 1 <= universe <= MAX_UNIVERSE:
         raise ValueError(f"an sACN universe is 1 to {MAX_UNIVERSE}")
-    if not 0 <= priority <= 200:
-        raise ValueError("an sACN priority is 0 to 200")
+    _check_priority(priority)
     if len(cid) != 16:
         raise ValueError("a CID is 16 bytes")
     if not 1 <= len(slots) <= SLOTS:
@@ -699,6 +698,11 @@ def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_n
                            len(slots) + 1,
                            0x00)
     return head + bytes(slots)
+
+
+def _check_priority(priority: int) -> None:
+    if not 0 <= priority <= 200:
+        raise ValueError("an sACN priority is 0 to 200")
 
 
 def default_cid() -> bytes:
@@ -721,6 +725,7 @@ class DmxSender:
             raise ValueError("Art-Net reaches universes 0 to 32767 only")
         if protocol == "sacn" and min(self.universes) < 1:
             raise ValueError(f"sACN reaches universes 1 to {MAX_UNIVERSE} only")
+        _check_priority(priority)
         self.address = resolve_unicast(host, port)
         self._socket = socket.socket(self.address[0], socket.SOCK_DGRAM)
         self.sequence = 0
@@ -843,9 +848,6 @@ def _run(args, out) -> None:
     host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
     sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
                        priority=args.priority)
-    if protocol == "sacn":
-        e131_packet(int(loaded.universes[0]), 0, bytes(1), sender.cid, args.source_name,
-                    args.priority)  # refuses a bad priority before anything is sent
     commands = stdin_commands()
     first_hold: list[int] = []
 
