@@ -561,6 +561,7 @@ class Player:
         self.motion = motion(rig, self._group_patterns())
         self.degrees = rig.home_degrees()
         self.max_step = np.stack([axis.speed for axis in rig.axes()], axis=1) / rate
+        self.min_step = -self.max_step
         self.limited_frames = 0
 
     def _group_patterns(self) -> list[str]:
@@ -577,7 +578,7 @@ class Player:
         were held back to their speed."""
         at = self.motion.at(math.floor(pip))
         change = target_degrees(self.rig, self.motion.values, at) - self.degrees
-        step = np.minimum(np.maximum(change, -self.max_step), self.max_step)
+        step = np.minimum(np.maximum(change, self.min_step), self.max_step)
         self.degrees = self.degrees + step
         cut = step != change
         held = np.count_nonzero(cut[:, 0] | cut[:, 1])  # any(axis=1) is far slower
