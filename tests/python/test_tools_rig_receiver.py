@@ -90,7 +90,7 @@ def package_env() -> dict[str, str]:
         filter(None, [package_root, os.environ.get("PYTHONPATH")])))
 
 
-def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
+def received(command) -> dict[int, list[np.ndarray]]:
     """Runs `command` in a new network namespace beside olad; its frames."""
     namespace_or_skip()
     # olad runs unprivileged and pytest's own temporary root is private to
@@ -102,15 +102,15 @@ def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
         shutil.rmtree(olad_dir, ignore_errors=True)
 
 
-def _received_in(tmp_path, command) -> dict[int, list[np.ndarray]]:
-    tmp_path.chmod(0o777)
+def _received_in(directory: pathlib.Path, command) -> dict[int, list[np.ndarray]]:
+    directory.chmod(0o777)
     run = subprocess.run(["unshare", "-n", "bash", str(HERE / "olad_namespace.sh"),
-                          str(tmp_path), "--", *command],
+                          str(directory), "--", *command],
                          capture_output=True, text=True, env=package_env(), timeout=120)
     if run.returncode == 77:
         pytest.skip(run.stderr.strip())
-    assert run.returncode == 0, run.stderr + (tmp_path / "olad.log").read_text()
-    return read_show(tmp_path / "show.txt")
+    assert run.returncode == 0, run.stderr + (directory / "olad.log").read_text()
+    return read_show(directory / "show.txt")
 
 
 def write_patch(tmp_path, protocol, speed="1e9") -> pathlib.Path:
@@ -137,7 +137,7 @@ for pip in pips:
 def test_every_slot_olad_receives_equals_the_computed_frame(tmp_path, protocol):
     patch = write_patch(tmp_path, protocol, speed="400")
     pips = [37 * k for k in range(24)]
-    frames = received(tmp_path, [sys.executable, "-c", SEND, str(patch), protocol,
+    frames = received([sys.executable, "-c", SEND, str(patch), protocol,
                                  *map(str, pips)])
     player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
     expected = [player.frame(pip)[0] for pip in pips]
@@ -161,7 +161,7 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     # on its pip alone, whichever frames a loaded machine has to skip.
     patch = write_patch(tmp_path, protocol)
     rate, count = 20.0, 30
-    frames = received(tmp_path, [sys.executable, "-m", "movimo_tools", "dmx", "helix",
+    frames = received([sys.executable, "-m", "movimo_tools", "dmx", "helix",
                                  "--patch", str(patch), "--bpm", "120", f"--{protocol}",
                                  "10.77.0.1", "--rate", str(rate), "--frames", str(count)])
     player = rig.Player(rig.load_patch(patch), ["helix"], rate=rate)
