@@ -42,6 +42,10 @@ written as round(degrees / range * top) with top 255 for one channel and
 
 Packets follow the published layouts of ArtDmx (Art-Net 4) and of the E1.31
 data packet; each is a pure function of its universe, sequence and slots.
+They are built here rather than by a sender library because the Python ones
+send from threads or event loops of their own, at their own rate (and sACN
+ones announce universes by multicast), where every packet here must leave on
+its frame of the tempo clock, to the one address given.
 """
 
 from __future__ import annotations
@@ -689,7 +693,8 @@ def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_n
         raise ValueError("a CID is 16 bytes")
     if not 1 <= len(slots) <= SLOTS:
         raise ValueError("an sACN packet carries 1 to 512 slots")
-    name = source_name.encode()[:63]
+    # At most 63 bytes and a null, cut between characters.
+    name = source_name.encode()[:63].decode(errors="ignore").encode()
     total = 126 + len(slots)
     flags = 0x7000
     head = _E131_HEAD.pack(0x0010, 0x0000, _ACN_ID, flags | (total - 16), _ROOT_VECTOR_DATA, cid,
