@@ -189,3 +189,16 @@ def test_no_two_genres_dance_a_motion_alike(tables):
         group = [p for p in tables.values() if p.group == f"beat {motion}"]
         distinct = {p.rows.tobytes() for p in group}
         assert len(distinct) == len(group), motion
+
+
+# Soft rims under a four-floor kick: the kick on two and four (0.75 of 0.42)
+# outweighs the rim's step (0.5 of 0.43), so both backbeats fall left.
+SOFT_RIM_BACKBEATS = {"afro_bell", "amapiano_answer", "techno_rumble"}
+
+
+def test_the_step_takes_beats_two_and_four_to_opposite_sides(tables):
+    backbeats = content_report.backbeat_genres(tables)
+    assert {"house_classic", "trance", "disco", "ukg_two_step", "dnb_rolling"} <= set(backbeats)
+    same_side = {genre for genre in backbeats
+                 if not content_report.opposite_sides(content_report.step_sides(tables[f"beat_{genre}_step"]))}
+    assert same_side == SOFT_RIM_BACKBEATS
