@@ -202,3 +202,10 @@ def test_the_step_takes_beats_two_and_four_to_opposite_sides(tables):
     same_side = {genre for genre in backbeats
                  if not content_report.opposite_sides(content_report.step_sides(tables[f"beat_{genre}_step"]))}
     assert same_side == SOFT_RIM_BACKBEATS
+
+
+@pytest.mark.parametrize("genre, delay", [("reggae_one_drop", 10), ("reggae_rockers", 8)])
+def test_swung_eighths_play_the_and_late(tables, genre, delay):
+    """The hats' dip in the bounce falls on the beat and on its late "and"."""
+    rows = tables[f"beat_{genre}_bounce"].rows
+    assert [pip for pip in peaks_above(rows[:, 1], 0.01) if pip < 64] == [0, 32 + delay]

@@ -7,7 +7,8 @@
 // Velocities: 'X' accent 1, 'x' normal 0.75, 'o' soft 0.5, 'g' ghost 0.25,
 // '.' silent. Microtiming per line: `swing` delays every second step (the
 // "e" and "a" of a sixteenth grid), `shift` moves the whole line (negative:
-// played early).
+// played early). A genre that swings its eighth notes plays every onset on
+// the "and" of a beat late, in all its lines (kEighthSwing).
 
 #include "beat_scores.h"
 
@@ -20,6 +21,7 @@ namespace movimo_gen {
 namespace {
 
 constexpr double kBar = 256.0;  // pips in a bar of four beats
+constexpr double kBeat = 64.0;
 
 struct Line {
   std::string_view genre;
@@ -255,7 +257,7 @@ constexpr Line kLines[] = {
     {"funky_syncopated", K, "X...x...X...x...|X...x...X..gx..."},
     {"funky_syncopated", S, "....X..x....X...|..x.X.......X.x."},
     {"funky_syncopated", T, "...x......x..x..|......x.x.....x.", 5},
-    {"funky_syncopated", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 5},
+    {"funky_syncopated", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
     // Snare answers played early, tom answers played late.
     {"broken_push", K, "X.....X...X.....|..X...X.....x..."},
@@ -266,10 +268,10 @@ constexpr Line kLines[] = {
     {"broken_push", B, "X.....X.........|..X...X........."},
 
     // A swung rim circuit around the backbeat.
-    {"broken_shuffle", K, "X.......X.x.....|X.....X...x.....", 6},
+    {"broken_shuffle", K, "X.......X.x.....|X.....X...x....."},
     {"broken_shuffle", S, "....X.......X...|....X.......X..."},
     {"broken_shuffle", S, "..x..x.x..x..x.x|.x.x..x..x.x..x.", 6},
-    {"broken_shuffle", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 6},
+    {"broken_shuffle", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
     {"afro_bell", K, "X...x...X...x...|X...x...X...x..."},
     {"afro_bell", S, "....o.......o...|....o.......o..."},
@@ -304,7 +306,7 @@ constexpr Line kLines[] = {
     // Kick and rim together on three only.
     {"reggae_one_drop", K, "........X.......|........X......."},
     {"reggae_one_drop", S, "........X.......|........X......."},
-    {"reggae_one_drop", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 8},
+    {"reggae_one_drop", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
     {"reggae_one_drop", B, "X...x.X.....x...|X...x.X...x.x..."},
 
     {"reggae_steppers", K, "X...X...X...X...|X...X...X...X..."},
@@ -314,7 +316,7 @@ constexpr Line kLines[] = {
 
     {"reggae_rockers", K, "X.......X.......|X.......X......."},
     {"reggae_rockers", S, "....X.......X...|....X.......X..."},
-    {"reggae_rockers", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 6},
+    {"reggae_rockers", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
     {"reggae_rockers", B, "X..x..x.X...x...|X..x..x.X.x.x..."},
 
     // Son clave on the rim lane: three-side and two-side bars.
@@ -393,6 +395,26 @@ constexpr Line kLines[] = {
     {"dembow_push", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 };
 
+// Genres whose eighth notes swing, and how late their "and" falls, in pips:
+// a straight "and" sits 32 pips into the beat, a triplet one 42.67.
+struct EighthSwing {
+  std::string_view genre;
+  double delay;
+};
+constexpr EighthSwing kEighthSwing[] = {
+    {"reggae_one_drop", 10},   // lazy, close to triplets
+    {"reggae_rockers", 8},
+    {"broken_shuffle", 10},    // a shuffle: nearly triplets
+    {"funky_syncopated", 6},   // a light lilt
+};
+
+double eighth_swing(std::string_view genre) {
+  for (const EighthSwing& swing : kEighthSwing) {
+    if (swing.genre == genre) return swing.delay;
+  }
+  return 0.0;
+}
+
 constexpr double kGhost = 0.25;
 
 // Velocity of a step character; 0 for a silent step.
@@ -429,13 +451,16 @@ void add_line(const Line& line, int period, std::vector<Onset>& onsets) {
   if (static_cast<double>(bars.size()) * kBar != period) {
     throw std::logic_error("beat score " + std::string(line.genre) + ": bars do not fill the period");
   }
+  const double eighth_delay = eighth_swing(line.genre);
   for (std::size_t bar = 0; bar < bars.size(); ++bar) {
     const double step = kBar / static_cast<double>(bars[bar].size());
     for (std::size_t i = 0; i < bars[bar].size(); ++i) {
       const double velocity = velocity_of(bars[bar][i]);
       if (velocity == 0.0 || (!line.ghosts && velocity == kGhost)) continue;
-      const double swing = i % 2 == 1 ? line.swing : 0.0;
-      double pip = static_cast<double>(bar) * kBar + static_cast<double>(i) * step + swing + line.shift;
+      const double place = static_cast<double>(i) * step;
+      double swing = i % 2 == 1 ? line.swing : 0.0;
+      if (std::fmod(place, kBeat) == kBeat / 2.0) swing += eighth_delay;
+      double pip = static_cast<double>(bar) * kBar + place + swing + line.shift;
       pip = std::fmod(pip + period, static_cast<double>(period));
       onsets.push_back({pip, line.lane, velocity, 0});
     }
