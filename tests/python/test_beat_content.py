@@ -209,3 +209,14 @@ def test_swung_eighths_play_the_and_late(tables, genre, delay):
     """The hats' dip in the bounce falls on the beat and on its late "and"."""
     rows = tables[f"beat_{genre}_bounce"].rows
     assert [pip for pip in peaks_above(rows[:, 1], 0.01) if pip < 64] == [0, 32 + delay]
+
+
+def test_ricochet_targets_do_not_hang_on_the_onset_count(tables):
+    """Without the Amen's ghost snares the ricochet changes only where a
+    ghost note rises (6.4 pips) and falls (23.04 pips)."""
+    full = tables["beat_amen_four_bar_bounce"].rows
+    ghosts = set(peaks_above(full[:, 0], 0.03)) - set(peaks_above(full[:, 0], 0.1))
+    moved = np.flatnonzero(np.any(tables["beat_amen_four_bar_ricochet"].rows
+                                  != tables["beat_amen_no_ghosts_ricochet"].rows, axis=1))
+    assert len(moved) > 0
+    assert all(any(-7 < pip - ghost < 24 for ghost in ghosts) for pip in moved)

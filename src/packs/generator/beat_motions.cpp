@@ -390,19 +390,28 @@ MotionParts slalom(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// Onset after onset flies out toward the next of five targets over a slow drift.
-// The first target, reached by the downbeat, is the nearest: the loop joins gently.
+// Every onset flies out toward one of five targets over a slow drift. The
+// target follows the onset's eighth of the bar, turned on by its voice, so
+// a kick and a snare on one beat fly apart and the same groove always
+// throws the same way. The downbeat kick flies to the nearest target: the
+// loop joins gently.
 constexpr Row kRicochetTargets[] = {{0.55, 0.6, 0.35}, {-1.0, 0.2, 0.45}, {-0.4, -1.0, -0.5},
                                     {0.9, -0.45, 0.6}, {0.1, 1.0, -0.8}};
 constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
+constexpr std::array<int, kLaneCount> kRicochetTurn = {0, 2, 1, 3, 4};
+constexpr double kEighth = kBar / 8.0;
+
+const Row& ricochet_target(const Onset& onset) {
+  const int eighth = static_cast<int>(std::fmod(onset.pip, kBar) / kEighth);
+  const int turn = kRicochetTurn[lane_index(onset)];
+  return kRicochetTargets[static_cast<std::size_t>(eighth + turn) % std::size(kRicochetTargets)];
+}
 
 MotionParts ricochet(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
-  std::size_t next = 0;
   for (const Onset& onset : score.onsets) {
-    const Row target = kRicochetTargets[next++ % std::size(kRicochetTargets)];
     const double weight = kRicochetWeight[lane_index(onset)] * onset.velocity;
-    add_event(table, {onset.pip, scaled(target, weight), kLaneResponse[lane_index(onset)]});
+    add_event(table, {onset.pip, scaled(ricochet_target(onset), weight), kLaneResponse[lane_index(onset)]});
   }
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
