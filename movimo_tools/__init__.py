@@ -13,6 +13,8 @@ that the `movimo` command can start, and be interrupted while it starts,
 before any of them loads.
 """
 
+import sys
+
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -49,3 +51,17 @@ def __getattr__(name: str):
 
 def __dir__() -> list[str]:
     return sorted(set(globals()) | set(__all__))
+
+
+class _Package(type(sys)):
+    """The package keeps its public names when their modules load: importing
+    the module `movimo_tools.spread` would otherwise bind the package's
+    `spread` to that module instead of the function."""
+
+    def __setattr__(self, name: str, value: object) -> None:
+        if name in _HOME_OF and isinstance(value, type(sys)):
+            return
+        super().__setattr__(name, value)
+
+
+sys.modules[__name__].__class__ = _Package
