@@ -14,6 +14,7 @@ before any of them loads.
 """
 
 import sys
+import types
 
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
@@ -53,15 +54,13 @@ def __dir__() -> list[str]:
     return sorted(set(globals()) | set(__all__))
 
 
-class _Package(type(sys)):
-    """The package keeps its public names when their modules load: importing
-    the module `movimo_tools.spread` would otherwise bind the package's
-    `spread` to that module instead of the function."""
+class _Package(types.ModuleType):
+    """Importing the submodule `spread` would bind the module to the name of
+    the function it defines; the function keeps the name."""
 
-    def __setattr__(self, name: str, value: object) -> None:
-        if name in _HOME_OF and isinstance(value, type(sys)):
-            return
-        super().__setattr__(name, value)
+    def __setattr__(self, name: str, value) -> None:
+        if not (name in _HOME_OF and isinstance(value, types.ModuleType)):
+            super().__setattr__(name, value)
 
 
 sys.modules[__name__].__class__ = _Package
