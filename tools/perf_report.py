@@ -86,6 +86,17 @@ def native_figures() -> list[Figure]:
         if name.startswith("SampleByName/"):
             figures.append(Figure(f"`sample(name, pip)`, {name[13:]}", ns, "ns", "≤ 80 ns",
                                   ns <= 80))
+        elif name.startswith("Handle/"):
+            figures.append(Figure(f"resolved handle call, {name[7:]}", ns, "ns", "≤ 3 ns",
+                                  ns <= 3))
+        elif name.startswith("Fill"):
+            # Named kind/pattern/pips; the figure is per pip.
+            kind, pattern, pips = name.split("/")
+            per_pip = ns / int(pips)
+            table = pattern.startswith("sampled_")
+            figures.append(Figure(f"`fill` {kind[4:].lower()} pips, {pattern}", per_pip,
+                                  "ns per pip", "≤ 1.5 ns" if table else "",
+                                  per_pip <= 1.5 if table else None))
         else:
             figures.append(Figure(f"`catalogue()`, {name}", ns, "ns", "", None))
     for name, ns in native_benchmarks("movimo_constructors_bench").items():
