@@ -9,6 +9,7 @@ Every array of pattern values has x, y and z as its last axis.
 array([-1.,  0.,  1.,  0.])
 """
 
+from movimo_tools._native import native
 from movimo_tools.batch import evaluate, library_tables, period_pips, table
 from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
 from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
@@ -16,6 +17,9 @@ from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, 
                                  wing_offsets)
 from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
                                  evaluate_seconds, frame_pips)
+
+# The library's version, from its version header.
+__version__: str = native.__version__
 
 __all__ = [
     "INTERPOLATIONS", "MotionLimits", "PatternEntry", "Tempo", "all_motion_limits", "entries",

@@ -12,7 +12,13 @@ instead.
 import os
 
 import movimo
-from movimo_tools import _movimo_tools as native
+
+try:
+    from movimo_tools import _movimo_tools as native
+except ImportError as error:
+    raise ImportError(
+        f"movimo_tools has no native part in {os.path.dirname(__file__)}: use the installed "
+        f"package (pip install .), not the source folder") from error
 
 if not os.path.samefile(os.path.dirname(os.path.dirname(native.__file__)),
                         os.path.dirname(movimo.__file__)):

@@ -23,6 +23,7 @@
 #include "movimo/core.h"
 #include "movimo/pattern_handle.h"
 #include "movimo/pattern_library.h"
+#include "movimo/version.h"
 
 namespace py = pybind11;
 
@@ -101,6 +102,7 @@ py::array_t<double> library_sample(const movimo::PatternLibrary& library, std::s
 
 PYBIND11_MODULE(_movimo_tools, m, py::multiple_interpreters::not_supported()) {
   m.doc() = "Native batch evaluation for movimo_tools";
+  m.attr("__version__") = MOVIMO_VERSION;
 
   m.def("groups", &groups);
   m.def("table", &builtin_table, py::arg("name"));
