@@ -139,7 +139,7 @@ def test_binary_output_is_not_written_to_a_terminal(capsys):
 
 def test_console_script_runs_as_a_program():
     script = shutil.which("movimo", path=os.path.dirname(sys.executable))
-    command = [script] if script else [sys.executable, "-P", "-m", "movimo_tools"]
+    command = [script] if script else [sys.executable, "-m", "movimo_tools"]
     done = subprocess.run(command + ["list", "--pack", "expansion", "--axes", "3"],
                           capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr

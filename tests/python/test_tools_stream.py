@@ -207,7 +207,7 @@ def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
     package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         filter(None, [package_root, os.environ.get("PYTHONPATH")])))
-    command = [sys.executable, "-P", "-m", "movimo_tools", "stream", "bounce", "--bpm", "120",
+    command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "120",
                "--osc", f"127.0.0.1:{receiver.port}", "--rate", "100", "--duration", "5"]
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True, env=env)
