@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
@@ -65,12 +66,11 @@ py::array_t<double> builtin_sample(std::string_view name, const Pips& pips) {
 }
 
 // The pack and family of every built-in pattern, in catalogue order.
-py::list groups() {
-  py::list found;
+std::vector<std::pair<std::string_view, std::string_view>> groups() {
+  std::vector<std::pair<std::string_view, std::string_view>> found;
   for (const movimo::PatternInfo& info : movimo::catalogue()) {
     const movimo::PatternHandle pattern = movimo::resolve(info.name);
-    found.append(py::make_tuple(py::str(pattern.pack.data(), pattern.pack.size()),
-                                py::str(pattern.family.data(), pattern.family.size())));
+    found.emplace_back(pattern.pack, pattern.family);
   }
   return found;
 }
