@@ -11,4 +11,6 @@ ctest --test-dir build/py --output-on-failure -j2
 # The examples in the movimo_tools docstrings run as doctests, on the installed
 # package (-P keeps the source folder, which lacks the native part, off the path).
 .venv/bin/python -P -m pytest -q --doctest-modules --pyargs movimo_tools
+# The sdist and the wheel as users get them, installed where nothing can build.
+bash tools/package_test.sh
 bash tools/harden.sh
