@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "casters.h"
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
 #include "movimo/pattern_handle.h"
