@@ -4,6 +4,7 @@ import base64
 import json
 import pathlib
 import re
+import shutil
 import time
 
 import numpy as np
