@@ -11,6 +11,8 @@ ctest --test-dir build/py --output-on-failure -j2
 # The examples in the movimo_tools docstrings run as doctests, on the installed
 # package (-P keeps the source folder, which lacks the native part, off the path).
 .venv/bin/python -P -m pytest -q --doctest-modules --pyargs movimo_tools
-# The sdist and the wheel as users get them, installed where nothing can build.
+# The sdist and the wheel as users get them, installed where nothing can build;
+# the C++ package installed and used by examples/cpp three ways.
 bash tools/package_test.sh
+bash tools/cpp_package_test.sh
 bash tools/harden.sh
