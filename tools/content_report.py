@@ -394,8 +394,9 @@ def flat_axes(p, peak):
     """Declared axes that move less than VISIBLE_RANGE where the motion's
     peak on that axis would allow it."""
     ranges = np.ptp(p.rows, axis=0)
+    still = {0} if p.name in Y_ONLY else set()
     return [AXES[axis] for axis in range(p.dimensions)
-            if ranges[axis] < VISIBLE_RANGE <= peak[axis]]
+            if axis not in still and ranges[axis] < VISIBLE_RANGE <= peak[axis]]
 
 
 def beat_report(patterns, out=sys.stdout):

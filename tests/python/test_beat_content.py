@@ -220,3 +220,20 @@ def test_ricochet_targets_do_not_hang_on_the_onset_count(tables):
                                   != tables["beat_amen_no_ghosts_ricochet"].rows, axis=1))
     assert len(moved) > 0
     assert all(any(-7 < pip - ghost < 24 for ghost in ghosts) for pip in moved)
+
+
+def test_every_dive_plunges_with_its_lowest_voice(tables):
+    dives = [p for p in tables.values() if p.group == "beat dive"]
+    assert min(np.ptp(p.rows[:, 2]) for p in dives) >= 0.3 * 0.92
+
+
+# The one drop's kick and rim land together and lean opposite ways.
+FLAT_AXES = {"bounce": [("beat_reggae_one_drop_bounce", "z")]}
+
+
+@pytest.mark.parametrize("motion", MOTIONS)
+def test_every_declared_axis_moves_visibly(tables, motion):
+    group = [p for p in tables.values() if p.group == f"beat {motion}"]
+    peak = content_report.peaks(np.concatenate([p.rows for p in group]))
+    flat = [(p.name, axis) for p in group for axis in content_report.flat_axes(p, peak)]
+    assert flat == FLAT_AXES.get(motion, [])

@@ -112,18 +112,19 @@ MotionParts voiced(const Score& score, const Voices& voices) {
   return {lane_events(score, voices.fixed), lane_events(score, voices.shaped)};
 }
 
-// The kick lifts y by 0.55, claps and snares swing x to alternate sides,
-// hats dip y a little, toms add side and lift; the bass stays out.
+// The kick lifts y by 0.55 and leans forward, claps and snares swing x to
+// alternate sides and lean back, hats dip y a little, toms add side and
+// lift. The bass stays out: its long fall would fill the rests between hits.
 constexpr Voices kBounce{
     .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, 0.4}, {}, {1.0, 0.3, 0.6}, {}}},
+    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, -0.5}, {0.0, 0.0, -0.4}, {1.0, 0.3, 0.3}, {}}},
 };
 
-// Kicks step to alternate sides and down; snares answer with a wider step.
+// Kicks step to alternate sides and down; snares answer with a wider step, down too.
 // The bass stays out.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 0.6}, {0.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {0.0, -0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
 };
 // The snare's side step, 0.43 at full velocity. A backbeat steps right on
 // beat two and left on beat four; any other snare steps away from the side
@@ -281,13 +282,26 @@ MotionParts flutter(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// Bass deepens a plunge that never surfaces; drums sway to alternate sides.
+// The bass, or where a genre has none its lowest voice: the toms, else the kick.
+Lane lowest_voice(const Score& score) {
+  bool toms = false;
+  for (const Onset& onset : score.onsets) {
+    if (onset.lane == Lane::bass) return Lane::bass;
+    toms = toms || onset.lane == Lane::tom;
+  }
+  return toms ? Lane::tom : Lane::kick;
+}
+
+// The lowest voice deepens a plunge that never surfaces; drums sway to
+// alternate sides.
 constexpr LaneWeights kDiveDepth{0.4, 0.0, 0.0, 0.3, 1.0};
-constexpr LaneRows kDiveCounter = {{{1.0, 0.2, 0.0}, {1.0, -0.3, 0.0}, {0.1, 0.05, 0.0},
+constexpr LaneRows kDiveCounter = {{{1.0, -0.2, 0.0}, {1.0, 0.3, 0.0}, {0.1, 0.05, 0.0},
                                     {0.6, 0.2, 0.0}, {}}};
 
 MotionParts dive(const Score& score) {
-  const std::vector<double> depth = activity(score, kDiveDepth);
+  LaneWeights deepening = kDiveDepth;
+  deepening[static_cast<int>(lowest_voice(score))] = kDiveDepth[static_cast<int>(Lane::bass)];
+  const std::vector<double> depth = activity(score, deepening);
   Table table = lane_events(score, kDiveCounter);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
