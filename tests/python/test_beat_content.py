@@ -237,3 +237,9 @@ def test_every_declared_axis_moves_visibly(tables, motion):
     peak = content_report.peaks(np.concatenate([p.rows for p in group]))
     flat = [(p.name, axis) for p in group for axis in content_report.flat_axes(p, peak)]
     assert flat == FLAT_AXES.get(motion, [])
+
+
+def test_every_spring_ring_settles_before_the_next_response(tables):
+    springs = [p for p in tables.values() if p.group == "beat spring"]
+    assert {p.name: content_report.unsettled_swings(p.rows) for p in springs
+            if content_report.unsettled_swings(p.rows)} == {}

@@ -6,6 +6,7 @@
 
 #include "beat_motions.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -196,8 +197,9 @@ MotionParts recoil(const Score& score) {
 // peak a lane's kSpringPeak pips after the onset (where tan(ωd) = ωτ): five
 // for the drums, three for the snappier bass. It fades out over its last
 // kSpringFade pips and is gone kSpringLength pips after the onset, so a kick
-// on every beat leaves the spring at rest just before the next.
-constexpr double kRingPeriod = 24.0;
+// on every beat leaves the spring at rest just before the next. The period
+// puts the ring's zero crossings between rows, so it rests only once it is gone.
+constexpr double kRingPeriod = 28.8;
 constexpr std::array<double, kLaneCount> kSpringPeak = {5.0, 5.0, 5.0, 5.0, 3.0};
 constexpr double kSpringLength = 60.0;
 constexpr double kSpringFade = 20.0;
@@ -216,15 +218,61 @@ double spring_response(double d, double peak) {
   return fade * spring_ring(d, peak) / spring_ring(peak, peak);
 }
 
+// How long after its onset a ring has settled: its swing within a tenth of
+// its peak (the envelope e^(−d/τ) down to a tenth of the ring's peak value).
+double spring_settle(double peak) {
+  const double omega = kTwoPi / kRingPeriod;
+  const double tau = std::tan(omega * peak) / omega;
+  return std::fmin(kSpringLength, tau * std::log(10.0 / spring_ring(peak, peak)));
+}
+
 // Kick, snare and bass landing together throw the spring deepest; the
 // bass's depth sets how steep that throw is: the bassline hook's, the
 // steepest step of any table, is 0.2677.
-constexpr LaneRows kSpring = {{{0.5, 0.4, 0.6}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
-                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.4767}}};
+constexpr LaneRows kSpring = {{{0.5, 0.4, 0.3}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
+                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.2592}}};
+
+// The onsets that land together, as one strike of the spring.
+struct Strike {
+  double pip;
+  double strength = 0.0;  // the length of its push
+  double settle = 0.0;    // when its slowest ring has settled
+};
+
+double loop_distance(double from, double to, double period) { return std::fmod(to - from + period, period); }
+
+// The pips whose strikes ring: strongest first, each only where the rings
+// around it have settled before it starts and it settles before the next,
+// so dense onsets ring the spring on their accents and the rest pass by.
+std::vector<double> ringing_pips(const Score& score) {
+  std::vector<Strike> strikes;
+  for (const Onset& onset : score.onsets) {
+    if (strikes.empty() || strikes.back().pip != onset.pip) strikes.push_back({onset.pip});
+    const Row push = scaled(kSpring[lane_index(onset)], onset.velocity);
+    strikes.back().strength += std::sqrt(push.x * push.x + push.y * push.y + push.z * push.z);
+    strikes.back().settle = std::fmax(strikes.back().settle, spring_settle(kSpringPeak[lane_index(onset)]));
+  }
+  std::stable_sort(strikes.begin(), strikes.end(),
+                   [](const Strike& a, const Strike& b) { return a.strength > b.strength; });
+  std::vector<Strike> ringing;
+  for (const Strike& strike : strikes) {
+    const bool clear = std::all_of(ringing.begin(), ringing.end(), [&](const Strike& other) {
+      return loop_distance(other.pip, strike.pip, score.period) >= other.settle &&
+             loop_distance(strike.pip, other.pip, score.period) >= strike.settle;
+    });
+    if (clear) ringing.push_back(strike);
+  }
+  std::vector<double> pips;
+  for (const Strike& strike : ringing) pips.push_back(strike.pip);
+  std::sort(pips.begin(), pips.end());
+  return pips;
+}
 
 MotionParts spring(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
+  const std::vector<double> ringing = ringing_pips(score);
   for (const Onset& onset : score.onsets) {
+    if (!std::binary_search(ringing.begin(), ringing.end(), onset.pip)) continue;
     const int lane = lane_index(onset);
     Row push = scaled(kSpring[lane], onset.velocity);
     if (onset.turn % 2 == 1) push = times(push, kSwapSides);
