@@ -97,7 +97,7 @@ MotionParts shaped_only(Table shaped) {
   return {Table(shaped.size()), std::move(shaped)};
 }
 
-constexpr LaneWeights kEveryLane{1.0, 0.8, 0.3, 0.6, 0.5};
+constexpr LaneWeights kEveryLane{1.0, 0.8, 0.5, 0.6, 0.7};
 constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
 constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
 constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
@@ -290,12 +290,12 @@ MotionParts spring(const Score& score) {
 
 // Event-weighted speed around the circle, drums widen it, hats and toms add depth.
 MotionParts orbit(const Score& score) {
-  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 2.0, bars(score));
+  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 4.5, bars(score));
   const std::vector<double> swell = activity(score, kDrums);
   const std::vector<double> depth = activity(score, {0.4, 0.3, 1.0, 0.8, 0.3});
   Table table(spin.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 + 0.5 * swell[p];
+    const double radius = 1.0 + 1.5 * swell[p];
     table[p] = {radius * std::cos(spin[p]), radius * std::sin(spin[p]), depth[p]};
   }
   return shaped_only(std::move(table));
@@ -321,7 +321,7 @@ constexpr LaneWeights kFlutterPace{1.0, 1.0, 0.0, 0.3, 0.3};
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 1.5, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 4.0, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -361,7 +361,7 @@ MotionParts dive(const Score& score) {
 
 // Two swings a bar; the drums widen the swing, every lane quickens it.
 MotionParts pendulum(const Score& score) {
-  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 1.5, 2.0 * bars(score));
+  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 3.5, 2.0 * bars(score));
   const std::vector<double> reach = activity(score, kDrums);
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -372,15 +372,16 @@ MotionParts pendulum(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// One figure eight a bar; kicks widen the lobes, snares lift the crossing.
-constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {}, {}, {}}};
+// One figure eight a bar; kicks widen the lobes, snares and hats lift the
+// crossing, the bass pulls it down.
+constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {0.0, 0.3, 0.2}, {}, {0.0, -0.6, 0.4}}};
 
 MotionParts figure8(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 2.0, bars(score));
   const std::vector<double> width = activity(score, kKick);
   Table table = lane_events(score, kFigureLift, kSameSide);
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 + 0.6 * width[p];
+    const double radius = 1.0 + 1.2 * width[p];
     table[p] = {radius * std::sin(turn[p]),
                 table[p].y + radius * std::sin(turn[p]) * std::cos(turn[p]),
                 table[p].z + 0.4 * std::cos(turn[p])};
@@ -392,7 +393,7 @@ MotionParts figure8(const Score& score) {
 constexpr double kCornerSharpness = 2.5;
 
 MotionParts box(const Score& score) {
-  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 8.0, bars(score));
   const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
@@ -415,7 +416,7 @@ MotionParts corkscrew(const Score& score) {
   const std::vector<double> percussion = activity(score, kPercussion);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 / (1.0 + 0.5 * percussion[p]);
+    const double radius = 1.0 / (1.0 + 3.0 * percussion[p]);
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 std::sin(loop_angle(p, score))};
   }
@@ -426,7 +427,7 @@ MotionParts corkscrew(const Score& score) {
 constexpr LaneWeights kHatsToms{0.0, 0.0, 1.0, 1.0, 0.0};
 
 MotionParts spiral(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 4.0, 2.0);
   const std::vector<double> swell = activity(score, kKickSnare);
   const std::vector<double> shimmer = activity(score, kHatsToms);
   Table table(turn.size());
@@ -443,7 +444,7 @@ MotionParts spiral(const Score& score) {
 constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {}, {0.3, 0.4, 0.0}, {}}};
 
 MotionParts slalom(const Score& score) {
-  const std::vector<double> course = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> course = rhythm_phase(score, kEveryLane, 5.0, bars(score));
   Table table = lane_events(score, kSlalomAccents);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double side = std::sin(course[p]);
