@@ -243,3 +243,25 @@ def test_every_spring_ring_settles_before_the_next_response(tables):
     springs = [p for p in tables.values() if p.group == "beat spring"]
     assert {p.name: content_report.unsettled_swings(p.rows) for p in springs
             if content_report.unsettled_swings(p.rows)} == {}
+
+
+# The bounce and the step keep the bass out (its long fall would fill their
+# rests) and their four-floor genres share kick and clap, which carry fixed
+# amplitudes; so there genres that differ only in hats and bass stay close.
+CLOSE_KNIT = {"bounce", "step"}
+
+
+@pytest.mark.parametrize("motion", MOTIONS)
+def test_genres_dance_each_motion_apart(tables, motion):
+    group = [p for p in tables.values() if p.group == f"beat {motion}"]
+    pairs = content_report.genre_distances(group)
+    assert np.mean([relative for _, relative, _, _ in pairs]) >= 0.5
+    if motion not in CLOSE_KNIT:
+        assert pairs[0][0] >= 0.05, pairs[0]
+
+
+@pytest.mark.parametrize("motion", sorted(set(MOTIONS) - CLOSE_KNIT))
+def test_the_shuffle_shows_in_every_motion(tables, motion):
+    straight = tables[f"beat_house_classic_{motion}"].rows
+    swung = tables[f"beat_house_shuffle_{motion}"].rows
+    assert content_report.largest_difference(straight, swung) >= 0.05

@@ -178,8 +178,8 @@ constexpr Voices kSurge{
 // Snares push sideways, the kick counters on y by 0.257.
 constexpr Voices kRecoil{
     .fixed = {{{0.0, 0.257, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.1, 0.05, 0.0}, {0.5, 0.3, 0.0},
-                {0.0, 0.5, 0.0}}},
+    .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.3, 0.15, 0.0}, {0.5, 0.3, 0.0},
+                {0.3, 0.5, 0.0}}},
 };
 // Each kick and snare echoes three eighths of a beat later, drawing back in depth.
 constexpr double kEchoDelay = 24.0;
@@ -303,7 +303,7 @@ MotionParts orbit(const Score& score) {
 
 // A phrase-long closed path; bass onsets pull it down and forward, the
 // drums nudge it.
-constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {0.03, 0.04, 0.03},
+constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {0.15, 0.2, 0.15},
                                        {0.2, 0.2, 0.3}, {0.5, -0.7, 0.8}}};
 
 MotionParts glide(const Score& score) {
@@ -343,7 +343,7 @@ Lane lowest_voice(const Score& score) {
 // The lowest voice deepens a plunge that never surfaces; drums sway to
 // alternate sides.
 constexpr LaneWeights kDiveDepth{0.4, 0.0, 0.0, 0.3, 1.0};
-constexpr LaneRows kDiveCounter = {{{1.0, -0.2, 0.0}, {1.0, 0.3, 0.0}, {0.1, 0.05, 0.0},
+constexpr LaneRows kDiveCounter = {{{1.0, -0.2, 0.0}, {1.0, 0.3, 0.0}, {0.3, 0.15, 0.0},
                                     {0.6, 0.2, 0.0}, {}}};
 
 MotionParts dive(const Score& score) {
@@ -374,7 +374,7 @@ MotionParts pendulum(const Score& score) {
 
 // One figure eight a bar; kicks widen the lobes, snares and hats lift the
 // crossing, the bass pulls it down.
-constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {0.0, 0.3, 0.2}, {}, {0.0, -0.6, 0.4}}};
+constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {0.0, 0.5, 0.3}, {}, {0.0, -0.6, 0.4}}};
 
 MotionParts figure8(const Score& score) {
   const std::vector<double> turn = rhythm_phase(score, kEveryLane, 2.0, bars(score));
@@ -393,7 +393,7 @@ MotionParts figure8(const Score& score) {
 constexpr double kCornerSharpness = 2.5;
 
 MotionParts box(const Score& score) {
-  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 8.0, bars(score));
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 10.0, bars(score));
   const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
@@ -433,15 +433,17 @@ MotionParts spiral(const Score& score) {
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
-    const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.25 * swell[p];
+    const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.7 * swell[p];
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 0.6 * std::cos(t) + 0.3 * shimmer[p]};
   }
   return shaped_only(std::move(table));
 }
 
-// One S a bar; kicks lift, snares cut back, depth runs against the sides.
-constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {}, {0.3, 0.4, 0.0}, {}}};
+// One S a bar; kicks lift, snares cut back, hats flick, the bass pulls down
+// and forward; depth runs against the sides.
+constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {0.15, 0.1, 0.1}, {0.3, 0.4, 0.0},
+                                     {0.0, -0.4, 0.3}}};
 
 MotionParts slalom(const Score& score) {
   const std::vector<double> course = rhythm_phase(score, kEveryLane, 5.0, bars(score));
