@@ -31,6 +31,8 @@ constexpr double kEighth = kBeat / 2;
   throw std::invalid_argument("Member without a rule: " + entry.name);
 }
 
+// Callers copy the numbers into plain ints where a lambda uses them: clang 14
+// cannot capture structured bindings.
 template <std::size_t N>
 std::array<int, N> numbers_of(const Entry& entry) {
   const std::vector<int> numbers = member_numbers(entry.member);
@@ -140,7 +142,8 @@ Table rose(const Entry& entry) {
 
 // Three lanes at frequencies a, b, c with their own phases.
 Table space_weave(const Entry& entry) {
-  const auto [a, b, c] = numbers_of<3>(entry);
+  const std::array<int, 3> abc = numbers_of<3>(entry);
+  const int a = abc[0], b = abc[1], c = abc[2];
   return trace(entry.period, [a, b, c](double t) -> Row {
     return {0.82 * std::sin(a * t), 0.656 * std::sin(b * t + 0.4), 0.574 * std::cos(c * t + 0.7)};
   });
@@ -148,7 +151,8 @@ Table space_weave(const Entry& entry) {
 
 // A (p, q) torus knot: p turns around the axis, q around the tube.
 Table space_torus(const Entry& entry) {
-  const auto [p, q] = numbers_of<2>(entry);
+  const std::array<int, 2> pq = numbers_of<2>(entry);
+  const int p = pq[0], q = pq[1];
   return trace_to_peak(entry.period, [p, q](double t) -> Row {
     const double r = 2.9 + std::cos(q * t);
     return {r * std::cos(p * t), r * std::sin(p * t), 2.1 * std::sin(q * t)};
@@ -157,7 +161,8 @@ Table space_torus(const Entry& entry) {
 
 // a horizontal against b vertical cycles, offset in phase.
 Table weave(const Entry& entry) {
-  const auto [a, b] = numbers_of<2>(entry);
+  const std::array<int, 2> ab = numbers_of<2>(entry);
+  const int a = ab[0], b = ab[1];
   return trace_to_peak(entry.period, [a, b](double t) -> Row {
     return {std::sin(a * t + 0.37), 0.8125 * std::sin(b * t)};
   });
@@ -196,7 +201,8 @@ constexpr PenRatio kPenRatios[] = {{3, 1, 0.45}, {4, 1, 0.60}, {5, 2, 0.75}, {5,
 // fixed circle of radius R.
 Table spiro(const Entry& entry) {
   const std::string_view word = member_word(entry);
-  const auto [big_r, r] = numbers_of<2>(entry);
+  const std::array<int, 2> radii = numbers_of<2>(entry);
+  const int big_r = radii[0], r = radii[1];
   const PenRatio* pen = nullptr;
   for (const PenRatio& candidate : kPenRatios) {
     if (candidate.fixed_radius == big_r && candidate.rolling_radius == r) pen = &candidate;
