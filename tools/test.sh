@@ -1,13 +1,51 @@
 #!/usr/bin/env bash
-# Builds movimo and runs every test: native tests through CTest, Python
-# tests through pytest, then the sanitizer, valgrind and fuzzing stages.
+# Builds movimo and runs every test, stage by stage: the build; native tests
+# through CTest; Python tests (the golden digests among them) and the
+# movimo_tools doctests through pytest; the clang build; then the sanitizer,
+# valgrind and fuzzing stages. A missing piece of our own fails its stage.
+# The last line sums up: stages passed, tests run, skips with their reasons,
+# and the time taken.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash tools/bootstrap.sh
+
+stages=(build native python doctests clang hardening)
+passed=()
+current=
+export MOVIMO_TEST_REPORTS="$root/build/test-reports"
+rm -rf "$MOVIMO_TEST_REPORTS"
+mkdir -p "$MOVIMO_TEST_REPORTS"
+
+summarise() {
+  local python=.venv/bin/python failed=() pending=()
+  [ -x "$python" ] || python=python3
+  if [ -n "$current" ]; then
+    failed=(--failed "$current")
+    pending=(--pending "${stages[@]:$((${#passed[@]} + 1))}")
+  fi
+  printf '\n'
+  "$python" tools/test_summary.py "$MOVIMO_TEST_REPORTS" "$SECONDS" "${passed[@]}" \
+    "${failed[@]}" "${pending[@]}"
+}
+trap summarise EXIT
+
+run() {
+  current=$1
+  shift
+  printf '\n== %s\n' "$current"
+  "$@"
+  passed+=("$current")
+  current=
+}
+
+run build bash tools/bootstrap.sh
 export PATH="$root/.venv/bin:$PATH"
-ctest --test-dir build/py --output-on-failure -j2
-.venv/bin/python -m pytest -q tests/python
+run native ctest --test-dir build/py --output-on-failure -j2 \
+  --output-junit "$MOVIMO_TEST_REPORTS/ctest.xml"
+run python .venv/bin/python -m pytest -q -rs tests/python \
+  --junitxml="$MOVIMO_TEST_REPORTS/pytest.xml"
 # The examples in the movimo_tools docstrings run as doctests.
-.venv/bin/python -m pytest -q --doctest-modules movimo_tools
-bash tools/harden.sh
+run doctests .venv/bin/python -m pytest -q --doctest-modules movimo_tools \
+  --junitxml="$MOVIMO_TEST_REPORTS/doctests.xml"
+run clang bash tools/clang_build.sh
+run hardening bash tools/harden.sh
