@@ -158,7 +158,8 @@ def mismatch_report(golden, found, current, reference):
         if change is None:
             detail = "digest differs (no reference values to measure the change)"
         else:
-            detail = f"largest change {change[0]:.4g} steps of 1e-12, {change[1]} ULPs"
+            steps, ulps = change
+            detail = f"largest change {steps:.4g} step{'' if steps == 1 else 's'} of 1e-12, {ulps} ULPs"
         lines.append(f"{kind} {name}: {detail}")
     return lines
 

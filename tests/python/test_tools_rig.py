@@ -15,11 +15,10 @@ import numpy as np
 import pytest
 
 import movimo
-
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
-from movimo_tools import rig  # noqa: E402
-from movimo_tools.cli import main  # noqa: E402
-from movimo_tools.spread import even_offsets, position_offsets, wing_offsets  # noqa: E402
+import movimo_tools
+from movimo_tools import rig
+from movimo_tools.cli import main
+from movimo_tools.spread import even_offsets, position_offsets, wing_offsets
 
 SPOT = {"channels": ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer", "shutter"],
         "pan_range": 540, "tilt_range": 270, "pan_speed": 1e9, "tilt_speed": 1e9,

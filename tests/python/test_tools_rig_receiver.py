@@ -12,8 +12,8 @@ import sys
 import numpy as np
 import pytest
 
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
-from movimo_tools import rig  # noqa: E402
+import movimo_tools
+from movimo_tools import rig
 
 HERE = pathlib.Path(__file__).resolve().parent
 TOOLS = ("unshare", "ip", "setpriv", "olad", "ola_dev_info", "ola_patch", "ola_recorder")
