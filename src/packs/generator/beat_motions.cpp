@@ -14,11 +14,10 @@
 #include <vector>
 
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
-
-constexpr double kBar = 256.0;  // pips in a bar of four beats
 
 // How long each lane's response rises before its onset and falls after it.
 constexpr std::array<Response, kLaneCount> kLaneResponse = {{

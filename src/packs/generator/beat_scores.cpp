@@ -16,10 +16,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "units.h"
+
 namespace movimo_gen {
 namespace {
-
-constexpr double kBar = 256.0;  // pips in a bar of four beats
 
 struct Line {
   std::string_view genre;

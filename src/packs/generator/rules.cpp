@@ -17,15 +17,13 @@
 
 #include "content.h"
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
 
 // Largest magnitude of the peak-scaled curves, and the radius of the roses.
-constexpr double kCurvePeak = 0.82;
 
-constexpr double kBeat = 64.0;  // pips per beat
-constexpr double kEighth = kBeat / 2;
 
 [[noreturn]] void no_rule(const Entry& entry) {
   throw std::invalid_argument("Member without a rule: " + entry.name);
@@ -48,7 +46,6 @@ std::string_view member_word(const Entry& entry) {
 }
 
 // +1 for even i, -1 for odd i: alternating sides.
-double side(std::size_t i) { return i % 2 == 0 ? 1.0 : -1.0; }
 
 Row scaled(Row row, double factor) { return {row.x * factor, row.y * factor, row.z * factor}; }
 
@@ -65,7 +62,7 @@ Table trace(int period, Curve curve) {
 template <class Curve>
 Table trace_to_peak(int period, Curve curve) {
   Table table = trace(period, curve);
-  scale_to_peak(table, kCurvePeak);
+  scale_to_peak(table, kShapePeak);
   return table;
 }
 
@@ -135,7 +132,7 @@ Table rose(const Entry& entry) {
   const double k = odd ? n : n / 2;
   return trace(entry.period, [=](double t) -> Row {
     const double u = odd ? t / 2 : t;
-    const double radius = kCurvePeak * std::cos(k * u);
+    const double radius = kShapePeak * std::cos(k * u);
     return {radius * std::cos(u), radius * std::sin(u)};
   });
 }
@@ -232,7 +229,7 @@ Table euclid(const Entry& entry) {
   const auto [k, n] = numbers_of<2>(entry);
   std::vector<Event> events;
   for (int i = 0; i < k; ++i) {
-    const int step = (i * n + k - 1) / k;  // ceil(i·n/k)
+    const int step = euclidean_step(i, k, n);
     const double accent = i == 0 ? 1.0 : 0.75;
     events.push_back({kEighth * step, {0.75 * accent * side(i), -0.32 * accent, 0.0}, symmetric(24)});
   }
