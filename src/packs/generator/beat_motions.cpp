@@ -95,10 +95,19 @@ MotionParts shaped_only(Table shaped) {
   return {Table(shaped.size()), std::move(shaped)};
 }
 
+// Lane weights of activity(), in lane order kick, snare, hat, tom, bass.
+// Every lane, the kick most and the hats least: a hat line, the busiest,
+// should not outweigh the kick.
 constexpr LaneWeights kEveryLane{1.0, 0.8, 0.3, 0.6, 0.5};
+// The drums that carry the groove in full; toms and bass at half, hats out.
 constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
 constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
 constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
+
+// rhythm_phase() sway of the paced paths: at a full response they run at
+// 2.5 times their resting speed, fast enough to see each onset and slow
+// enough for the path to stay readable.
+constexpr double kPaceSway = 1.5;
 
 // ---- event motions: responses added up, at rest between them ---------------
 
@@ -198,11 +207,20 @@ MotionParts spring(const Score& score) {
 
 // ---- never-resting motions -------------------------------------------------
 
+// The numbers inside a path set its proportions only (axis against axis,
+// a lane against the resting path): each axis of the shaped part is scaled
+// by the motion's gain afterwards.
+
 // Event-weighted speed around the circle, drums widen it, hats and toms add depth.
+// The orbit runs at up to three times its resting speed, faster than the
+// paced paths: a circle has no corners to lose.
+constexpr double kOrbitSway = 2.0;
+constexpr LaneWeights kOrbitDepth{0.4, 0.3, 1.0, 0.8, 0.3};
+
 MotionParts orbit(const Score& score) {
-  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 2.0, bars(score));
+  const std::vector<double> spin = rhythm_phase(score, kEveryLane, kOrbitSway, bars(score));
   const std::vector<double> swell = activity(score, kDrums);
-  const std::vector<double> depth = activity(score, {0.4, 0.3, 1.0, 0.8, 0.3});
+  const std::vector<double> depth = activity(score, kOrbitDepth);
   Table table(spin.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double radius = 1.0 + 0.5 * swell[p];
@@ -231,7 +249,7 @@ constexpr LaneWeights kFlutterPace{1.0, 1.0, 0.0, 0.3, 0.3};
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 1.5, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, kPaceSway, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -250,6 +268,7 @@ MotionParts dive(const Score& score) {
   Table table = lane_events(score, kDiveCounter);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // 0.35 deep at the downbeat, 0.3 deeper half way round the loop.
     const double plunge = 0.35 + 0.15 * (1.0 - std::cos(t)) + depth[p];
     table[p] = {table[p].x, table[p].y - 0.3 * depth[p], -plunge};
   }
@@ -258,11 +277,12 @@ MotionParts dive(const Score& score) {
 
 // Two swings a bar; the drums widen the swing, every lane quickens it.
 MotionParts pendulum(const Score& score) {
-  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 1.5, 2.0 * bars(score));
+  const std::vector<double> swing = rhythm_phase(score, kEveryLane, kPaceSway, 2.0 * bars(score));
   const std::vector<double> reach = activity(score, kDrums);
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     // The loop starts at the end of a swing, where the weight moves slowest.
+    // It swings 0.7 rad either side at rest, up to 1.1 rad with the drums.
     const double angle = (0.7 + 0.4 * reach[p]) * std::cos(swing[p]);
     table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::sin(swing[p])};
   }
@@ -273,7 +293,7 @@ MotionParts pendulum(const Score& score) {
 constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {}, {}, {}}};
 
 MotionParts figure8(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, kPaceSway, bars(score));
   const std::vector<double> width = activity(score, kKick);
   Table table = lane_events(score, kFigureLift, kSameSide);
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -285,12 +305,14 @@ MotionParts figure8(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// One tour of a rounded square a bar, paced by every lane; the drums add depth.
+// One tour of a rounded square a bar, paced by every lane; the drums add
+// depth, the kick most.
 constexpr double kCornerSharpness = 2.5;
+constexpr LaneWeights kBoxDepth{1.0, 0.6, 0.2, 0.5, 0.5};
 
 MotionParts box(const Score& score) {
-  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 1.5, bars(score));
-  const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, kPaceSway, bars(score));
+  const std::vector<double> depth = activity(score, kBoxDepth);
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -323,12 +345,13 @@ MotionParts corkscrew(const Score& score) {
 constexpr LaneWeights kHatsToms{0.0, 0.0, 1.0, 1.0, 0.0};
 
 MotionParts spiral(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, kPaceSway, 2.0);
   const std::vector<double> swell = activity(score, kKickSnare);
   const std::vector<double> shimmer = activity(score, kHatsToms);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // From 0.3 at the downbeat out to 1 half way round, kick and snare push it out.
     const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.25 * swell[p];
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 0.6 * std::cos(t) + 0.3 * shimmer[p]};
@@ -340,7 +363,7 @@ MotionParts spiral(const Score& score) {
 constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {}, {0.3, 0.4, 0.0}, {}}};
 
 MotionParts slalom(const Score& score) {
-  const std::vector<double> course = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> course = rhythm_phase(score, kEveryLane, kPaceSway, bars(score));
   Table table = lane_events(score, kSlalomAccents);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double side = std::sin(course[p]);
