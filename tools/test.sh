@@ -29,12 +29,14 @@ summarise() {
 }
 trap summarise EXIT
 
+# Runs one stage; a passed stage is recorded with its time, as NAME=SECONDS.
 run() {
+  local started=$SECONDS
   current=$1
   shift
   printf '\n== %s\n' "$current"
   "$@"
-  passed+=("$current")
+  passed+=("$current=$((SECONDS - started))")
   current=
 }
 

@@ -2,7 +2,9 @@
 """The last line of tools/test.sh: stages passed, tests run, skips with their
 reasons and the time taken, from the JUnit reports the stages wrote.
 
-    test_summary.py REPORT_DIR SECONDS STAGE... [--failed STAGE] [--pending STAGE...]
+    test_summary.py REPORT_DIR SECONDS NAME=SECONDS... [--failed STAGE] [--pending STAGE...]
+
+Each passed stage comes with the seconds it took.
 """
 
 import argparse
@@ -27,10 +29,16 @@ def count_tests(report_dir):
     return run, skips
 
 
-def summary_line(passed, failed, pending, run, skips, seconds):
-    total = len(passed) + bool(failed) + len(pending)
+def duration(seconds):
     minutes, rest = divmod(int(seconds), 60)
-    stages = f"{len(passed)} of {total} stages passed ({', '.join(passed) or 'none'})"
+    return f"{minutes}m{rest:02d}s"
+
+
+def summary_line(passed, failed, pending, run, skips, seconds):
+    """`passed` is a list of (stage, seconds)."""
+    total = len(passed) + bool(failed) + len(pending)
+    timed = ", ".join(f"{stage} {duration(took)}" for stage, took in passed) or "none"
+    stages = f"{len(passed)} of {total} stages passed ({timed})"
     verdict = f"FAILED at {failed} · {stages}" if failed else stages
     if skips:
         reasons = "; ".join(f"{reason} ({count})" if count > 1 else reason
@@ -38,7 +46,7 @@ def summary_line(passed, failed, pending, run, skips, seconds):
         skipped = f"{sum(skips.values())} skipped: {reasons}"
     else:
         skipped = "0 skipped"
-    return f"test.sh: {verdict} · {run} tests run · {skipped} · {minutes}m{rest:02d}s"
+    return f"test.sh: {verdict} · {run} tests run · {skipped} · {duration(seconds)}"
 
 
 def main(argv=None):
@@ -50,7 +58,8 @@ def main(argv=None):
     parser.add_argument("--pending", nargs="*", default=[])
     args = parser.parse_args(argv)
     run, skips = count_tests(args.report_dir)
-    print(summary_line(args.passed, args.failed, args.pending, run, skips, args.seconds))
+    passed = [(stage, int(took)) for stage, took in (item.split("=") for item in args.passed)]
+    print(summary_line(passed, args.failed, args.pending, run, skips, args.seconds))
     return 0
 
 

@@ -21,12 +21,12 @@ def test_counts_tests_and_groups_skips_by_reason(tmp_path):
     run, skips = test_summary.count_tests(tmp_path)
     assert run == 3
     assert skips == {"no MIDI port": 2, "no network namespace": 1}
-    line = test_summary.summary_line(["build", "native"], "", [], run, skips, 125)
-    assert line == ("test.sh: 2 of 2 stages passed (build, native) · 3 tests run · "
+    line = test_summary.summary_line([("build", 61), ("native", 4)], "", [], run, skips, 125)
+    assert line == ("test.sh: 2 of 2 stages passed (build 1m01s, native 0m04s) · 3 tests run · "
                     "3 skipped: no MIDI port (2); no network namespace · 2m05s")
 
 
 def test_a_failed_stage_is_named_and_counted_with_the_stages_after_it():
-    line = test_summary.summary_line(["build"], "native", ["python", "clang"], 0, {}, 59)
-    assert line == ("test.sh: FAILED at native · 1 of 4 stages passed (build) · 0 tests run · "
+    line = test_summary.summary_line([("build", 59)], "native", ["python", "clang"], 0, {}, 59)
+    assert line == ("test.sh: FAILED at native · 1 of 4 stages passed (build 0m59s) · 0 tests run · "
                     "0 skipped · 0m59s")
