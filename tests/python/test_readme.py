@@ -1,5 +1,5 @@
-"""The README's Python examples run as pasted, and every expression whose
-comment starts with a value gives that value."""
+"""The README's Python examples and its rig example run as pasted, and every
+expression whose comment starts with a value gives that value."""
 
 import ast
 import io
@@ -74,3 +74,15 @@ def test_a_wrong_value_fails_the_example():
     source, checks = with_value_checks("import math\nmath.floor(2.5)   # 3: rounds up\n")
     assert checks == 1
     assert subprocess.run([sys.executable, "-c", source], capture_output=True).returncode == 1
+
+
+def test_the_rig_example_runs_as_pasted(tmp_path):
+    section = README.read_text().split("## Drive a rig", 1)[1].split("\n## ", 1)[0]
+    (patch,) = re.findall(r"```toml\n(.*?)```", section, re.S)
+    (command,) = re.findall(r"```sh\n(movimo dmx .*? --dry-run)\n```", section)
+    (tmp_path / "rig.toml").write_text(patch)
+    result = subprocess.run([sys.executable, "-m", "movimo_tools", *command.split()[1:]],
+                            capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert "fastest safe tempo" in result.stdout
+    assert "  left " in result.stdout and "  right " in result.stdout

@@ -182,15 +182,6 @@ def test_steps_never_exceed_the_patch_speed_through_tempo_and_pattern_changes():
     assert any(limited) and player.limited_frames == sum(map(bool, limited))
 
 
-def test_a_fast_fixture_follows_the_pattern_exactly():
-    loaded = rig.parse_patch(patch(), "rig.toml")
-    player = rig.Player(loaded, ["helix"], rate=44.0)
-    for pip in range(0, 400, 7):
-        player.frame(pip)
-        wanted = rig.target_degrees(loaded, player.motion.values, player.motion.at(pip))
-        np.testing.assert_array_equal(player.degrees, wanted)
-
-
 def test_speed_checks_name_the_fixtures_and_the_fastest_safe_tempo():
     # bounce moves x by 2 units in 16 pips: 8 units/s at 120 bpm, 480 deg/s at 60 deg.
     limits = patch(**{"types.spot.pan_speed": 240, "fixtures.1.pan_speed": 1000,
