@@ -1,4 +1,5 @@
-"""The tempo clock and the frame loop that `movimo stream` and `movimo dmx` share.
+"""The tempo clock, the frame loop and the send that rides out network
+failures, which `movimo stream` and `movimo dmx` share.
 
 Frame i is due `i / rate` seconds after the start, and its pip is read from
 the clock at that due time, never by adding up per-frame steps, so output
@@ -234,6 +235,43 @@ def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, not_a
                 report_line(f"tempo {clock.bpm:.2f} bpm (tapped)")
         except ValueError as error:
             report_line(str(error))
+
+
+class SendFailures:
+    """`send` that rides out failures of the network: a route that goes away
+    for a moment or a pulled cable fails a burst of sends, and the frames go
+    on, on tempo. Failed sends are counted, and `warn(line)` hears of each
+    burst once, when it starts and when it ends.
+
+    >>> def unreachable(*message):
+    ...     raise OSError(101, "Network is unreachable")
+    >>> send = SendFailures(unreachable, "10.0.0.1:9000", print)
+    >>> send("/a", ()); send("/b", ())
+    cannot send to 10.0.0.1:9000: Network is unreachable; the stream runs on
+    >>> send.failed
+    2
+    """
+
+    def __init__(self, send, where: str, warn) -> None:
+        self._send = send
+        self._where = where
+        self._warn = warn
+        self._burst = 0
+        self.failed = 0
+
+    def __call__(self, *message) -> None:
+        try:
+            self._send(*message)
+        except OSError as error:
+            if not self._burst:
+                self._warn(f"cannot send to {self._where}: {error.strerror or error}; "
+                           f"the stream runs on")
+            self._burst += 1
+            self.failed += 1
+        else:
+            if self._burst:
+                self._warn(f"sending to {self._where} again after {self._burst} failed messages")
+                self._burst = 0
 
 
 @dataclasses.dataclass

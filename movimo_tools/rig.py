@@ -60,6 +60,7 @@ import re
 import signal
 import socket
 import struct
+import sys
 import tomllib
 import uuid
 from typing import NoReturn
@@ -69,8 +70,9 @@ import numpy as np
 import movimo
 from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, add_clock_arguments, clock_from_arguments,
-                                run_frames, stdin_commands)
+from movimo_tools.clock import (CONTROL_HELP, SendFailures, add_clock_arguments,
+                                clock_from_arguments, run_frames, stdin_commands)
+from movimo_tools.console import LineWriter
 from movimo_tools.limits import motion_limits
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
@@ -746,10 +748,15 @@ class DmxSender:
         return [e131_packet(u, self.sequence % 256, row.tobytes(), self.cid, self.source_name,
                             self.priority) for u, row in zip(self.universes, frame, strict=True)]
 
-    def send(self, frame: np.ndarray) -> int:
+    def send_packet(self, packet: bytes) -> None:
+        self._socket.sendto(packet, self.address[1])
+
+    def send(self, frame: np.ndarray, send_packet=None) -> int:
+        """Sends the packets of a frame, each through `send_packet(packet)`
+        (this sender's own unless given); returns how many."""
         packets = self.packets(frame)
         for packet in packets:
-            self._socket.sendto(packet, self.address[1])
+            (send_packet or self.send_packet)(packet)
         return len(packets)
 
     def close(self) -> None:
@@ -840,11 +847,9 @@ def _run(args, out) -> None:
     make_clock, frames = clock_from_arguments(args)
     loaded = load_patch(args.patch)
     player = Player(loaded, args.names, args.rate)
-
-    def say(line: str) -> None:
-        out.write(line + "\n")
-        out.flush()
-
+    # A dry run's output is the point of it: failing to write that is an
+    # error. A running show goes on without its terminal or its reader.
+    say = (lambda line: out.write(line + "\n")) if args.dry_run else LineWriter(out)
     for check in speed_checks(loaded, player.patterns, args.bpm):
         say(check.line(loaded.names))
     if args.dry_run:
@@ -852,9 +857,15 @@ def _run(args, out) -> None:
         return
     protocol = "artnet" if args.artnet else "sacn"
     host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
-    sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
-                       priority=args.priority)
-    commands = stdin_commands()
+    where = f"{host}:{port}"
+    try:
+        sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
+                           priority=args.priority)
+    except OSError as error:
+        raise ValueError(f"cannot send to {where}: {error.strerror or error}") from None
+    warn = LineWriter(sys.stderr)
+    send_packet = SendFailures(sender.send_packet, where, warn)
+    commands = stdin_commands(note=warn)
     first_hold: list[int] = []
 
     def send_frame(frame: int, pip: float, bpm: float) -> int:
@@ -863,7 +874,7 @@ def _run(args, out) -> None:
             first_hold.append(frame)
             say(f"speed limit: {held} fixtures held to their patch speed at frame {frame}"
                 f" (said once)")
-        return sender.send(slots)
+        return sender.send(slots, send_packet)
 
     def next_pattern(line: str) -> bool:
         if line.strip().lower() != "next":
@@ -872,20 +883,21 @@ def _run(args, out) -> None:
         return True
 
     say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
-        f"{', '.join(player.patterns)} over {protocol} to {host}:{port} at {args.rate:g} "
+        f"{', '.join(player.patterns)} over {protocol} to {where} at {args.rate:g} "
         f"frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next' or 'quit' and Enter")
-    previous = signal.signal(signal.SIGTERM, _interrupt)
+    terminate = signal.signal(signal.SIGTERM, _interrupt)
+    hang_up = signal.signal(signal.SIGHUP, signal.SIG_IGN)
     try:
         report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
                             commands=commands, report_line=say, other_command=next_pattern)
-        sender.send(loaded.home_frame())
-    except OSError as error:
-        raise ValueError(f"cannot send to {host}:{port}: {error.strerror or error}") from None
+        sender.send(loaded.home_frame(), send_packet)
     finally:
-        signal.signal(signal.SIGTERM, previous)
+        signal.signal(signal.SIGTERM, terminate)
+        signal.signal(signal.SIGHUP, hang_up)
         sender.close()
-    say(f"sent {report.frames} frames, {report.sent} packets; {report.skipped} frames skipped;"
-        f" {player.limited_frames} frames held a fixture to its speed; parked at home")
+    say(f"sent {report.frames} frames, {report.sent} packets ({send_packet.failed} failed); "
+        f"{report.skipped} frames skipped; {player.limited_frames} frames held a fixture to "
+        f"its speed; parked at home")
 
 
 def _interrupt(signum, frame) -> None:

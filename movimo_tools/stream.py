@@ -27,9 +27,9 @@ from pythonosc.osc_message_builder import OscMessageBuilder
 
 import movimo
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, ClockFactory, FrameReport, add_clock_arguments,
-                                clock_from_arguments, positive, run_frames, stdin_commands,
-                                tempo_clock)
+from movimo_tools.clock import (CONTROL_HELP, ClockFactory, FrameReport, SendFailures,
+                                add_clock_arguments, clock_from_arguments, positive, run_frames,
+                                stdin_commands, tempo_clock)
 from movimo_tools.console import LineWriter
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS
@@ -124,43 +124,6 @@ class OscSender:
 
     def close(self) -> None:
         self._socket.close()
-
-
-class SendFailures:
-    """`send` that rides out failures of the network: a route that goes away
-    for a moment or a pulled cable fails a burst of sends, and the frames go
-    on, on tempo. Failed sends are counted, and `warn(line)` hears of each
-    burst once, when it starts and when it ends.
-
-    >>> def unreachable(*message):
-    ...     raise OSError(101, "Network is unreachable")
-    >>> send = SendFailures(unreachable, "10.0.0.1:9000", print)
-    >>> send("/a", ()); send("/b", ())
-    cannot send to 10.0.0.1:9000: Network is unreachable; the stream runs on
-    >>> send.failed
-    2
-    """
-
-    def __init__(self, send, where: str, warn) -> None:
-        self._send = send
-        self._where = where
-        self._warn = warn
-        self._burst = 0
-        self.failed = 0
-
-    def __call__(self, *message) -> None:
-        try:
-            self._send(*message)
-        except OSError as error:
-            if not self._burst:
-                self._warn(f"cannot send to {self._where}: {error.strerror or error}; "
-                           f"the stream runs on")
-            self._burst += 1
-            self.failed += 1
-        else:
-            if self._burst:
-                self._warn(f"sending to {self._where} again after {self._burst} failed messages")
-                self._burst = 0
 
 
 def parse_endpoint(text: str) -> tuple[str, int]:

@@ -19,6 +19,7 @@ import movimo_tools
 from movimo_tools import rig
 from movimo_tools.cli import main
 from movimo_tools.spread import even_offsets, position_offsets, wing_offsets
+from namespaces import in_network_namespace
 
 SPOT = {"channels": ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer", "shutter"],
         "pan_range": 540, "tilt_range": 270, "pan_speed": 1e9, "tilt_speed": 1e9,
@@ -324,15 +325,24 @@ def test_a_broken_patch_fails_in_one_line_naming_it(capsys, tmp_path):
                    f"universe 1 overlap fixture 'left' (1-5)\n")
 
 
-def run_command(two_spots, port, *extra):
+def run_command(two_spots, port, *extra, stdin=subprocess.PIPE):
     """`movimo dmx` as a process, sending ArtDmx to a port on 127.0.0.1."""
     package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         filter(None, [package_root, os.environ.get("PYTHONPATH")])))
     return subprocess.Popen([sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch",
                              str(two_spots), "--bpm", "120", "--artnet", f"127.0.0.1:{port}",
-                             *extra], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             *extra], stdin=stdin, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True, env=env)
+
+
+def packets_until_quiet(receiver):
+    packets = []
+    try:
+        while True:
+            packets.append(receiver.recv(1024))
+    except TimeoutError:
+        return packets
 
 
 @pytest.mark.parametrize("stop", ["quit", signal.SIGTERM, signal.SIGINT])
@@ -350,11 +360,7 @@ def test_stopping_parks_every_fixture_at_home_and_exits_0(two_spots, stop):
                 process.send_signal(stop)
             out, err = process.communicate(timeout=10)
             receiver.settimeout(0.5)
-            try:
-                while True:
-                    packets.append(receiver.recv(1024))
-            except TimeoutError:
-                pass
+            packets += packets_until_quiet(receiver)
         finally:
             process.kill()
     assert process.returncode == 0, err
@@ -363,3 +369,64 @@ def test_stopping_parks_every_fixture_at_home_and_exits_0(two_spots, stop):
     assert packets[-1][18:] == home.tobytes()
     assert all(p[18:] != home.tobytes() for p in packets[:5])
     assert [p[12] for p in packets] == list(range(1, len(packets) + 1))
+
+
+def test_losing_the_terminal_does_not_stop_the_show(two_spots):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(("127.0.0.1", 0))
+        receiver.settimeout(10.0)
+        process = run_command(two_spots, receiver.getsockname()[1], "--rate", "100",
+                              "--frames", "150", stdin=subprocess.DEVNULL)
+        try:
+            process.stdout.readline()
+            process.stdout.close()  # the reader goes away
+            packets = [receiver.recv(1024) for _ in range(20)]
+            process.send_signal(signal.SIGHUP)  # and the terminal hangs up
+            _, err = process.communicate(timeout=20)
+            receiver.settimeout(0.5)
+            packets += packets_until_quiet(receiver)
+        finally:
+            process.kill()
+    assert process.returncode == 0 and err == ""
+    assert [p[12] for p in packets] == [n % 255 + 1 for n in range(151)]  # and home
+
+
+def test_a_route_that_goes_away_costs_only_its_packets(two_spots):
+    # The route to the node is pulled after 20 packets and plugged back half
+    # a second later, while `movimo dmx` sends 100 frames at 50 a second.
+    printed = in_network_namespace("""
+        import socket, subprocess, sys, threading, time
+
+        def ip(command):
+            subprocess.run(["ip", *command.split()], check=True)
+
+        for command in ("addr add 10.78.0.1/24 dev v0", "link set v1 up", "link set v0 up",
+                        "link set lo up"):
+            ip(command)
+        receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        receiver.bind(("", 6454))
+        received = []
+        threading.Thread(target=lambda: [received.append(receiver.recv(1024))
+                                         for _ in iter(int, 1)], daemon=True).start()
+        process = subprocess.Popen(
+            [sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch", "%s",
+             "--bpm", "120", "--artnet", "10.78.0.1", "--rate", "50", "--frames", "100"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        while len(received) < 20:
+            time.sleep(0.01)
+        ip("addr del 10.78.0.1/24 dev v0")
+        time.sleep(0.5)
+        ip("addr add 10.78.0.1/24 dev v0")
+        out, err = process.communicate(timeout=20)
+        time.sleep(0.2)
+        print(process.returncode, len(received))
+        print(out.splitlines()[-1])
+        print(err, end="")
+    """ % two_spots)
+    counts, last, *warned = printed.splitlines()
+    status, received = map(int, counts.split())
+    failed = 101 - received  # 100 frames and home, one universe each
+    assert status == 0 and failed >= 2
+    assert f"sent 100 frames, 100 packets ({failed} failed); 0 frames skipped;" in last
+    assert warned == ["cannot send to 10.78.0.1:6454: Network is unreachable; the stream runs on",
+                      f"sending to 10.78.0.1:6454 again after {failed} failed messages"]

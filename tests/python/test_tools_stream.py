@@ -9,7 +9,6 @@ import queue
 import signal
 import subprocess
 import sys
-import textwrap
 import threading
 import time
 
@@ -23,6 +22,7 @@ import movimo_tools
 from movimo_tools.cli import main
 from movimo_tools.clock import TempoClock
 from movimo_tools.stream import OscSender, make_targets, run_stream
+from namespaces import in_network_namespace
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 ARTEFACTS = ROOT / "build" / "test-artefacts"
@@ -307,19 +307,6 @@ def test_bytes_that_are_no_command_are_skipped_and_the_controls_work(receiver):
     assert err.decode().splitlines() == ["skipped a line that is not UTF-8 text",
                                          "skipped a line of more than 256 bytes"]
     assert b"tempo 240 bpm" in out and len(out) < 1000
-
-
-def in_network_namespace(script):
-    """Runs a Python script in a network namespace of its own, as root; skips
-    where no namespace with a veth pair can be made."""
-    done = subprocess.run(["unshare", "-n", "sh", "-c",
-                           "ip link add v0 type veth peer name v1 || exit 77; "
-                           'exec "$0" -c "$1"', sys.executable, textwrap.dedent(script)],
-                          capture_output=True, text=True, timeout=60)
-    if done.returncode == 77 or "unshare failed" in done.stderr:
-        pytest.skip(f"no network namespace with a veth pair here: {done.stderr.strip()}")
-    assert done.returncode == 0, done.stderr
-    return done.stdout
 
 
 # The route to the destination is pulled for frames 20 to 59, then plugged back.
