@@ -19,6 +19,7 @@ import types
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    __version__: str
     from movimo_tools.batch import evaluate, library_tables, period_pips, table
     from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
     from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
@@ -42,6 +43,9 @@ __all__ = sorted(_HOME_OF)
 
 
 def __getattr__(name: str):
+    if name == "__version__":  # the library's, from its version header
+        from movimo_tools._native import native
+        return native.__version__
     if name not in _HOME_OF:
         raise AttributeError(f"module 'movimo_tools' has no attribute '{name}'")
     home = _HOME_OF[name]

@@ -21,6 +21,7 @@ import numpy as np
 
 import movimo
 from movimo_tools import gallery, preview, rig, stream
+from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.clock import MAX_BPM, MIN_BPM
@@ -208,6 +209,7 @@ def build_parser() -> argparse.ArgumentParser:
     90.0
     """
     parser = _Parser(prog="movimo", description="Browse and render movimo patterns.")
+    parser.add_argument("--version", action="version", version=f"movimo {native.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
 
     listing = commands.add_parser("list", help="list patterns, optionally filtered")

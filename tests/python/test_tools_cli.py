@@ -1,9 +1,11 @@
 """The movimo command: list, show, render and its one-line errors."""
 
+import importlib.metadata
 import io
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -232,3 +234,15 @@ def test_console_script_runs_as_a_program():
     assert done.returncode == 0, done.stderr
     assert [line.split()[0] for line in done.stdout.splitlines()] == [
         "path_torus_knot", "path_woven_3d", "rhythm_three_four_five"]
+
+
+def test_version_comes_from_the_version_header(capsys):
+    header = (pathlib.Path(__file__).parents[2] / "include/movimo/version.h").read_text()
+    parts = [re.search(rf"MOVIMO_VERSION_{part} (\d+)", header)[1]
+             for part in ("MAJOR", "MINOR", "PATCH")]
+    version = ".".join(parts)
+    with pytest.raises(SystemExit) as done:
+        main(["--version"])
+    assert done.value.code == 0
+    assert capsys.readouterr().out == f"movimo {version}\n"
+    assert movimo_tools.__version__ == importlib.metadata.version("movimo") == version
