@@ -139,16 +139,22 @@ constexpr Voices kStep{
 };
 // The snare's side step, 0.43 at full velocity. A backbeat steps right on
 // beat two and left on beat four; any other snare steps away from the side
-// the last kick took, so the kick lane's alternation never doubles it.
+// the last kick took, so the kick lane's alternation never doubles it, and
+// one landing with a kick leaves the step to the kick.
 constexpr double kSnareStep = 0.43;
 constexpr double kBeatTwo = 64.0;
 constexpr double kBeatFour = 192.0;
 
-double snare_side(double pip, double last_kick_side) {
+struct KickStep {
+  double pip;
+  double side;
+};
+
+double snare_side(double pip, KickStep last_kick) {
   const double place = std::fmod(pip, kBar);
   if (place == kBeatTwo) return 1.0;
   if (place == kBeatFour) return -1.0;
-  return -last_kick_side;
+  return pip == last_kick.pip ? 0.0 : -last_kick.side;
 }
 
 // The side of the kick lane's last onset in the loop, where its first
@@ -161,11 +167,11 @@ double closing_kick_side(const Score& score) {
 
 Table snare_steps(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
-  double kick_side = closing_kick_side(score);
+  KickStep kick{-1.0, closing_kick_side(score)};
   for (const Onset& onset : score.onsets) {
-    if (onset.lane == Lane::kick) kick_side = onset.turn % 2 == 0 ? 1.0 : -1.0;
+    if (onset.lane == Lane::kick) kick = {onset.pip, onset.turn % 2 == 0 ? 1.0 : -1.0};
     if (onset.lane != Lane::snare) continue;
-    const double side = snare_side(onset.pip, kick_side);
+    const double side = snare_side(onset.pip, kick);
     add_event(table, {onset.pip, {side * kSnareStep * onset.velocity, 0.0, 0.0},
                       kLaneResponse[lane_index(onset)]});
   }
