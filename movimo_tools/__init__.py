@@ -39,7 +39,7 @@ _HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
 __all__ = sorted(_HOME_OF)
 
 
-def __getattr__(name: str):
+def __getattr__(name: str) -> object:
     if name == "__version__":  # the library's, from its version header
         from movimo_tools._native import native
         return native.__version__

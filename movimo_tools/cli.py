@@ -16,8 +16,11 @@ import json
 import math
 import os
 import sys
+from collections.abc import Iterator
+from typing import NoReturn, TextIO
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools import gallery, preview, rig, stream
@@ -45,7 +48,7 @@ class UsageError(CommandError):
 
 
 class _Parser(argparse.ArgumentParser):
-    def error(self, message: str):
+    def error(self, message: str) -> NoReturn:
         raise UsageError(message)
 
 
@@ -56,7 +59,7 @@ def _width(text: str) -> int:
     return value
 
 
-def sparkline(values, width: int = 64) -> str:
+def sparkline(values: ArrayLike, width: int = 64) -> str:
     """Values in [-1, 1] drawn as one line of block characters, `width` wide,
     picking evenly spaced values from the loop.
 
@@ -69,7 +72,7 @@ def sparkline(values, width: int = 64) -> str:
     return "".join(SPARK_LEVELS[int(level)] for level in levels)
 
 
-def _matches(pattern: PatternEntry, args) -> bool:
+def _matches(pattern: PatternEntry, args: argparse.Namespace) -> bool:
     """Whether a pattern passes the filters of `movimo list`."""
     text = (args.text or "").lower()
     return ((args.pack is None or pattern.pack == args.pack)
@@ -79,7 +82,7 @@ def _matches(pattern: PatternEntry, args) -> bool:
             and (text in pattern.name or text in pattern.description.lower()))
 
 
-def _list(args, out) -> None:
+def _list(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo list`: one line per pattern: name, pack, period in beats, axes,
     description."""
     for pattern in entries():
@@ -104,7 +107,7 @@ def _known_entry(name: str) -> PatternEntry:
         raise CommandError(f"unknown pattern '{name}'{hint}") from None
 
 
-def _show(args, out) -> None:
+def _show(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo show`: descriptor, period, peak speed at a tempo, the fastest
     tempo for fixture limits when given, one sparkline per axis."""
     pattern = _known_entry(args.name)
@@ -138,7 +141,8 @@ def _check_option(option: str, value: float, low: float, high: float) -> None:
         raise CommandError(f"{option} must be {low:g} to {high:g}, not {value:g}")
 
 
-def _render_blocks(args, tempo: Tempo, count: int):
+def _render_blocks(args: argparse.Namespace, tempo: Tempo, count: int,
+                   ) -> Iterator[tuple[np.ndarray, np.ndarray]]:
     """(seconds, pips) of the frames of a render, RENDER_BLOCK frames at a time."""
     # Times from beat zero, like the pips: the start beat's time plus i / fps.
     start = tempo.seconds(args.start_beat * movimo.PIPS_PER_BEAT)
@@ -148,7 +152,7 @@ def _render_blocks(args, tempo: Tempo, count: int):
         yield start + np.arange(first, first + len(pips)) / args.fps, pips
 
 
-def _render(args, out) -> None:
+def _render(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo render`: the pattern at every video frame, as csv, json or npy,
     written block by block so that a long render never sits in memory whole."""
     if args.format == "npy" and out.isatty():
@@ -162,7 +166,7 @@ def _render(args, out) -> None:
     check_pip_range(args.start_beat * movimo.PIPS_PER_BEAT, last_pip.max())
     blocks = functools.partial(_render_blocks, args, tempo, count)
 
-    def values(pips):
+    def values(pips: np.ndarray) -> np.ndarray:
         return evaluate_at(pattern.name, pips, args.interpolation)
 
     if args.format == "npy":
@@ -235,7 +239,7 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: list[str] | None = None, out=None) -> int:
+def main(argv: list[str] | None = None, out: TextIO | None = None) -> int:
     """Runs the command line `argv`, writing to `out` (stdout by default), and
     returns the exit status.
 
@@ -285,7 +289,7 @@ def main(argv: list[str] | None = None, out=None) -> int:
     return 0
 
 
-def _fail(status: int, error) -> int:
+def _fail(status: int, error: object) -> int:
     print(f"movimo: error: {error}", file=sys.stderr)
     return status
 

@@ -88,3 +88,13 @@ def test_each_mistake_is_reported(tmp_path):
     mistakes = {number for number, line in enumerate(textwrap.dedent(MISTAKES).splitlines(), 1)
                 if line.strip() and not line.startswith("import")}
     assert reported == mistakes, result.stdout + result.stderr
+
+
+def test_movimo_tools_passes_mypy_strict(tmp_path):
+    # The installed package, with the stubs of its native part, from a folder
+    # where the source tree is not on the path.
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
+         f"--cache-dir={tmp_path / 'cache'}", "-p", "movimo_tools"],
+        capture_output=True, text=True, check=False, cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
