@@ -13,6 +13,9 @@ that the `movimo` command can start, and be interrupted while it starts,
 before any of them loads.
 """
 
+import sys
+import types
+
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -53,3 +56,15 @@ def __getattr__(name: str) -> object:
 
 def __dir__() -> list[str]:
     return sorted(set(globals()) | set(__all__))
+
+
+class _Package(types.ModuleType):
+    """Importing the submodule `spread` would bind the module to the name of
+    the function it defines; the function keeps the name."""
+
+    def __setattr__(self, name: str, value) -> None:
+        if not (name in _HOME_OF and isinstance(value, types.ModuleType)):
+            super().__setattr__(name, value)
+
+
+sys.modules[__name__].__class__ = _Package
