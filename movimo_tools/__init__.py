@@ -62,7 +62,7 @@ class _Package(types.ModuleType):
     """Importing the submodule `spread` would bind the module to the name of
     the function it defines; the function keeps the name."""
 
-    def __setattr__(self, name: str, value) -> None:
+    def __setattr__(self, name: str, value: object) -> None:
         if not (name in _HOME_OF and isinstance(value, types.ModuleType)):
             super().__setattr__(name, value)
 

@@ -16,7 +16,7 @@ import json
 import math
 import os
 import sys
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from typing import NoReturn, TextIO
 
 import numpy as np
@@ -31,6 +31,8 @@ from movimo_tools.clock import MAX_BPM, MIN_BPM
 from movimo_tools.limits import motion_limits
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
 
+# The (seconds, pips) blocks of a render's frames, produced again on each call.
+Blocks = Callable[[], Iterator[tuple[np.ndarray, np.ndarray]]]
 SPARK_LEVELS = "▁▂▃▄▅▆▇█"
 AXES = "xyz"
 # Frames a render computes and writes at a time.
@@ -169,11 +171,12 @@ def _render(args: argparse.Namespace, out: TextIO) -> None:
     write(args, pattern.name, count, blocks, out)
 
 
-def _values(args, name: str, pips):
+def _values(args: argparse.Namespace, name: str, pips: np.ndarray) -> np.ndarray:
     return evaluate_at(name, pips, args.interpolation)
 
 
-def _write_npy(args, name: str, count: int, blocks, out) -> None:
+def _write_npy(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+               out: TextIO) -> None:
     """The bytes np.save writes for the (count, 3) array, block by block."""
     np.lib.format.write_array_header_1_0(
         out.buffer, {"descr": "<f8", "fortran_order": False, "shape": (count, 3)})
@@ -181,13 +184,15 @@ def _write_npy(args, name: str, count: int, blocks, out) -> None:
         out.buffer.write(_values(args, name, pips).astype("<f8").tobytes())
 
 
-def _write_json(args, name: str, count: int, blocks, out) -> None:
+def _write_json(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+                out: TextIO) -> None:
     """The text json.dump writes for the whole document, block by block."""
     head = json.dumps({"pattern": name, "bpm": args.bpm, "fps": args.fps,
                        "interpolation": args.interpolation})
     out.write(head[:-1])
-    columns = {"seconds": lambda seconds, pips: seconds, "pips": lambda seconds, pips: pips,
-               "values": lambda seconds, pips: _values(args, name, pips)}
+    columns: dict[str, Callable[[np.ndarray, np.ndarray], np.ndarray]] = {
+        "seconds": lambda seconds, pips: seconds, "pips": lambda seconds, pips: pips,
+        "values": lambda seconds, pips: _values(args, name, pips)}
     for key, column in columns.items():
         out.write(f', "{key}": [')
         for index, (seconds, pips) in enumerate(blocks()):
@@ -197,7 +202,8 @@ def _write_json(args, name: str, count: int, blocks, out) -> None:
     out.write("}\n")
 
 
-def _write_csv(args, name: str, count: int, blocks, out) -> None:
+def _write_csv(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+               out: TextIO) -> None:
     """One row per frame: seconds, pip, x, y, z, every float written exactly."""
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(["seconds", "pip", "x", "y", "z"])
