@@ -19,14 +19,23 @@ import types
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    # `name as name` exports each name to a type checker (the names are lazy).
     __version__: str
-    from movimo_tools.batch import evaluate, library_tables, period_pips, table
-    from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
-    from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
-    from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
-                                     wing_offsets)
-    from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
-                                     evaluate_seconds, frame_pips)
+    from movimo_tools.batch import (evaluate as evaluate, library_tables as library_tables,
+                                    period_pips as period_pips, table as table)
+    from movimo_tools.catalogue import (PatternEntry as PatternEntry, entries as entries,
+                                        entry as entry, library_entries as library_entries)
+    from movimo_tools.limits import (MotionLimits as MotionLimits,
+                                     all_motion_limits as all_motion_limits,
+                                     fastest_tempos as fastest_tempos,
+                                     motion_limits as motion_limits)
+    from movimo_tools.spread import (even_offsets as even_offsets, group_offsets as group_offsets,
+                                     position_offsets as position_offsets, spread as spread,
+                                     wing_offsets as wing_offsets)
+    from movimo_tools.timing import (INTERPOLATIONS as INTERPOLATIONS, Tempo as Tempo,
+                                     evaluate_at as evaluate_at, evaluate_beats as evaluate_beats,
+                                     evaluate_seconds as evaluate_seconds,
+                                     frame_pips as frame_pips)
 
 # Each public name and the module that defines it.
 _HOMES = {

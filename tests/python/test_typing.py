@@ -90,6 +90,19 @@ def test_each_mistake_is_reported(tmp_path):
     assert reported == mistakes, result.stdout + result.stderr
 
 
+def test_a_script_using_the_public_names_of_movimo_tools_type_checks(tmp_path):
+    import movimo_tools
+    names = ", ".join(f"movimo_tools.{name}" for name in movimo_tools.__all__)
+    result = run_mypy(tmp_path, f"""
+        import movimo_tools
+        everything: tuple[object, ...] = ({names},)
+        version: str = movimo_tools.__version__
+        rows = movimo_tools.evaluate("helix", [0, 16])
+        beats: float = movimo_tools.Tempo(120.0).bpm
+    """)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
 def test_movimo_tools_passes_mypy_strict(tmp_path):
     # The installed package, with the stubs of its native part, from a folder
     # where the source tree is not on the path.
