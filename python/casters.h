@@ -129,6 +129,32 @@ struct type_caster<std::vector<movimo::Offset3>> {
   }
 };
 
+// A recording's axis names, the only list of strings either module reads.
+// Reading stops one name past the most axes a recording holds: the
+// constructor refuses that many, in its usual order of tests, without the
+// rest being converted. Everything else is pybind11's list caster.
+template <>
+struct type_caster<std::vector<std::string>>
+    : list_caster<std::vector<std::string>, std::string> {
+  bool load(handle source, bool convert) {
+    const object names = as_sequence(source, convert);
+    if (!names) return false;
+    std::vector<std::string> loaded;
+    loaded.reserve(std::min(len(names), kLimit + 1));
+    for (const handle item : names) {
+      if (loaded.size() > kLimit) break;
+      make_caster<std::string> name;
+      if (!name.load(item, convert)) return false;
+      loaded.push_back(cast_op<std::string&&>(std::move(name)));
+    }
+    value = std::move(loaded);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kLimit = movimo::SampledRecording::kMaxValues;
+};
+
 // Recording frames go straight into one flat block instead of one vector per
 // frame, which would cost far more memory than the values themselves. The
 // caster accepts exactly what a list of lists of reals accepts and reports

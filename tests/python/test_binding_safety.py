@@ -104,8 +104,9 @@ def test_rows_that_change_while_read_are_refused():
                                     "(0.5, 0.5, 0.5)"]
 
 
-# Each input is cheap to build from shared rows but would take at least 800 MB
-# to convert whole: it must be refused after converting only what the limit allows.
+# Each input is cheap to build (shared rows, names made as they are read) but
+# would take at least 800 MB to convert whole: it must be refused after
+# converting only what the limit allows.
 @pytest.mark.parametrize("build, message", [
     ("movimo.SampledRecording('take', [f'a{i}' for i in range(1000)], [[0.0] * 1000] * 10**5,"
      " bpm=120.0)", "Empty recording or recording resource limit exceeded"),
@@ -113,10 +114,19 @@ def test_rows_that_change_while_read_are_refused():
      "A pattern requires 1..65535 samples (one per pip)"),
     ("movimo.PatternLibrary([movimo.SampledPattern('p', '', [[0.0, 0.0, 0.0]] * 65535)] * 1025)",
      "Too many patterns"),
+    # The name and the tempo are still tested before the number of axes.
+    *[(f"movimo.SampledRecording({name!r}, Names(), [[0.0]], bpm={bpm})", message)
+      for name, bpm, message in [
+          ("take", 120.0, "Empty recording or recording resource limit exceeded"),
+          ("Bad", 120.0, "Invalid identifier"),
+          ("take", 0.0, "A finite positive BPM and beat origin are required")]],
 ])
 def test_oversized_inputs_are_refused_before_they_are_converted(build, message):
     printed = isolated(f"""
-        import resource, movimo
+        import itertools, resource, movimo
+        # A billion axis names that take no memory until they are converted.
+        Names = type("Names", (list,), {{"__len__": lambda self: 10**9,
+                                        "__iter__": lambda self: itertools.repeat("a", 10**9)}})
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         try:
             {build}
