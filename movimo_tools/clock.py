@@ -303,11 +303,11 @@ class TempoFollower:
         match event:
             case Tick():
                 self._position_event(seconds, PIPS_PER_PULSE, None)
-            case Beat(number=None):
-                self._position_event(seconds, movimo.PIPS_PER_BEAT, None)
             case Beat(number=number):
-                self._position_event(seconds, movimo.PIPS_PER_BEAT,
-                                     float(number) * movimo.PIPS_PER_BEAT)
+                if number is not None and not math.isfinite(number):
+                    raise ValueError("a beat number must be finite")
+                placed = None if number is None else float(number) * movimo.PIPS_PER_BEAT
+                self._position_event(seconds, movimo.PIPS_PER_BEAT, placed)
             case Bpm(value=value):
                 self._announce(seconds, _pips_per_second(check_bpm(value)))
             case Start():
@@ -378,8 +378,8 @@ class TempoFollower:
             if not self._absolute:
                 # Only the beat is known, not which beat: take the next one
                 # ahead, so that the pip does not run back.
-                beats = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
-                self._offset = beats * movimo.PIPS_PER_BEAT
+                ahead = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
+                self._offset = ahead * movimo.PIPS_PER_BEAT
             self._acquired = True
             self._reanchor(at, source + self._offset, source_rate)
             self._locked = False

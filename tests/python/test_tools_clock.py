@@ -180,7 +180,8 @@ def test_an_announced_tempo_alone_changes_the_tempo_keeping_the_phase():
     assert follower.pip_at(1.0) == 128.0 and follower.pip_at(2.0) == 192.0
 
 
-@pytest.mark.parametrize("event", [Bpm(0.0), Bpm(float("nan")), SongPosition(-1)])
+@pytest.mark.parametrize("event", [Bpm(0.0), Bpm(float("nan")), Beat(float("inf")),
+                                   SongPosition(-1)])
 def test_impossible_events_are_refused(event):
     follower = TempoFollower(120.0, start=0.0)
     with pytest.raises(ValueError):
