@@ -21,13 +21,30 @@ How it follows:
   return they are numbered from the fitted line and the slewing resumes.
 - Start, stop, continue and song position work like a sequencer's
   transport: stop holds the pip, start plays from pip 0 at the next pulse.
+
+Sources put their events, stamped with the time they arrived, on a
+`ClockInput`: a MIDI input port read through mido (24 pulses a beat, start,
+stop, continue, song position) or an OSC server on a UDP port (`/tempo BPM`,
+`/beat [N]`, `/tick`, `/start`, `/stop`, `/continue`). A malformed message
+is ignored and counted.
 """
 
 from __future__ import annotations
 
 import collections
+import contextlib
 import dataclasses
 import math
+import os
+import queue
+import tempfile
+import threading
+import time
+from typing import Any, Callable, Iterator
+
+from pythonosc import osc_packet
+from pythonosc.dispatcher import Dispatcher
+from pythonosc.osc_server import BlockingOSCUDPServer
 
 import movimo
 
@@ -270,6 +287,7 @@ class TempoFollower:
         self._running = True
         self._next_position: float | None = None   # where the next pulse plays
         self._resume_position: float | None = None  # where Continue plays from
+        self._heard = False
         self._last_event: float | None = None
         self._last_position: float | None = None  # the source's, outliers too
         self._last_step = PIPS_PER_PULSE
@@ -277,9 +295,8 @@ class TempoFollower:
 
     @property
     def bpm(self) -> float:
-        """The source's tempo once known, else the clock's own."""
-        rate = self._line.rate if self._tempo_known else self._rate
-        return rate * 60.0 / movimo.PIPS_PER_BEAT
+        """The source's tempo once known, else the starting one."""
+        return self._line.rate * 60.0 / movimo.PIPS_PER_BEAT
 
     def pip_at(self, seconds: float) -> float:
         """The (fractional) pip at a time; once read, the pips up to that
@@ -290,16 +307,17 @@ class TempoFollower:
     def state_at(self, seconds: float) -> str:
         """'free' before any event, then 'locking', 'locked', 'holding' (a
         dropout) or 'stopped'."""
-        if self._last_event is None:
+        if not self._heard:
             return "free"
         if not self._running:
             return "stopped"
-        if seconds - self._last_event > self._dropout_seconds():
+        if self._last_event is not None and seconds - self._last_event > self._dropout_seconds():
             return "holding"
         return "locked" if self._locked else "locking"
 
     def observe(self, seconds: float, event: ClockEvent) -> None:
         """Takes one event of the source that happened at `seconds`."""
+        self._heard = True
         match event:
             case Tick():
                 self._position_event(seconds, PIPS_PER_PULSE, None)
@@ -427,3 +445,278 @@ class TempoFollower:
         self._reanchor(at, self._local(at), 0.0)
         self._running = False
         self._locked = False
+
+
+class ExternalClock:
+    """The pip clock of a stream led by an outside source: a follower fed
+    from a clock input, which reports each change of its lock state.
+
+    Tempo commands do not apply: the source sets the tempo.
+    """
+
+    def __init__(self, source: ClockInput, bpm: float, start: float, start_pip: float = 0.0,
+                 report_state: Callable[[str], None] = lambda line: None) -> None:
+        self.source = source
+        self._follower = TempoFollower(bpm, start, start_pip)
+        self._report_state = report_state
+        self._state = ""
+
+    @property
+    def bpm(self) -> float:
+        return self._follower.bpm
+
+    @property
+    def outliers(self) -> int:
+        return self._follower.outliers
+
+    def update(self, seconds: float) -> None:
+        """Takes the events that arrived up to now; call it before reading
+        the pip of a frame due at `seconds`."""
+        for arrived, event in self.source.drain():
+            try:
+                self._follower.observe(arrived, event)
+            except ValueError:
+                self.source.malformed += 1
+        state = self._follower.state_at(seconds)
+        if state != self._state:
+            self._state = state
+            self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm")
+
+    def pip_at(self, seconds: float) -> float:
+        return self._follower.pip_at(seconds)
+
+    def set_bpm(self, seconds: float, bpm: float) -> None:
+        raise ValueError(f"the tempo follows {self.source.name}: 'bpm' does not apply")
+
+    def tap(self, seconds: float) -> bool:
+        raise ValueError(f"the tempo follows {self.source.name}: 'tap' does not apply")
+
+
+class ClockInput:
+    """Events of an outside clock on their way to the follower, each stamped
+    with the time it arrived; counts the malformed messages it ignored."""
+
+    def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
+        self.name = name
+        self.malformed = 0
+        self._now = now
+        self._events: queue.SimpleQueue[tuple[float, ClockEvent]] = queue.SimpleQueue()
+
+    def put(self, event: ClockEvent, seconds: float | None = None) -> None:
+        self._events.put((self._now() if seconds is None else seconds, event))
+
+    def drain(self) -> list[tuple[float, ClockEvent]]:
+        events = []
+        while not self._events.empty():
+            events.append(self._events.get_nowait())
+        return events
+
+    def close(self) -> None:
+        """Stops listening; an input that opened nothing has nothing to close."""
+
+
+def midi_event(message: Any) -> ClockEvent | None:
+    """The clock event of a mido message, or None for any other message.
+
+    >>> import mido
+    >>> midi_event(mido.Message("songpos", pos=32)), midi_event(mido.Message("note_on"))
+    (SongPosition(sixteenths=32), None)
+    """
+    match message.type:
+        case "clock":
+            return Tick()
+        case "start":
+            return Start()
+        case "stop":
+            return Stop()
+        case "continue":
+            return Continue()
+        case "songpos":
+            return SongPosition(message.pos)
+    return None
+
+
+class MidiClockInput(ClockInput):
+    """MIDI clock read from an input port through mido and python-rtmidi."""
+
+    def __init__(self, name: str = "midi", now: Callable[[], float] = time.perf_counter) -> None:
+        super().__init__(name, now)
+        self._port: Any = None
+
+    def receive(self, message: Any, seconds: float | None = None) -> None:
+        """Takes one message: a mido message or its raw bytes."""
+        if isinstance(message, (bytes, bytearray, list, tuple)):
+            import mido  # type: ignore[import-untyped]
+            try:
+                message = mido.Message.from_bytes(message)
+            except (ValueError, TypeError):
+                self.malformed += 1
+                return
+        event = midi_event(message)
+        if event is not None:
+            self.put(event, seconds)
+
+    def open(self, port: str) -> MidiClockInput:
+        """Starts reading the input port named `port`."""
+        try:
+            import mido
+        except ImportError:
+            raise ValueError("MIDI clock input needs mido and python-rtmidi: "
+                             "pip install 'movimo[midi]'") from None
+        try:
+            with _c_library_messages_hidden():
+                backend = mido.Backend("mido.backends.rtmidi")
+                self._port = backend.open_input(port, callback=self.receive)
+        except (OSError, ImportError) as error:
+            raise ValueError(f"cannot open MIDI input '{port}': {_first_line(error)}") from None
+        return self
+
+    def close(self) -> None:
+        if self._port is not None:
+            self._port.close()
+            self._port = None
+
+
+def _first_line(error: BaseException) -> str:
+    return (str(error).strip().splitlines() or [type(error).__name__])[0]
+
+
+@contextlib.contextmanager
+def _c_library_messages_hidden() -> Iterator[None]:
+    """Keeps what native libraries print on the standard error (ALSA names
+    its failures there) from adding to the one-line error."""
+    with tempfile.TemporaryFile() as sink:
+        saved = os.dup(2)
+        os.dup2(sink.fileno(), 2)
+        try:
+            yield
+        finally:
+            os.dup2(saved, 2)
+            os.close(saved)
+
+
+def osc_event(address: str, arguments: tuple[Any, ...]) -> ClockEvent | None:
+    """The clock event of an OSC message, None for another address; raises
+    ValueError for a clock message with the wrong arguments.
+
+    >>> osc_event("/beat", (17,)), osc_event("/tempo", (128.0,)), osc_event("/volume", (3,))
+    (Beat(number=17.0), Bpm(value=128.0), None)
+    """
+    numbers = [float(value) for value in arguments
+               if isinstance(value, (int, float)) and not isinstance(value, bool)]
+    if len(numbers) != len(arguments) or not all(map(math.isfinite, numbers)):
+        raise ValueError(f"{address} takes finite numbers only")
+    match address, numbers:
+        case "/tick", []:
+            return Tick()
+        case "/beat", []:
+            return Beat()
+        case "/beat", [number]:
+            return Beat(number)
+        case "/tempo", [bpm]:
+            return Bpm(check_bpm(bpm))
+        case "/start", []:
+            return Start()
+        case "/stop", []:
+            return Stop()
+        case "/continue", []:
+            return Continue()
+        case ("/tick" | "/beat" | "/tempo" | "/start" | "/stop" | "/continue"), _:
+            raise ValueError(f"wrong arguments for {address}: {arguments!r}")
+    return None
+
+
+class OscClockInput(ClockInput):
+    """An OSC clock: a python-osc server on a UDP port, in its own thread."""
+
+    _server: _CountingServer | None = None
+
+    def receive(self, address: str, arguments: tuple[Any, ...],
+                seconds: float | None = None) -> None:
+        try:
+            event = osc_event(address, arguments)
+        except ValueError:
+            self.malformed += 1
+            return
+        if event is not None:
+            self.put(event, seconds)
+
+    def open(self, host: str, port: int) -> OscClockInput:
+        """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
+        dispatcher = _CountingDispatcher(self)
+        dispatcher.set_default_handler(lambda address, *arguments: self.receive(address, arguments))
+        try:
+            self._server = _CountingServer((host, port), dispatcher, self)
+        except OSError as error:
+            raise ValueError(f"cannot listen for the OSC clock on {host}:{port}: "
+                             f"{error.strerror or error}") from None
+        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
+                                        daemon=True)
+        self._thread.start()
+        return self
+
+    @property
+    def address(self) -> tuple[str, int]:
+        assert self._server is not None, "the input is not open"
+        host, port = self._server.server_address[:2]
+        return str(host), int(port)
+
+    def close(self) -> None:
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._thread.join(timeout=5)
+            self._server = None
+
+
+class _CountingDispatcher(Dispatcher):
+    """Counts the datagrams that do not parse as OSC, which python-osc drops."""
+
+    def __init__(self, source: ClockInput) -> None:
+        super().__init__()
+        self._source = source
+
+    def call_handlers_for_packet(self, data: bytes, client_address: Any) -> list[Any]:
+        try:
+            osc_packet.OscPacket(data)
+        except osc_packet.ParseError:
+            self._source.malformed += 1
+            return []
+        return super().call_handlers_for_packet(data, client_address)
+
+
+class _CountingServer(BlockingOSCUDPServer):
+    """Counts the datagrams that are neither an OSC message nor a bundle."""
+
+    def __init__(self, address: tuple[str, int], dispatcher: Dispatcher,
+                 source: ClockInput) -> None:
+        self._source = source
+        super().__init__(address, dispatcher)
+
+    def verify_request(self, request: Any, client_address: Any) -> bool:
+        valid = super().verify_request(request, client_address)
+        if not valid:
+            self._source.malformed += 1
+        return valid
+
+
+def open_clock(spec: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
+    """Opens the clock input `spec` names: midi:PORT, osc:HOST:PORT, or
+    internal (None: the stream keeps its own tempo).
+
+    >>> open_clock("internal") is None
+    True
+    >>> open_clock("ableton")
+    Traceback (most recent call last):
+    ...
+    ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
+    """
+    kind, _, where = spec.partition(":")
+    if spec == "internal":
+        return None
+    if kind == "midi" and where:
+        return MidiClockInput(spec, now).open(where)
+    if kind == "osc" and where:
+        from movimo_tools.stream import parse_endpoint
+        return OscClockInput(spec, now).open(*parse_endpoint(where))
+    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")

@@ -33,6 +33,7 @@ from pythonosc.udp_client import UDPClient
 
 import movimo
 from movimo_tools.catalogue import entry
+from movimo_tools.clock import ClockInput, ExternalClock, open_clock
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS, Tempo
 
@@ -276,7 +277,7 @@ def read_commands(lines, commands: queue.Queue, now=time.perf_counter) -> None:
         commands.put((now(), line))
 
 
-def _apply_commands(clock: TempoClock, commands: queue.Queue, not_before: float,
+def _apply_commands(clock: TempoClock | ExternalClock, commands: queue.Queue, not_before: float,
                     report_line) -> bool:
     """Applies the waiting commands to the clock; returns False after quit.
 
@@ -306,10 +307,15 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
                frames: int | None = None, start_beat: float = 0.0, prefix: str = "/movimo",
                interpolation: str = "step", commands: queue.Queue | None = None,
                report_line=lambda line: None, now=time.perf_counter,
-               sleep=time.sleep) -> StreamReport:
+               sleep=time.sleep, clock_input: ClockInput | None = None,
+               report_state=lambda line: None) -> StreamReport:
     """Sends frames at `rate` per second until `frames` have been sent (or
     for ever), or a quit command arrives; `send(address, arguments)` sends
     one message. Returns what happened.
+
+    With a `clock_input` the tempo and phase follow that outside clock
+    (starting from `bpm` until it shows its own), and `report_state` hears
+    each change of the lock.
     """
     check_rate(rate)
     if frames is not None and frames < 1:
@@ -319,7 +325,9 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
     if not math.isfinite(start_beat):
         raise ValueError("the start beat must be finite")
     start = now()
-    clock = TempoClock(bpm, start, start_beat * movimo.PIPS_PER_BEAT)
+    start_pip = start_beat * movimo.PIPS_PER_BEAT
+    clock = (TempoClock(bpm, start, start_pip) if clock_input is None
+             else ExternalClock(clock_input, bpm, start, start_pip, report_state))
     report = StreamReport(start)
     frame = 0
     try:
@@ -328,6 +336,8 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
             sleep(max(0.0, due - now()))
             if commands is not None and not _apply_commands(clock, commands, due, report_line):
                 break
+            if isinstance(clock, ExternalClock):
+                clock.update(due)
             messages = frame_messages(targets, frame, clock.pip_at(due), clock.bpm, prefix,
                                       interpolation)
             lateness = now() - due
@@ -386,6 +396,10 @@ def add_command(commands) -> None:
     parser.add_argument("--double", action="store_true",
                         help="send 64-bit doubles instead of 32-bit floats")
     parser.add_argument("--prefix", default="/movimo", help="OSC address prefix")
+    parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
+                        help="follow an outside clock's tempo and beat: a MIDI input port, or "
+                             "OSC /tempo, /beat, /tick on a UDP port; lock changes go to "
+                             "standard error (default internal: --bpm, typed bpm and tap)")
     parser.set_defaults(run=_run)
 
 
@@ -395,6 +409,7 @@ def _run(args, out) -> None:
     _stream_tempo(args.bpm)
     targets = make_targets(args.names, args.spread, args.prefix)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
+    clock_input = open_clock(args.clock)
     commands: queue.Queue = queue.Queue()
     if sys.stdin is not None:  # None when the stream was started with stdin closed
         threading.Thread(target=read_commands, args=(sys.stdin, commands), daemon=True).start()
@@ -403,16 +418,24 @@ def _run(args, out) -> None:
         out.write(line + "\n")
         out.flush()
 
+    controls = ("type 'bpm B', 'tap' or 'quit' and Enter" if clock_input is None
+                else f"following {args.clock}; type 'quit' and Enter")
     say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
-        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
+        f"{args.bpm:g} bpm; {controls}")
     try:
         sender = OscSender(host, port, args.double)
         report = run_stream(targets, args.bpm, sender.send, rate=args.rate, frames=frames,
                             start_beat=args.start_beat, prefix=args.prefix,
                             interpolation=args.interpolation, commands=commands,
-                            report_line=say)
+                            report_line=say, clock_input=clock_input,
+                            report_state=lambda line: print(line, file=sys.stderr, flush=True))
     except OSError as error:
         raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
+    finally:
+        if clock_input is not None:
+            clock_input.close()
+    if clock_input is not None and clock_input.malformed:
+        say(f"ignored {clock_input.malformed} malformed clock messages")
     say(f"sent {report.frames} frames, {report.messages} messages; "
         f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
         f"on average, {report.max_lateness * 1e3:.3f} ms at most")

@@ -1,11 +1,20 @@
 """The tempo follower, fed generated timed event streams: convergence, slewing,
 outliers, dropouts, transport and announced tempi."""
 
+import os
+import pathlib
+import socket
+import subprocess
+import sys
+import time
+
 import numpy as np
 import pytest
+from pythonosc import osc_message_builder, udp_client
 
 # Skips where no _movimo_tools was built beside the movimo module in use.
 pytest.importorskip("movimo_tools", exc_type=ImportError)
+from movimo_tools import clock
 from movimo_tools.clock import (MAX_TEMPO_CHANGE_PER_BEAT, Beat, Bpm, Continue, SongPosition,
                                 Start, Stop, TempoFollower, Tick)
 
@@ -186,3 +195,141 @@ def test_impossible_events_are_refused(event):
     follower = TempoFollower(120.0, start=0.0)
     with pytest.raises(ValueError):
         follower.observe(1.0, event)
+
+
+# Sources: MIDI clock bytes, OSC clock messages, and the stream led by them.
+
+MIDI_CLOCK, MIDI_START, MIDI_STOP = [0xF8], [0xFA], [0xFC]
+
+
+def midi_stream(bpm, beats, start=1.0):
+    """Start, then MIDI clock bytes at `bpm`, with malformed and unrelated
+    messages among them."""
+    pulse = 60.0 / bpm / 24
+    messages = [(start - 0.01, MIDI_START)]
+    messages += [(start + i * pulse, MIDI_CLOCK) for i in range(beats * 24)]
+    messages += [(start + 0.1, [0xF2, 0x80, 0x00]),   # song position, data byte out of range
+                 (start + 0.2, [0x90, 60]),           # note on, one byte short
+                 (start + 0.3, [0xF9]),               # undefined status
+                 (start + 0.4, [0x90, 60, 100])]      # a valid note: not clock, not counted
+    return sorted(messages, key=lambda message: message[0])
+
+
+def test_midi_clock_messages_lead_the_clock_and_malformed_ones_are_counted():
+    states = []
+    source = clock.MidiClockInput()
+    external = clock.ExternalClock(source, 120.0, start=0.0, report_state=states.append)
+    for seconds, data in midi_stream(100.0, 16):
+        source.receive(data, seconds)
+        external.update(seconds)
+    assert source.malformed == 3
+    assert external.bpm == pytest.approx(100.0, abs=0.01)
+    # Start put beat 0 on the first pulse at 1.0 s; at 100 bpm beat 15 is at 10 s.
+    assert external.pip_at(10.0) == pytest.approx(15 * 64.0, abs=0.05)
+    assert states[0].startswith("clock midi: locking") and "locked" in states[-1]
+
+
+def alsa_sequencer():
+    return os.path.exists("/dev/snd/seq")
+
+
+@pytest.mark.skipif(not alsa_sequencer(),
+                    reason="no ALSA sequencer (/dev/snd/seq) on this machine: MIDI ports "
+                           "cannot be opened here")
+def test_midi_clock_is_read_from_a_named_port():
+    import mido
+    backend = mido.Backend("mido.backends.rtmidi")
+    with backend.open_output("movimo clock test", virtual=True) as output:
+        source = clock.MidiClockInput().open("movimo clock test")
+        try:
+            output.send(mido.Message("start"))
+            output.send(mido.Message("clock"))
+            deadline = time.monotonic() + 5
+            events = []
+            while len(events) < 2 and time.monotonic() < deadline:
+                events += source.drain()
+                time.sleep(0.01)
+        finally:
+            source.close()
+    assert [event for _, event in events] == [Start(), Tick()]
+
+
+def test_a_clock_port_that_cannot_be_opened_is_one_line_before_anything_is_sent(capsys):
+    from movimo_tools.cli import main
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
+        taken.bind(("127.0.0.1", 0))
+        port = taken.getsockname()[1]
+        for spec, message in [("midi:no such port", "cannot open MIDI input 'no such port'"),
+                              (f"osc:127.0.0.1:{port}", "cannot listen for the OSC clock"),
+                              ("osc:nowhere", "HOST:PORT"), ("link", "midi:PORT")]:
+            argv = ["stream", "bounce", "--bpm", "120", "--osc", f"127.0.0.1:{port}",
+                    "--frames", "1", "--clock", spec]
+            assert main(argv) == 1
+            out, err = capsys.readouterr()
+            assert out == "" and message in err and err.count("\n") == 1, err
+
+
+@pytest.mark.parametrize("datagram", [
+    b"garbage",                                         # not OSC at all
+    b"/tick\x00\x00\x00,i\x00\x00",                     # promises an int it does not carry
+    osc_message_builder.build_msg("/tempo", ["fast"]).dgram,
+    osc_message_builder.build_msg("/tempo", [0.0]).dgram,
+    osc_message_builder.build_msg("/beat", [1, 2]).dgram,
+    osc_message_builder.build_msg("/tick", [float("nan")]).dgram,
+])
+def test_malformed_osc_clock_messages_are_ignored_and_counted(datagram):
+    source = clock.OscClockInput("osc").open("127.0.0.1", 0)
+    try:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+            sender.sendto(datagram, source.address)
+            sender.sendto(osc_message_builder.build_msg("/tick", []).dgram, source.address)
+            deadline = time.monotonic() + 5
+            events = []
+            while not events and time.monotonic() < deadline:
+                events += source.drain()
+                time.sleep(0.01)
+    finally:
+        source.close()
+    assert [event for _, event in events] == [Tick()] and source.malformed == 1
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def test_the_stream_follows_an_osc_clock_live():
+    from test_tools_stream import Receiver
+    receiver, clock_port = Receiver(), free_udp_port()
+    package_root = str(pathlib.Path(clock.__file__).parents[1])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "100",
+               "--osc", f"127.0.0.1:{receiver.port}", "--rate", "100", "--duration", "7",
+               "--clock", f"osc:127.0.0.1:{clock_port}"]
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, env=env)
+    try:
+        receiver.wait_for(20)  # the stream runs, so its clock port is open
+        client = udp_client.SimpleUDPClient("127.0.0.1", clock_port)
+        pulse, first = 60.0 / 128.0 / 24, time.perf_counter()
+        for index in range(int(5.5 / pulse)):
+            time.sleep(max(0.0, first + index * pulse - time.perf_counter()))
+            client.send_message("/tick", [])
+        out, err = process.communicate(timeout=15)
+    finally:
+        process.kill()
+        receiver.close()
+    assert process.returncode == 0, err
+    assert "clock osc:" in err and "locked" in err
+    frames = [(arrived, args) for arrived, address, args in receiver.messages
+              if address == "/movimo/clock"]
+    locked = [(arrived, beat, bpm) for arrived, (_, beat, bpm) in frames
+              if first + 3.0 <= arrived <= first + 5.0]
+    assert locked and all(abs(bpm - 128.0) < 0.5 for _, _, bpm in locked)
+    # The stream's beat runs with the ticks: its phase within the beat stays
+    # where the ticks' is, up to the time a frame takes to arrive.
+    phase = [(beat - (arrived - first) / 60.0 * 128.0 + 0.5) % 1.0 - 0.5
+             for arrived, beat, _ in locked]
+    assert np.median(np.abs(phase)) < 0.02 and np.ptp(phase) < 0.05
