@@ -12,6 +12,11 @@ Each frame sends, in this order:
 - `PREFIX/NAME` with x, y and z for every pattern, or, spread over N
   targets, `PREFIX/NAME/I` for I = 0 .. N-1, target I lagging I/N of a loop.
 
+A frame goes out as one OSC bundle timetagged with its due time, so that a
+receiver can apply it at once and schedule it; only a frame too big for one
+unfragmented UDP datagram is split over several bundles with the same
+timetag. Receivers that do not read bundles get one datagram per message.
+
 Values are 32-bit OSC floats, which every receiver reads, or 64-bit doubles
 when asked (those carry `movimo.sample`'s values bit for bit).
 """
@@ -28,6 +33,9 @@ import threading
 import time
 
 import numpy as np
+from pythonosc.osc_bundle import OscBundle
+from pythonosc.osc_bundle_builder import OscBundleBuilder
+from pythonosc.osc_message import OscMessage
 from pythonosc.osc_message_builder import OscMessageBuilder
 from pythonosc.udp_client import UDPClient
 
@@ -60,6 +68,11 @@ MAX_CATCH_UP_SECONDS = 0.5
 # Most pattern messages a frame may carry: patterns times spread targets
 # (sending 1024 takes about 8 ms, half a frame at 60 Hz).
 MAX_MESSAGES_PER_FRAME = 1024
+# Largest bundle sent: what a 1500-byte Ethernet frame carries over UDP on
+# IPv6 (1500 - 40 - 8) and so on IPv4, without fragmenting.
+MAX_BUNDLE_BYTES = 1452
+# A bundle's "#bundle" tag and timetag, and the size before each element.
+_BUNDLE_HEADER_BYTES, _ELEMENT_SIZE_BYTES = 16, 4
 _ADDRESS_PREFIX = re.compile(r"(/[A-Za-z0-9_.\-]+)+")
 
 
@@ -192,20 +205,70 @@ def frame_messages(targets: list[Target], frame: int, pip: float, bpm: float,
     return messages
 
 
+def encode_message(address: str, arguments, double: bool = False) -> OscMessage:
+    """One OSC message: ints as 32-bit ints, other numbers as 32-bit floats,
+    or 64-bit doubles when asked.
+
+    >>> encode_message("/movimo/clock", (3, 0.5, 120.0)).dgram[:24]
+    b'/movimo/clock\\x00\\x00\\x00,iff\\x00\\x00\\x00\\x00'
+    """
+    float_type = OscMessageBuilder.ARG_TYPE_DOUBLE if double else OscMessageBuilder.ARG_TYPE_FLOAT
+    builder = OscMessageBuilder(address)
+    for value in arguments:
+        builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
+                        else float_type)
+    return builder.build()
+
+
+def frame_bundles(messages: list[OscMessage], timetag: float,
+                  max_bytes: int = MAX_BUNDLE_BYTES) -> list[OscBundle]:
+    """The messages of one frame in order, packed into as few bundles of at
+    most `max_bytes` as they fit, each timetagged `timetag` (seconds since
+    1970, as `time.time()`). A message too big for any bundle gets its own.
+
+    >>> messages = [encode_message(f"/m/{i}", (0.0, 0.0, 0.0)) for i in range(3)]
+    >>> [len(bundle.dgram) for bundle in frame_bundles(messages, 0.0, max_bytes=80)]
+    [80, 48]
+    """
+    groups: list[list[OscMessage]] = [[]]
+    size = _BUNDLE_HEADER_BYTES
+    for message in messages:
+        element = _ELEMENT_SIZE_BYTES + message.size
+        if groups[-1] and size + element > max_bytes:
+            groups.append([])
+            size = _BUNDLE_HEADER_BYTES
+        groups[-1].append(message)
+        size += element
+    bundles = []
+    for group in groups:
+        builder = OscBundleBuilder(timetag)
+        for message in group:
+            builder.add_content(message)
+        bundles.append(builder.build())
+    return bundles
+
+
 class OscSender:
-    """Sends OSC messages over UDP, floats as 32-bit or 64-bit values."""
+    """Sends each frame over UDP as timetagged bundles, or, with
+    `bundles=False`, as one datagram per message."""
 
-    def __init__(self, host: str, port: int, double: bool = False) -> None:
+    def __init__(self, host: str, port: int, double: bool = False, bundles: bool = True,
+                 now=time.perf_counter) -> None:
         self._client = UDPClient(host, port)
-        self._float_type = (OscMessageBuilder.ARG_TYPE_DOUBLE if double
-                            else OscMessageBuilder.ARG_TYPE_FLOAT)
+        self._double = double
+        self._bundles = bundles
+        # Due times run on `now`; timetags are wall-clock time.
+        self._wall_offset = time.time() - now()
 
-    def send(self, address: str, arguments) -> None:
-        builder = OscMessageBuilder(address)
-        for value in arguments:
-            builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
-                            else self._float_type)
-        self._client.send(builder.build())
+    def send_frame(self, messages: list[tuple], due: float) -> None:
+        """Sends one frame's (address, arguments) messages, due at `due` on
+        the stream's clock."""
+        encoded = [encode_message(address, arguments, self._double)
+                   for address, arguments in messages]
+        packets = (frame_bundles(encoded, due + self._wall_offset) if self._bundles
+                   else encoded)
+        for packet in packets:
+            self._client.send(packet)
 
 
 def parse_endpoint(text: str) -> tuple[str, int]:
@@ -303,15 +366,16 @@ def _apply_commands(clock: TempoClock | ExternalClock, commands: queue.Queue, no
             report_line(str(error))
 
 
-def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
+def run_stream(targets: list[Target], bpm: float, send_frame, *, rate: float = 60.0,
                frames: int | None = None, start_beat: float = 0.0, prefix: str = "/movimo",
                interpolation: str = "step", commands: queue.Queue | None = None,
                report_line=lambda line: None, now=time.perf_counter,
                sleep=time.sleep, clock_input: ClockInput | None = None,
                report_state=lambda line: None) -> StreamReport:
     """Sends frames at `rate` per second until `frames` have been sent (or
-    for ever), or a quit command arrives; `send(address, arguments)` sends
-    one message. Returns what happened.
+    for ever), or a quit command arrives; `send_frame(messages, due)` sends
+    the (address, arguments) messages of a frame due at time `due`. Returns
+    what happened.
 
     With a `clock_input` the tempo and phase follow that outside clock
     (starting from `bpm` until it shows its own), and `report_state` hears
@@ -341,8 +405,7 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
             messages = frame_messages(targets, frame, clock.pip_at(due), clock.bpm, prefix,
                                       interpolation)
             lateness = now() - due
-            for address, arguments in messages:
-                send(address, arguments)
+            send_frame(messages, due)
             report.add_frame(len(messages), lateness)
             frame += 1
             behind = math.floor((now() - start) * rate) - frame
@@ -375,7 +438,8 @@ def add_command(commands) -> None:
         description="Send patterns as OSC messages over UDP, frame by frame, locked to a\n"
                     "tempo. Each frame sends PREFIX/clock (frame, beat, bpm), then\n"
                     "PREFIX/NAME (x, y, z) for each pattern, or PREFIX/NAME/I for each\n"
-                    "spread target I.",
+                    "spread target I, in one OSC bundle timetagged with the frame's due\n"
+                    "time (split only where a frame outgrows one UDP datagram).",
         epilog=CONTROL_HELP + "\nexample: movimo stream helix lfo_flower --bpm 128 "
                               "--osc 127.0.0.1:9000 --spread 8 --rate 60",
         formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -396,6 +460,9 @@ def add_command(commands) -> None:
     parser.add_argument("--double", action="store_true",
                         help="send 64-bit doubles instead of 32-bit floats")
     parser.add_argument("--prefix", default="/movimo", help="OSC address prefix")
+    parser.add_argument("--messages", action="store_true",
+                        help="send each message as its own datagram, not in bundles, for "
+                             "receivers that do not read bundles")
     parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
                         help="follow an outside clock's tempo and beat: a MIDI input port, or "
                              "OSC /tempo, /beat, /tick on a UDP port; lock changes go to "
@@ -423,8 +490,8 @@ def _run(args, out) -> None:
     say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
         f"{args.bpm:g} bpm; {controls}")
     try:
-        sender = OscSender(host, port, args.double)
-        report = run_stream(targets, args.bpm, sender.send, rate=args.rate, frames=frames,
+        sender = OscSender(host, port, args.double, bundles=not args.messages)
+        report = run_stream(targets, args.bpm, sender.send_frame, rate=args.rate, frames=frames,
                             start_beat=args.start_beat, prefix=args.prefix,
                             interpolation=args.interpolation, commands=commands,
                             report_line=say, clock_input=clock_input,
