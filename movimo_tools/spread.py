@@ -10,6 +10,8 @@ from __future__ import annotations
 import numpy as np
 
 import movimo
+from movimo_tools._native import native
+from movimo_tools.batch import loop_rows
 from movimo_tools.timing import evaluate_at
 
 # Most targets one spread handles: far beyond any rig.
@@ -117,4 +119,7 @@ def spread(name: str, pip, offsets, interpolation: str = "linear",
     if lags.ndim != 1:
         raise ValueError("offsets must be one number per target")
     _check_count(len(lags))
-    return evaluate_at(name, pip - lags.astype(np.float64), interpolation, library)
+    if library is not None:
+        return evaluate_at(name, pip - lags.astype(np.float64), interpolation, library)
+    # One native pass: each target's pip, checked, then interpolated.
+    return native.spread(loop_rows(name), pip, lags, interpolation)
