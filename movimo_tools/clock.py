@@ -1,722 +1,332 @@
-"""Following an outside clock: a tempo follower fed with timed beat events.
+"""The tempo clock and the frame loop that `movimo stream` and `movimo dmx` share.
 
-A source (a MIDI clock, an OSC clock, a test) reports timed events; the
-follower turns them into the same pip-against-time clock that the stream
-runs on, `pip_at(seconds)`. It holds no thread and reads no clock of its own:
-every call carries its time, so it is a deterministic state machine.
+Frame i is due `i / rate` seconds after the start, and its pip is read from
+the clock at that due time, never by adding up per-frame steps, so output
+cannot drift from the tempo however long it runs. A tempo change re-anchors
+the clock at the moment it arrives; the phase runs on from there without a
+jump.
 
-How it follows:
-
-- The source's position against time is fitted by least squares to its
-  events of the last few beats, which gives the source's tempo and phase
-  with the jitter of single events averaged out.
-- An event far from that line is an outlier and is left out; several in a
-  row on the same side mean the source really changed, and the fit starts
-  again from them.
-- The local clock acquires the source once, by a jump to its phase and
-  tempo, and from then on slews: it runs a little faster or slower than the
-  source until the phase error is gone, its tempo changes by at most a
-  bounded share per beat, and its pip never runs backwards.
-- Through a dropout the local clock runs on at the last tempo; when events
-  return they are numbered from the fitted line and the slewing resumes.
-- Start, stop, continue and song position work like a sequencer's
-  transport: stop holds the pip, start plays from pip 0 at the next pulse.
-
-Sources put their events, stamped with the time they arrived, on a
-`ClockInput`: a MIDI input port read through mido (24 pulses a beat, start,
-stop, continue, song position) or an OSC server on a UDP port (`/tempo BPM`,
-`/beat [N]`, `/tick`, `/start`, `/stop`, `/continue`). A malformed message
-is ignored and counted.
+The loop takes its clock from a factory, `make_clock(start) -> clock`, where
+a clock answers `pip_at(seconds)`, `bpm`, `set_bpm(seconds, bpm)` and
+`tap(seconds)`: the tempo clock below, or any other source of beats with the
+same four members, such as the follower of an outside clock in
+`movimo_tools.follow`; a clock with a `close()` is closed when the loop ends.
+The command-line options of the clock live here too, so every command that
+runs frames offers the same ones.
 """
 
 from __future__ import annotations
 
-import collections
-import contextlib
+import argparse
 import dataclasses
 import math
-import os
 import queue
-import tempfile
+import sys
 import threading
 import time
-from typing import Any, Callable, Iterator
-
-from pythonosc import osc_packet
-from pythonosc.dispatcher import Dispatcher
-from pythonosc.osc_server import BlockingOSCUDPServer
+from typing import Callable, Protocol
 
 import movimo
+from movimo_tools.timing import Tempo
 
-# MIDI clock pulses per beat (quarter note).
-PULSES_PER_BEAT = 24
-PIPS_PER_PULSE = movimo.PIPS_PER_BEAT / PULSES_PER_BEAT
-# A MIDI song position counts sixteenth notes.
-PIPS_PER_SIXTEENTH = movimo.PIPS_PER_BEAT // 4
-# Tempi the follower accepts from a source.
+CONTROL_HELP = """\
+While it runs, it reads commands from standard input, one a line:
+  bpm B   change the tempo to B beats per minute; the phase runs on smoothly
+  tap     tap along on the beat: two or more taps set the tempo, and the beat
+          grid moves so that the last tap falls on a whole beat
+          (a pause of more than 2 s starts a new series of taps)
+  quit    stop
+"""
+
+# Tempi the clock accepts, on a command line and while it runs.
 MIN_BPM, MAX_BPM = 1.0, 1000.0
-
-# The fit covers the last this many beats of events, and at least this many
-# events (so that a source of whole beats still averages several).
-WINDOW_BEATS = 4.0
-MIN_WINDOW_EVENTS = 8
-# The fit gives the tempo once its events span this much of a beat.
-MIN_FIT_BEATS = 0.25
-MIN_FIT_EVENTS = 3
-# An event further from the line than this many times the typical miss,
-# and than the floor, is an outlier.
-OUTLIER_SPREAD = 5.0
-OUTLIER_FLOOR_SECONDS = 0.008
-# This many outliers in a row, all on one side, are a change of tempo or phase.
-CHANGE_OUTLIERS = 3
-
-# A phase error is worked off over about this many beats ...
-CORRECTION_BEATS = 1.0
-# ... with the local tempo at most this share above or below the source's,
-MAX_CORRECTION = 0.05
-# ... and the local tempo never changes by more than this share per beat.
-MAX_TEMPO_CHANGE_PER_BEAT = 0.1
-# A source position further than this from the local pip is a jump of the
-# source (a cue, a new song) that the clock follows at once.
-RELOCATE_PIPS = 4 * movimo.PIPS_PER_BEAT
-
-# Silence longer than this many of the source's event intervals (and than
-# the floor) is a dropout: the local clock holds its tempo.
-DROPOUT_INTERVALS = 2.5
-DROPOUT_FLOOR_SECONDS = 0.25
-# Locked once the phase error is this small; lost beyond the second bound.
-LOCK_SECONDS, UNLOCK_SECONDS = 0.002, 0.010
+# Taps further apart than this start a new series (slower than 30 bpm).
+TAP_RESET_SECONDS = 2.0
+# Taps closer together than this are bounces, not beats (faster than 600 bpm).
+TAP_MIN_SECONDS = 0.1
+# The tempo of a series is the mean interval of its last taps.
+TAP_WINDOW = 8
+# A loop this far behind its clock skips the missed frames instead of
+# sending them in a burst (after the machine stalled, say).
+MAX_CATCH_UP_SECONDS = 0.5
 
 
-@dataclasses.dataclass(frozen=True)
-class Tick:
-    """One clock pulse, 24 to a beat."""
+def check_tempo(bpm: float) -> Tempo:
+    """A tempo within the range the clock runs at: beyond it a typo such as
+    'bpm 1e300' would drive the pips out of the finite numbers.
 
-
-@dataclasses.dataclass(frozen=True)
-class Beat:
-    """A beat; `number` places it (beat 0 at pip 0), None means the next one."""
-
-    number: float | None = None
-
-
-@dataclasses.dataclass(frozen=True)
-class Bpm:
-    """The tempo the source announces."""
-
-    value: float
-
-
-@dataclasses.dataclass(frozen=True)
-class Start:
-    """Play from the top: the next pulse is pip 0."""
-
-
-@dataclasses.dataclass(frozen=True)
-class Stop:
-    """Hold where the music stopped."""
-
-
-@dataclasses.dataclass(frozen=True)
-class Continue:
-    """Play on from where the music stopped (or the last song position)."""
-
-
-@dataclasses.dataclass(frozen=True)
-class SongPosition:
-    """Where the next Continue plays from, in sixteenth notes."""
-
-    sixteenths: int
-
-
-ClockEvent = Tick | Beat | Bpm | Start | Stop | Continue | SongPosition
-
-
-def check_bpm(bpm: float) -> float:
-    """A tempo the follower accepts.
-
-    >>> check_bpm(float("nan"))
+    >>> check_tempo(1e300)
     Traceback (most recent call last):
     ...
     ValueError: the tempo must be 1 to 1000 bpm
     """
     if not MIN_BPM <= bpm <= MAX_BPM:
         raise ValueError(f"the tempo must be {MIN_BPM:g} to {MAX_BPM:g} bpm")
-    return float(bpm)
+    return Tempo(bpm)
 
 
-def _pips_per_second(bpm: float) -> float:
-    return bpm * movimo.PIPS_PER_BEAT / 60.0
+def check_rate(rate: float) -> None:
+    if not (math.isfinite(rate) and 1.0 <= rate <= 1000.0):
+        raise ValueError("the frame rate must be 1 to 1000 per second")
 
 
-def _clamp(value: float, bound: float) -> float:
-    return max(-bound, min(bound, value))
-
-
-class SourceLine:
-    """The source's position (pips) against time, fitted to its recent events.
-
-    Until the events span enough of a beat, the line runs from the last event
-    at the prior rate: the last fitted or announced tempo.
-
-    >>> line = SourceLine(prior_rate=128.0)
-    >>> [line.add(t, 64.0 * t) for t in (0.0, 0.5, 1.0, 1.5)]
-    [True, True, True, True]
-    >>> line.rate, line.position_at(2.0)
-    (64.0, 128.0)
-    """
-
-    def __init__(self, prior_rate: float) -> None:
-        self.prior_rate = prior_rate
-        self.events: collections.deque[tuple[float, float]] = collections.deque()
-        self._suspects: list[tuple[float, float, float]] = []
-        self._fit: tuple[float, float, float, float] | None = None  # mean t, mean p, rate, rms
+class Clock(Protocol):
+    """What the frame loop asks of a clock."""
 
     @property
-    def fitted(self) -> bool:
-        return self._fit is not None
+    def bpm(self) -> float: ...
 
-    @property
-    def rate(self) -> float:
-        """Pips per second."""
-        return self.prior_rate if self._fit is None else self._fit[2]
+    def pip_at(self, seconds: float) -> float: ...
 
-    @property
-    def last(self) -> tuple[float, float] | None:
-        return self.events[-1] if self.events else None
+    def set_bpm(self, seconds: float, bpm: float) -> None: ...
 
-    def position_at(self, seconds: float) -> float:
-        if self._fit is not None:
-            mean_time, mean_pip, rate, _ = self._fit
-            return mean_pip + rate * (seconds - mean_time)
-        last_time, last_pip = self.events[-1]
-        return last_pip + self.prior_rate * (seconds - last_time)
-
-    def restart(self, keep_last: bool = False) -> None:
-        """Forgets the events (keeping the tempo as the prior), or all but the last."""
-        self.prior_rate = self.rate
-        last = self.events[-1] if keep_last and self.events else None
-        self.events.clear()
-        self._suspects.clear()
-        self._fit = None
-        if last is not None:
-            self.events.append(last)
-
-    def add(self, seconds: float, pip: float) -> bool:
-        """Adds an event at `pip`; returns False for an outlier left out."""
-        if self._fit is not None:
-            miss = (pip - self.position_at(seconds)) / self.rate
-            if abs(miss) > max(OUTLIER_FLOOR_SECONDS, OUTLIER_SPREAD * self._fit[3]):
-                return self._suspect(seconds, pip, miss)
-        self._suspects.clear()
-        self._append(seconds, pip)
-        return True
-
-    def _suspect(self, seconds: float, pip: float, miss: float) -> bool:
-        self._suspects.append((seconds, pip, miss))
-        if len(self._suspects) < CHANGE_OUTLIERS:
-            return False
-        if not (all(m > 0 for *_, m in self._suspects) or all(m < 0 for *_, m in self._suspects)):
-            self._suspects.pop(0)
-            return False
-        # The source changed: fit again from the outliers that showed it.
-        suspects = self._suspects[:]
-        self.restart()
-        for suspect_seconds, suspect_pip, _ in suspects:
-            self._append(suspect_seconds, suspect_pip)
-        return True
-
-    def _append(self, seconds: float, pip: float) -> None:
-        self.events.append((seconds, pip))
-        while (len(self.events) > MIN_WINDOW_EVENTS
-               and pip - self.events[0][1] > WINDOW_BEATS * movimo.PIPS_PER_BEAT):
-            self.events.popleft()
-        self._refit()
-
-    def _refit(self) -> None:
-        count = len(self.events)
-        span = self.events[-1][1] - self.events[0][1]
-        if count < MIN_FIT_EVENTS or span < MIN_FIT_BEATS * movimo.PIPS_PER_BEAT:
-            self._fit = None
-            return
-        # Times relative to the last event keep the sums well conditioned.
-        origin = self.events[-1][0]
-        times = [t - origin for t, _ in self.events]
-        pips = [p for _, p in self.events]
-        mean_time, mean_pip = sum(times) / count, sum(pips) / count
-        spread = sum((t - mean_time) ** 2 for t in times)
-        if spread <= 0.0:
-            self._fit = None
-            return
-        rate = sum((t - mean_time) * (p - mean_pip) for t, p in zip(times, pips)) / spread
-        if not _pips_per_second(MIN_BPM) <= rate <= _pips_per_second(MAX_BPM):
-            self._fit = None
-            return
-        misses = [(p - mean_pip - rate * (t - mean_time)) / rate for t, p in zip(times, pips)]
-        rms = math.sqrt(sum(m * m for m in misses) / count)
-        self._fit = (mean_time + origin, mean_pip, rate, rms)
-        self.prior_rate = rate
+    def tap(self, seconds: float) -> bool: ...
 
 
-class TempoFollower:
-    """A pip clock locked to an outside source's timed events.
+class TempoClock:
+    """Fractional pips as a function of time under a tempo that can change.
 
-    Until the source has shown its tempo the clock runs freely at `bpm`
-    from `start_pip` at time `start`.
+    The pip is anchored at the last change: pip(t) = anchor pip plus the
+    time since the anchor over the pip length.
 
-    >>> follower = TempoFollower(120.0, start=0.0)
-    >>> for pulse in range(48):  # two beats at 100 bpm
-    ...     follower.observe(1.0 + pulse * 0.025, Tick())
-    >>> round(follower.bpm, 6), follower.state_at(2.2)
-    (100.0, 'locked')
+    >>> clock = TempoClock(120.0, start=10.0)
+    >>> clock.pip_at(10.5)
+    64.0
+    >>> clock.set_bpm(10.5, 60.0)
+    >>> clock.pip_at(11.5)
+    128.0
     """
 
     def __init__(self, bpm: float, start: float, start_pip: float = 0.0) -> None:
-        self._rate = _pips_per_second(check_bpm(bpm))
-        self._anchor_time, self._anchor_pip = start, start_pip
-        self._line = SourceLine(self._rate)
-        # The earliest time a correction may start from: the clock has been
-        # read up to here, and those pips stay as they were.
-        self._floor = start
-        self._last_update = start
-        self._offset = 0.0           # added to the source's own positions
-        self._absolute = False       # whether the source has placed its positions
-        self._acquired = False
-        self._tempo_known = False
-        self._locked = False
-        self._running = True
-        self._next_position: float | None = None   # where the next pulse plays
-        self._resume_position: float | None = None  # where Continue plays from
-        self._heard = False
-        self._last_event: float | None = None
-        self._last_position: float | None = None  # the source's, outliers too
-        self._last_step = PIPS_PER_PULSE
-        self.outliers = 0
+        self._tempo = check_tempo(bpm)
+        self._anchor_time = start
+        self._anchor_pip = start_pip
+        self._taps: list[float] = []
 
     @property
     def bpm(self) -> float:
-        """The source's tempo once known, else the starting one."""
-        return self._line.rate * 60.0 / movimo.PIPS_PER_BEAT
+        return self._tempo.bpm
 
     def pip_at(self, seconds: float) -> float:
-        """The (fractional) pip at a time; once read, the pips up to that
-        time are kept by later corrections."""
-        self._floor = max(self._floor, seconds)
-        return self._local(seconds)
-
-    def state_at(self, seconds: float) -> str:
-        """'free' before any event, then 'locking', 'locked', 'holding' (a
-        dropout) or 'stopped'."""
-        if not self._heard:
-            return "free"
-        if not self._running:
-            return "stopped"
-        if self._last_event is not None and seconds - self._last_event > self._dropout_seconds():
-            return "holding"
-        return "locked" if self._locked else "locking"
-
-    def observe(self, seconds: float, event: ClockEvent) -> None:
-        """Takes one event of the source that happened at `seconds`."""
-        self._heard = True
-        match event:
-            case Tick():
-                self._position_event(seconds, PIPS_PER_PULSE, None)
-            case Beat(number=number):
-                if number is not None and not math.isfinite(number):
-                    raise ValueError("a beat number must be finite")
-                placed = None if number is None else float(number) * movimo.PIPS_PER_BEAT
-                self._position_event(seconds, movimo.PIPS_PER_BEAT, placed)
-            case Bpm(value=value):
-                self._announce(seconds, _pips_per_second(check_bpm(value)))
-            case Start():
-                self._transport(0.0)
-                self._reanchor(max(seconds, self._floor), 0.0, 0.0)
-            case Stop():
-                self._stop(seconds)
-            case Continue():
-                position = self._resume_position
-                self._transport(self._local(seconds) if position is None else position)
-            case SongPosition(sixteenths=sixteenths):
-                if sixteenths < 0:
-                    raise ValueError("a song position cannot be negative")
-                self._resume_position = float(sixteenths * PIPS_PER_SIXTEENTH)
-            case _:
-                raise TypeError(f"not a clock event: {event!r}")
-
-    def _local(self, seconds: float) -> float:
-        return self._anchor_pip + self._rate * (seconds - self._anchor_time)
-
-    def _reanchor(self, at: float, pip: float, rate: float) -> None:
-        self._anchor_time, self._anchor_pip, self._rate = at, pip, rate
-        self._last_update = at
-
-    def _dropout_seconds(self) -> float:
-        interval = self._last_step / self._line.rate
-        return max(DROPOUT_FLOOR_SECONDS, DROPOUT_INTERVALS * interval)
-
-    def _position_event(self, seconds: float, step: float, placed: float | None) -> None:
-        if self._last_event is not None and seconds < self._last_event:
-            self.outliers += 1  # out of order: time never runs back at the source
-            return
-        gap = self._last_event is not None and seconds - self._last_event > self._dropout_seconds()
-        self._last_event, self._last_step = seconds, step
-        last = self._last_position
-        if placed is not None:
-            position = placed
-            if not self._absolute or (self._line.events and abs(
-                    position - self._line.position_at(seconds)) > RELOCATE_PIPS):
-                self._line.restart()
-                self._absolute, self._offset, self._acquired = True, 0.0, False
-        elif self._next_position is not None:
-            position = self._next_position
-        elif last is None:
-            position = 0.0
-        elif gap and self._line.events:
-            # Events missed in the dropout are counted off the fitted line.
-            missed = round((self._line.position_at(seconds) - last) / step)
-            position = last + step * max(1, missed)
-        else:
-            position = last + step
-        self._next_position, self._last_position = None, position
-        if not self._line.add(seconds, position):
-            self.outliers += 1
-            return
-        self._tempo_known = self._tempo_known or self._line.fitted
-        if self._running:
-            self._follow(seconds)
-
-    def _follow(self, seconds: float) -> None:
-        if not self._tempo_known:
-            return
-        at = max(seconds, self._floor)
-        pip = self._local(at)
-        source_rate = self._line.rate
-        if not self._acquired:
-            source = self._line.position_at(at)
-            if not self._absolute:
-                # Only the beat is known, not which beat: take the next one
-                # ahead, so that the pip does not run back.
-                ahead = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
-                self._offset = ahead * movimo.PIPS_PER_BEAT
-            self._acquired = True
-            self._reanchor(at, source + self._offset, source_rate)
-            self._locked = False
-            return
-        error = self._line.position_at(at) + self._offset - pip
-        if abs(error) > RELOCATE_PIPS:
-            self._acquired = False
-            self._follow(seconds)
-            return
-        correction = error * source_rate / (CORRECTION_BEATS * movimo.PIPS_PER_BEAT)
-        target = source_rate + _clamp(correction, MAX_CORRECTION * source_rate)
-        beats = (at - self._last_update) * source_rate / movimo.PIPS_PER_BEAT
-        change = _clamp(target - self._rate, MAX_TEMPO_CHANGE_PER_BEAT * source_rate * beats)
-        self._reanchor(at, pip, self._rate + change)
-        error_seconds = abs(error) / source_rate
-        bound = UNLOCK_SECONDS if self._locked else LOCK_SECONDS
-        self._locked = self._line.fitted and error_seconds <= bound
-
-    def _announce(self, seconds: float, rate: float) -> None:
-        if not self._line.events:
-            # Tempo alone, without beats: change it at once, keeping the phase.
-            at = max(seconds, self._floor)
-            if self._running:
-                self._reanchor(at, self._local(at), rate)
-            self._line.prior_rate = rate
-        elif abs(rate - self._line.rate) > 0.005 * rate:
-            # A new tempo: the events before it no longer tell it.
-            self._line.restart(keep_last=True)
-            self._line.prior_rate = rate
-        self._tempo_known = True
-
-    def _transport(self, position: float) -> None:
-        """Start or continue: the next pulse plays `position`."""
-        self._line.restart()
-        self._running, self._acquired, self._locked = True, False, False
-        self._absolute, self._offset = True, 0.0
-        self._next_position, self._resume_position = position, None
-
-    def _stop(self, seconds: float) -> None:
-        if not self._running:
-            return
-        at = max(seconds, self._floor)
-        if self._last_position is not None:
-            self._resume_position = self._last_position + self._offset + self._last_step
-        self._reanchor(at, self._local(at), 0.0)
-        self._running = False
-        self._locked = False
-
-
-class ExternalClock:
-    """The pip clock of a stream led by an outside source: a follower fed
-    from a clock input, which reports each change of its lock state.
-
-    Tempo commands do not apply: the source sets the tempo.
-    """
-
-    def __init__(self, source: ClockInput, bpm: float, start: float, start_pip: float = 0.0,
-                 report_state: Callable[[str], None] = lambda line: None) -> None:
-        self.source = source
-        self._follower = TempoFollower(bpm, start, start_pip)
-        self._report_state = report_state
-        self._state = ""
-
-    @property
-    def bpm(self) -> float:
-        return self._follower.bpm
-
-    @property
-    def outliers(self) -> int:
-        return self._follower.outliers
-
-    def update(self, seconds: float) -> None:
-        """Takes the events that arrived up to now; call it before reading
-        the pip of a frame due at `seconds`."""
-        for arrived, event in self.source.drain():
-            try:
-                self._follower.observe(arrived, event)
-            except ValueError:
-                self.source.malformed += 1
-        state = self._follower.state_at(seconds)
-        if state != self._state:
-            self._state = state
-            self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm")
-
-    def pip_at(self, seconds: float) -> float:
-        return self._follower.pip_at(seconds)
+        return self._anchor_pip + (seconds - self._anchor_time) / self._tempo.pip_seconds
 
     def set_bpm(self, seconds: float, bpm: float) -> None:
-        raise ValueError(f"the tempo follows {self.source.name}: 'bpm' does not apply")
+        """Changes the tempo from time `seconds` on, keeping the phase there."""
+        tempo = check_tempo(bpm)
+        self._anchor_pip = self.pip_at(seconds)
+        self._anchor_time = seconds
+        self._tempo = tempo
 
     def tap(self, seconds: float) -> bool:
-        raise ValueError(f"the tempo follows {self.source.name}: 'tap' does not apply")
+        """Records a tap on the beat; returns whether it set the tempo.
+
+        >>> clock = TempoClock(120.0, start=0.0)
+        >>> [clock.tap(t) for t in (1.0, 1.5, 2.0)], clock.bpm, clock.pip_at(2.0)
+        ([False, True, True], 120.0, 256.0)
+        """
+        if self._taps and not TAP_MIN_SECONDS <= seconds - self._taps[-1] <= TAP_RESET_SECONDS:
+            self._taps.clear()
+        self._taps = self._taps[-(TAP_WINDOW - 1):] + [seconds]
+        if len(self._taps) < 2:
+            return False
+        interval = (self._taps[-1] - self._taps[0]) / (len(self._taps) - 1)
+        self.set_bpm(seconds, 60.0 / interval)
+        self._anchor_pip = round(self._anchor_pip / movimo.PIPS_PER_BEAT) * movimo.PIPS_PER_BEAT
+        return True
 
 
-class ClockInput:
-    """Events of an outside clock on their way to the follower, each stamped
-    with the time it arrived; counts the malformed messages it ignored."""
-
-    def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
-        self.name = name
-        self.malformed = 0
-        self._now = now
-        self._events: queue.SimpleQueue[tuple[float, ClockEvent]] = queue.SimpleQueue()
-
-    def put(self, event: ClockEvent, seconds: float | None = None) -> None:
-        self._events.put((self._now() if seconds is None else seconds, event))
-
-    def drain(self) -> list[tuple[float, ClockEvent]]:
-        events = []
-        while not self._events.empty():
-            events.append(self._events.get_nowait())
-        return events
-
-    def close(self) -> None:
-        """Stops listening; an input that opened nothing has nothing to close."""
+ClockFactory = Callable[[float], Clock]
 
 
-def midi_event(message: Any) -> ClockEvent | None:
-    """The clock event of a mido message, or None for any other message.
-
-    >>> import mido
-    >>> midi_event(mido.Message("songpos", pos=32)), midi_event(mido.Message("note_on"))
-    (SongPosition(sixteenths=32), None)
-    """
-    match message.type:
-        case "clock":
-            return Tick()
-        case "start":
-            return Start()
-        case "stop":
-            return Stop()
-        case "continue":
-            return Continue()
-        case "songpos":
-            return SongPosition(message.pos)
-    return None
+def tempo_clock(bpm: float, start_beat: float = 0.0) -> ClockFactory:
+    """A factory of tempo clocks at `bpm` whose first frame falls on `start_beat`."""
+    check_tempo(bpm)
+    if not math.isfinite(start_beat):
+        raise ValueError("the start beat must be finite")
+    return lambda start: TempoClock(bpm, start, start_beat * movimo.PIPS_PER_BEAT)
 
 
-class MidiClockInput(ClockInput):
-    """MIDI clock read from an input port through mido and python-rtmidi."""
+def parse_command(line: str) -> tuple[str, float | None]:
+    """One control line as (verb, number); see CONTROL_HELP.
 
-    def __init__(self, name: str = "midi", now: Callable[[], float] = time.perf_counter) -> None:
-        super().__init__(name, now)
-        self._port: Any = None
-
-    def receive(self, message: Any, seconds: float | None = None) -> None:
-        """Takes one message: a mido message or its raw bytes."""
-        if isinstance(message, (bytes, bytearray, list, tuple)):
-            import mido  # type: ignore[import-untyped]
-            try:
-                message = mido.Message.from_bytes(message)
-            except (ValueError, TypeError):
-                self.malformed += 1
-                return
-        event = midi_event(message)
-        if event is not None:
-            self.put(event, seconds)
-
-    def open(self, port: str) -> MidiClockInput:
-        """Starts reading the input port named `port`."""
-        try:
-            import mido
-        except ImportError:
-            raise ValueError("MIDI clock input needs mido and python-rtmidi: "
-                             "pip install 'movimo[midi]'") from None
-        try:
-            with _c_library_messages_hidden():
-                backend = mido.Backend("mido.backends.rtmidi")
-                self._port = backend.open_input(port, callback=self.receive)
-        except (OSError, ImportError) as error:
-            raise ValueError(f"cannot open MIDI input '{port}': {_first_line(error)}") from None
-        return self
-
-    def close(self) -> None:
-        if self._port is not None:
-            self._port.close()
-            self._port = None
-
-
-def _first_line(error: BaseException) -> str:
-    return (str(error).strip().splitlines() or [type(error).__name__])[0]
-
-
-@contextlib.contextmanager
-def _c_library_messages_hidden() -> Iterator[None]:
-    """Keeps what native libraries print on the standard error (ALSA names
-    its failures there) from adding to the one-line error."""
-    with tempfile.TemporaryFile() as sink:
-        saved = os.dup(2)
-        os.dup2(sink.fileno(), 2)
-        try:
-            yield
-        finally:
-            os.dup2(saved, 2)
-            os.close(saved)
-
-
-def osc_event(address: str, arguments: tuple[Any, ...]) -> ClockEvent | None:
-    """The clock event of an OSC message, None for another address; raises
-    ValueError for a clock message with the wrong arguments.
-
-    >>> osc_event("/beat", (17,)), osc_event("/tempo", (128.0,)), osc_event("/volume", (3,))
-    (Beat(number=17.0), Bpm(value=128.0), None)
-    """
-    numbers = [float(value) for value in arguments
-               if isinstance(value, (int, float)) and not isinstance(value, bool)]
-    if len(numbers) != len(arguments) or not all(map(math.isfinite, numbers)):
-        raise ValueError(f"{address} takes finite numbers only")
-    match address, numbers:
-        case "/tick", []:
-            return Tick()
-        case "/beat", []:
-            return Beat()
-        case "/beat", [number]:
-            return Beat(number)
-        case "/tempo", [bpm]:
-            return Bpm(check_bpm(bpm))
-        case "/start", []:
-            return Start()
-        case "/stop", []:
-            return Stop()
-        case "/continue", []:
-            return Continue()
-        case ("/tick" | "/beat" | "/tempo" | "/start" | "/stop" | "/continue"), _:
-            raise ValueError(f"wrong arguments for {address}: {arguments!r}")
-    return None
-
-
-class OscClockInput(ClockInput):
-    """An OSC clock: a python-osc server on a UDP port, in its own thread."""
-
-    _server: _CountingServer | None = None
-
-    def receive(self, address: str, arguments: tuple[Any, ...],
-                seconds: float | None = None) -> None:
-        try:
-            event = osc_event(address, arguments)
-        except ValueError:
-            self.malformed += 1
-            return
-        if event is not None:
-            self.put(event, seconds)
-
-    def open(self, host: str, port: int) -> OscClockInput:
-        """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
-        dispatcher = _CountingDispatcher(self)
-        dispatcher.set_default_handler(lambda address, *arguments: self.receive(address, arguments))
-        try:
-            self._server = _CountingServer((host, port), dispatcher, self)
-        except OSError as error:
-            raise ValueError(f"cannot listen for the OSC clock on {host}:{port}: "
-                             f"{error.strerror or error}") from None
-        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
-                                        daemon=True)
-        self._thread.start()
-        return self
-
-    @property
-    def address(self) -> tuple[str, int]:
-        assert self._server is not None, "the input is not open"
-        host, port = self._server.server_address[:2]
-        return str(host), int(port)
-
-    def close(self) -> None:
-        if self._server is not None:
-            self._server.shutdown()
-            self._server.server_close()
-            self._thread.join(timeout=5)
-            self._server = None
-
-
-class _CountingDispatcher(Dispatcher):
-    """Counts the datagrams that do not parse as OSC, which python-osc drops."""
-
-    def __init__(self, source: ClockInput) -> None:
-        super().__init__()
-        self._source = source
-
-    def call_handlers_for_packet(self, data: bytes, client_address: Any) -> list[Any]:
-        try:
-            osc_packet.OscPacket(data)
-        except osc_packet.ParseError:
-            self._source.malformed += 1
-            return []
-        return super().call_handlers_for_packet(data, client_address)
-
-
-class _CountingServer(BlockingOSCUDPServer):
-    """Counts the datagrams that are neither an OSC message nor a bundle."""
-
-    def __init__(self, address: tuple[str, int], dispatcher: Dispatcher,
-                 source: ClockInput) -> None:
-        self._source = source
-        super().__init__(address, dispatcher)
-
-    def verify_request(self, request: Any, client_address: Any) -> bool:
-        valid = super().verify_request(request, client_address)
-        if not valid:
-            self._source.malformed += 1
-        return valid
-
-
-def open_clock(spec: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
-    """Opens the clock input `spec` names: midi:PORT, osc:HOST:PORT, or
-    internal (None: the stream keeps its own tempo).
-
-    >>> open_clock("internal") is None
-    True
-    >>> open_clock("ableton")
+    >>> parse_command(" BPM 128 "), parse_command("tap")
+    (('bpm', 128.0), ('tap', None))
+    >>> parse_command("bpm fast")
     Traceback (most recent call last):
     ...
-    ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
+    ValueError: unknown command 'bpm fast': use 'bpm B', 'tap' or 'quit'
     """
-    kind, _, where = spec.partition(":")
-    if spec == "internal":
-        return None
-    if kind == "midi" and where:
-        return MidiClockInput(spec, now).open(where)
-    if kind == "osc" and where:
-        from movimo_tools.stream import parse_endpoint
-        return OscClockInput(spec, now).open(*parse_endpoint(where))
-    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")
+    words = line.lower().split()
+    try:
+        if words == ["tap"] or words == ["quit"]:
+            return words[0], None
+        if len(words) == 2 and words[0] == "bpm":
+            return "bpm", float(words[1])
+    except ValueError:
+        pass
+    raise ValueError(f"unknown command '{line.strip()}': use 'bpm B', 'tap' or 'quit'")
+
+
+def read_commands(lines, commands: queue.Queue, now=time.perf_counter) -> None:
+    """Puts each line on `commands` with the time it arrived (for a tap, the
+    time is what counts); meant to run in a thread over standard input."""
+    for line in lines:
+        commands.put((now(), line))
+
+
+def stdin_commands() -> queue.Queue:
+    """A queue fed with the lines of standard input by a background thread."""
+    commands: queue.Queue = queue.Queue()
+    if sys.stdin is not None:  # None when the command was started with stdin closed
+        threading.Thread(target=read_commands, args=(sys.stdin, commands), daemon=True).start()
+    return commands
+
+
+def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, report_line,
+                   other=None) -> bool:
+    """Applies the waiting commands to the clock; returns False after quit.
+
+    A command takes effect when it arrived, but never before the last frame
+    sent, so the pips of successive frames never run backwards from it.
+    `other(line)`, when given, gets first look at each line and returns
+    whether it handled it (a command's own verbs, such as switching pattern).
+    """
+    while True:
+        try:
+            arrived, line = commands.get_nowait()
+        except queue.Empty:
+            return True
+        if other is not None and other(line):
+            continue
+        at = max(arrived, not_before)
+        try:
+            verb, value = parse_command(line)
+            if verb == "quit":
+                return False
+            if verb == "bpm" and value is not None:
+                clock.set_bpm(at, value)
+                report_line(f"tempo {clock.bpm:g} bpm")
+            elif clock.tap(at):
+                report_line(f"tempo {clock.bpm:.2f} bpm (tapped)")
+        except ValueError as error:
+            report_line(str(error))
+
+
+@dataclasses.dataclass
+class FrameReport:
+    """What a frame loop did: its start on the clock it ran by, the frames
+    and the messages or packets sent, frames skipped after a stall, and how
+    late frames left after their due time (seconds)."""
+
+    start: float
+    frames: int = 0
+    sent: int = 0
+    skipped: int = 0
+    total_lateness: float = 0.0
+    max_lateness: float = 0.0
+
+    def add_frame(self, sent: int, lateness: float) -> None:
+        self.frames += 1
+        self.sent += sent
+        self.total_lateness += lateness
+        self.max_lateness = max(self.max_lateness, lateness)
+
+    @property
+    def mean_lateness(self) -> float:
+        return self.total_lateness / self.frames if self.frames else 0.0
+
+
+def run_frames(send_frame, make_clock: ClockFactory, *, rate: float, frames: int | None = None,
+               commands: queue.Queue | None = None, report_line=lambda line: None,
+               other_command=None, now=time.perf_counter, sleep=time.sleep) -> FrameReport:
+    """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
+    until `frames` have gone (or for ever), a quit command arrives or Ctrl-C;
+    `due` is the frame's due time on the `now` clock, and `send_frame`
+    returns how many messages or packets it sent.
+
+    >>> fake = [0.0]
+    >>> report = run_frames(lambda frame, pip, bpm, due: print(frame, pip) or 1,
+    ...                     tempo_clock(120.0),
+    ...                     rate=4.0, frames=3, now=lambda: fake[0],
+    ...                     sleep=lambda s: fake.__setitem__(0, fake[0] + s))
+    0 0.0
+    1 32.0
+    2 64.0
+    >>> report.frames, report.sent
+    (3, 3)
+    """
+    check_rate(rate)
+    if frames is not None and frames < 1:
+        raise ValueError("the frame count must be at least 1")
+    start = now()
+    clock = make_clock(start)
+    report = FrameReport(start)
+    frame = 0
+    try:
+        while frames is None or frame < frames:
+            due = start + frame / rate
+            sleep(max(0.0, due - now()))
+            if commands is not None and not apply_commands(clock, commands, due, report_line,
+                                                           other_command):
+                break
+            pip, bpm = clock.pip_at(due), clock.bpm
+            lateness = now() - due
+            report.add_frame(send_frame(frame, pip, bpm, due), lateness)
+            frame += 1
+            behind = math.floor((now() - start) * rate) - frame
+            if behind > MAX_CATCH_UP_SECONDS * rate:
+                report.skipped += behind
+                frame += behind
+    except KeyboardInterrupt:
+        pass  # Ctrl-C is the ordinary way to stop an endless loop.
+    finally:
+        if hasattr(clock, "close"):
+            clock.close()
+    return report
+
+
+def positive(kind):
+    """An argparse type: a finite number of `kind` above 0."""
+    def parse(text: str):
+        value = kind(text)
+        if not (math.isfinite(value) and value > 0):
+            raise argparse.ArgumentTypeError("must be above 0")
+        return value
+    return parse
+
+
+def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) -> None:
+    """The options of the clock and the frame loop: tempo, rate and length."""
+    parser.add_argument("--bpm", type=positive(float), required=True,
+                        help="starting tempo, 1 to 1000")
+    parser.add_argument("--rate", type=positive(float), default=default_rate, metavar="HZ",
+                        help=f"frames per second (default {default_rate:g})")
+    stop = parser.add_mutually_exclusive_group()
+    stop.add_argument("--frames", type=positive(int), help="stop after this many frames")
+    stop.add_argument("--duration", type=positive(float), metavar="SECONDS",
+                      help="stop after this long")
+    parser.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
+    parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
+                        help="follow an outside clock's tempo and beat: MIDI clock from an "
+                             "input port, or OSC /tempo BPM, /beat N and /tick on a UDP port; "
+                             "lock changes go to standard error (default internal: --bpm, "
+                             "then typed bpm and tap)")
+
+
+def clock_from_arguments(args) -> tuple[ClockFactory, int | None]:
+    """The clock factory and the frame count (None: endless) the options ask
+    for. An outside clock's input is opened here, so that one that cannot be
+    opened fails before anything is sent."""
+    check_rate(args.rate)
+    frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
+    internal = tempo_clock(args.bpm, args.start_beat)
+    from movimo_tools.follow import ExternalClock, open_clock  # it builds on this module
+    source = open_clock(args.clock)
+    if source is None:
+        return internal, frames
+
+    def report_state(line: str) -> None:
+        print(line, file=sys.stderr, flush=True)
+
+    start_pip = args.start_beat * movimo.PIPS_PER_BEAT
+    return lambda start: ExternalClock(source, args.bpm, start, start_pip, report_state), frames

@@ -1,5 +1,6 @@
-"""The tempo follower, fed generated timed event streams: convergence, slewing,
-outliers, dropouts, transport and announced tempi."""
+"""Following an outside clock: the tempo follower fed generated timed event
+streams (convergence, slewing, outliers, dropouts, transport, announced
+tempi), MIDI and OSC clock input, and the stream and the rig led by them."""
 
 import os
 import pathlib
@@ -12,10 +13,8 @@ import numpy as np
 import pytest
 from pythonosc import osc_message_builder, udp_client
 
-# Skips where no _movimo_tools was built beside the movimo module in use.
-pytest.importorskip("movimo_tools", exc_type=ImportError)
-from movimo_tools import clock
-from movimo_tools.clock import (MAX_TEMPO_CHANGE_PER_BEAT, Beat, Bpm, Continue, SongPosition,
+from movimo_tools import follow
+from movimo_tools.follow import (MAX_TEMPO_CHANGE_PER_BEAT, Beat, Bpm, Continue, SongPosition,
                                 Start, Stop, TempoFollower, Tick)
 
 QUERY_STEP = 0.001  # the clock is read every millisecond, as a fast frame loop would
@@ -47,7 +46,7 @@ class Source:
         return float(np.interp(beat * 64.0, self.pips, self.times))
 
 
-def follow(events, end, bpm=120.0):
+def run_follower(events, end, bpm=120.0):
     """Reads the follower every millisecond; returns query times, pips, bpm and states."""
     follower = TempoFollower(bpm, start=0.0)
     queries = np.arange(0.0, end, QUERY_STEP)
@@ -90,7 +89,7 @@ def between(queries, start, end):
 @pytest.mark.parametrize("seed", [1, 2, 3])
 def test_a_steady_source_is_locked_within_eight_beats(seed):
     source = Source([(40, 128.0)], seed=seed)
-    queries, pips, tempi, states, follower = follow(source.events, source.times[-1])
+    queries, pips, tempi, states, follower = run_follower(source.events, source.times[-1])
     settled = queries >= source.beat_time(8)
     assert np.median(np.abs(phase_error_ms(source, queries, pips)[settled])) <= 1.0
     assert np.median(np.abs(tempi[settled] - 128.0)) <= 0.05
@@ -100,7 +99,7 @@ def test_a_steady_source_is_locked_within_eight_beats(seed):
 
 def test_a_tempo_step_is_followed_within_eight_beats_without_a_jump():
     source = Source([(16, 120.0), (24, 128.0)])
-    queries, pips, tempi, _, _ = follow(source.events, source.times[-1])
+    queries, pips, tempi, _, _ = run_follower(source.events, source.times[-1])
     step = source.beat_time(16)
     after = queries >= source.beat_time(24)
     assert np.median(np.abs(phase_error_ms(source, queries, pips)[after])) <= 1.0
@@ -111,7 +110,7 @@ def test_a_tempo_step_is_followed_within_eight_beats_without_a_jump():
 def test_a_ramp_is_followed_closely_and_then_exactly():
     ramp = [(1, 120.0 + beat) for beat in range(1, 17)]
     source = Source([(8, 120.0), *ramp, (16, 136.0)])
-    queries, pips, _, _, _ = follow(source.events, source.times[-1])
+    queries, pips, _, _, _ = run_follower(source.events, source.times[-1])
     error = np.abs(phase_error_ms(source, queries, pips))
     assert error[between(queries, source.beat_time(8), source.beat_time(24))].max() <= 20.0
     assert np.median(error[queries >= source.beat_time(32)]) <= 1.0
@@ -122,7 +121,7 @@ def test_a_ramp_is_followed_closely_and_then_exactly():
 def test_a_dropout_holds_the_tempo_and_relocks_within_four_beats():
     silence = (0.5 + 12 * 60 / 128, 0.5 + 12 * 60 / 128 + 2.0)
     source = Source([(40, 128.0)], gaps=[silence])
-    queries, pips, tempi, states, _ = follow(source.events, source.times[-1])
+    queries, pips, tempi, states, _ = run_follower(source.events, source.times[-1])
     gap = between(queries, silence[0] + 0.3, silence[1])
     assert set(states[gap]) == {"holding"}
     assert np.abs(tempi[gap] - 128.0).max() <= 0.1
@@ -134,7 +133,7 @@ def test_a_dropout_holds_the_tempo_and_relocks_within_four_beats():
 def test_outliers_are_left_out_and_counted():
     late = range(200, 900, 97)
     source = Source([(40, 128.0)], late=late)
-    queries, pips, _, _, follower = follow(source.events, source.times[-1])
+    queries, pips, _, _, follower = run_follower(source.events, source.times[-1])
     assert follower.outliers == len(late)
     settled = queries >= source.beat_time(8)
     assert np.abs(phase_error_ms(source, queries, pips)[settled]).max() <= 3.0
@@ -142,7 +141,7 @@ def test_outliers_are_left_out_and_counted():
 
 def test_a_source_of_whole_beats_is_locked():
     source = Source([(32, 128.0)], per_beat=1)
-    queries, pips, tempi, _, _ = follow(source.events, source.times[-1])
+    queries, pips, tempi, _, _ = run_follower(source.events, source.times[-1])
     settled = queries >= source.beat_time(12)
     assert np.median(np.abs(phase_error_ms(source, queries, pips)[settled])) <= 1.0
     assert np.median(np.abs(tempi[settled] - 128.0)) <= 0.2
@@ -217,11 +216,11 @@ def midi_stream(bpm, beats, start=1.0):
 
 def test_midi_clock_messages_lead_the_clock_and_malformed_ones_are_counted():
     states = []
-    source = clock.MidiClockInput()
-    external = clock.ExternalClock(source, 120.0, start=0.0, report_state=states.append)
+    source = follow.MidiClockInput()
+    external = follow.ExternalClock(source, 120.0, start=0.0, report_state=states.append)
     for seconds, data in midi_stream(100.0, 16):
         source.receive(data, seconds)
-        external.update(seconds)
+        external.pip_at(seconds)
     assert source.malformed == 3
     assert external.bpm == pytest.approx(100.0, abs=0.01)
     # Start put beat 0 on the first pulse at 1.0 s; at 100 bpm beat 15 is at 10 s.
@@ -240,7 +239,7 @@ def test_midi_clock_is_read_from_a_named_port():
     import mido
     backend = mido.Backend("mido.backends.rtmidi")
     with backend.open_output("movimo clock test", virtual=True) as output:
-        source = clock.MidiClockInput().open("movimo clock test")
+        source = follow.MidiClockInput().open("movimo clock test")
         try:
             output.send(mido.Message("start"))
             output.send(mido.Message("clock"))
@@ -278,7 +277,7 @@ def test_a_clock_port_that_cannot_be_opened_is_one_line_before_anything_is_sent(
     osc_message_builder.build_msg("/tick", [float("nan")]).dgram,
 ])
 def test_malformed_osc_clock_messages_are_ignored_and_counted(datagram):
-    source = clock.OscClockInput("osc").open("127.0.0.1", 0)
+    source = follow.OscClockInput("osc").open("127.0.0.1", 0)
     try:
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
             sender.sendto(datagram, source.address)
@@ -302,7 +301,7 @@ def free_udp_port():
 def test_the_stream_follows_an_osc_clock_live():
     from test_tools_stream import Receiver
     receiver, clock_port = Receiver(), free_udp_port()
-    package_root = str(pathlib.Path(clock.__file__).parents[1])
+    package_root = str(pathlib.Path(follow.__file__).parents[1])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         filter(None, [package_root, os.environ.get("PYTHONPATH")])))
     command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "100",
