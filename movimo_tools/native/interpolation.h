@@ -31,15 +31,7 @@ inline Interpolation interpolation_named(std::string_view name) {
 
 // Refuses non-finite pips first, then pips outside the signed 32-bit
 // timebase, as movimo_tools does for fractional pips.
-template <class PipAt>
-void check_fractional_pips(std::ptrdiff_t count, PipAt pip_at) {
-  bool finite = true;
-  bool in_range = true;
-  for (std::ptrdiff_t i = 0; i < count; ++i) {
-    const double pip = pip_at(i);
-    finite &= std::isfinite(pip);
-    in_range &= pip >= -2147483648.0 && pip <= 2147483647.0;
-  }
+inline void check_fractional_pips(bool finite, bool in_range) {
   if (!finite) throw std::invalid_argument("pips must be finite numbers");
   if (!in_range) throw std::invalid_argument("pips must lie within the signed 32-bit pip range");
 }
@@ -58,7 +50,8 @@ inline void clip_to_unit(double* values, std::ptrdiff_t count) {
 }
 
 // Writes the pattern at pip_at(i) into out[3 i .. 3 i + 2] for every i below
-// `count`, pips already checked. row_at(phase) gives the pattern's Offset3
+// `count`, checking the pips on the way (an error leaves `out` unfinished,
+// for the caller to discard). row_at(phase) gives the pattern's Offset3
 // at a phase in [0, period); the loop closes on itself, and a whole pip
 // gives its row exactly whatever the method. The method is a template
 // argument so that each loop carries only its own arithmetic.
@@ -67,12 +60,24 @@ void interpolate_with(std::ptrdiff_t count, PipAt pip_at, std::int32_t period, R
                       double* out) {
   // The next phase round the loop; any phase below `period` stays below it.
   const auto next = [period](std::int32_t phase) { return phase + 1 == period ? 0 : phase + 1; };
+  bool finite = true;
+  bool in_range = true;
   for (std::ptrdiff_t i = 0; i < count; ++i) {
-    const double pip = pip_at(i);
+    const double given = pip_at(i);
+    finite &= std::isfinite(given);
+    const bool inside = given >= -2147483648.0 && given <= 2147483647.0;  // false for NaN
+    in_range &= inside;
+    const double pip = inside ? given : 0.0;  // a refused pip stands in as 0 until the end
     const double whole = std::floor(pip);
-    // Checked pips lie within 32 bits, where division is fastest.
-    const std::int32_t remainder = static_cast<std::int32_t>(whole) % period;
-    const std::int32_t phase = remainder < 0 ? remainder + period : remainder;
+    // The pip lies within 32 bits. Most lie within the loop or one loop
+    // before it (a stream reduces its pip to one loop, then a spread lags
+    // each target by less than a loop) and skip the division.
+    std::int32_t phase = static_cast<std::int32_t>(whole);
+    phase += phase < 0 ? period : 0;
+    if (static_cast<std::uint32_t>(phase) >= static_cast<std::uint32_t>(period)) {
+      phase %= period;
+      phase += phase < 0 ? period : 0;
+    }
     const double t = pip - whole;
     const movimo::Offset3 here = row_at(phase);
     double* row = out + 3 * i;
@@ -94,6 +99,7 @@ void interpolate_with(std::ptrdiff_t count, PipAt pip_at, std::int32_t period, R
       row[2] = catmull_rom(before.z, here.z, after.z, later.z, t);
     }
   }
+  check_fractional_pips(finite, in_range);
 }
 
 template <class PipAt, class RowAt>

@@ -172,7 +172,6 @@ template <class PipAt, class RowAt>
 py::array_t<double> interpolated_rows(py::ssize_t count, PipAt pip_at, std::int32_t period,
                                       RowAt row_at, std::string_view method) {
   const movimo_tools::Interpolation chosen = movimo_tools::interpolation_named(method);
-  movimo_tools::check_fractional_pips(count, pip_at);
   py::array_t<double> rows({count, py::ssize_t{3}});
   movimo_tools::interpolate(count, pip_at, period, row_at, chosen, rows.mutable_data());
   return rows;
