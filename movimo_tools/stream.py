@@ -22,6 +22,9 @@ import argparse
 import dataclasses
 import queue
 import re
+import signal
+import socket
+import sys
 import time
 
 import numpy as np
@@ -29,13 +32,13 @@ from pythonosc.osc_bundle import OscBundle
 from pythonosc.osc_bundle_builder import OscBundleBuilder
 from pythonosc.osc_message import OscMessage
 from pythonosc.osc_message_builder import OscMessageBuilder
-from pythonosc.udp_client import UDPClient
 
 import movimo
 from movimo_tools.catalogue import entry
 from movimo_tools.clock import (CONTROL_HELP, ClockFactory, FrameReport, add_clock_arguments,
                                 clock_from_arguments, positive, run_frames, stdin_commands,
                                 tempo_clock)
+from movimo_tools.console import LineWriter
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS
 
@@ -157,12 +160,16 @@ def frame_bundles(messages: list[OscMessage], timetag: float,
 
 
 class OscSender:
-    """Sends each frame over UDP as timetagged bundles, or, with
-    `bundles=False`, as one datagram per message."""
+    """Sends each frame over UDP to one address, looked up once at the
+    start, as timetagged bundles or, with `bundles=False`, one datagram per
+    message. Broadcast addresses work."""
 
     def __init__(self, host: str, port: int, double: bool = False, bundles: bool = True,
                  now=time.perf_counter) -> None:
-        self._client = UDPClient(host, port)
+        family, _, _, _, self._address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+        self._socket = socket.socket(family, socket.SOCK_DGRAM)
+        if family == socket.AF_INET:
+            self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
         self._double = double
         self._bundles = bundles
         # Due times run on `now`; timetags are wall-clock time.
@@ -176,7 +183,47 @@ class OscSender:
         packets = (frame_bundles(encoded, due + self._wall_offset) if self._bundles
                    else encoded)
         for packet in packets:
-            self._client.send(packet)
+            self._socket.sendto(packet.dgram, self._address)
+
+    def close(self) -> None:
+        self._socket.close()
+
+
+class SendFailures:
+    """`send` that rides out failures of the network: a route that goes away
+    for a moment or a pulled cable fails a burst of sends (of frames), and
+    the frames go on, on tempo. Failed sends are counted, and `warn(line)`
+    hears of each burst once, when it starts and when it ends.
+
+    >>> def unreachable(*message):
+    ...     raise OSError(101, "Network is unreachable")
+    >>> send = SendFailures(unreachable, "10.0.0.1:9000", print)
+    >>> send("/a", ()); send("/b", ())
+    cannot send to 10.0.0.1:9000: Network is unreachable; the stream runs on
+    >>> send.failed
+    2
+    """
+
+    def __init__(self, send, where: str, warn) -> None:
+        self._send = send
+        self._where = where
+        self._warn = warn
+        self._burst = 0
+        self.failed = 0
+
+    def __call__(self, *message) -> None:
+        try:
+            self._send(*message)
+        except OSError as error:
+            if not self._burst:
+                self._warn(f"cannot send to {self._where}: {error.strerror or error}; "
+                           f"the stream runs on")
+            self._burst += 1
+            self.failed += 1
+        else:
+            if self._burst:
+                self._warn(f"sending to {self._where} again after {self._burst} failed sends")
+                self._burst = 0
 
 
 def parse_endpoint(text: str) -> tuple[str, int]:
@@ -252,21 +299,24 @@ def _run(args, out) -> None:
     host, port = parse_endpoint(args.osc)
     make_clock, frames = clock_from_arguments(args)
     targets = make_targets(args.names, args.spread, args.prefix)
-    commands = stdin_commands()
-
-    def say(line: str) -> None:
-        out.write(line + "\n")
-        out.flush()
-
-    say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
-        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
+    # Neither a closed terminal nor a reader gone from a pipe stops the show.
+    say, warn = LineWriter(out), LineWriter(sys.stderr)
     try:
         sender = OscSender(host, port, args.double, bundles=not args.messages)
-        report = run_stream(targets, args.bpm, sender.send_frame, rate=args.rate, frames=frames,
-                            prefix=args.prefix, interpolation=args.interpolation,
-                            commands=commands, report_line=say, make_clock=make_clock)
     except OSError as error:
         raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
-    say(f"sent {report.frames} frames, {report.sent} messages; "
+    send = SendFailures(sender.send_frame, args.osc, warn)
+    commands = stdin_commands(note=warn)
+    say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
+        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
+    hang_up = signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    try:
+        report = run_stream(targets, args.bpm, send, rate=args.rate, frames=frames,
+                            prefix=args.prefix, interpolation=args.interpolation,
+                            commands=commands, report_line=say, make_clock=make_clock)
+    finally:
+        signal.signal(signal.SIGHUP, hang_up)
+        sender.close()
+    say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} sends failed); "
         f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
         f"on average, {report.max_lateness * 1e3:.3f} ms at most")

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "casters.h"
 #include "interpolation.h"
 #include "movimo/catalogue.h"
 #include "movimo/core.h"

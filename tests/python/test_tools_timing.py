@@ -161,17 +161,18 @@ def test_native_interpolation_matches_the_numpy_code_it_replaced_bit_for_bit():
     # halves, thirds and fractions close to both ends of a pip; and a spread
     # frame between pips.
     import numpy_interpolation
+    from movimo_tools.spread import even_offsets, spread
     fractions = np.array([0.0, 0.5, 1 / 3, 0.75, 1e-9, 1 - 2**-40])
     for entry in movimo_tools.entries():
         period = entry.period_pips
         wholes = np.array([-3 * period - 1, -1, 0, 1, period // 2, period - 1, period, 5 * period])
         pips = (wholes[:, np.newaxis] + fractions).reshape(-1)
         rows = movimo_tools.table(entry.name)
-        offsets = movimo_tools.even_offsets(7, period)
+        offsets = even_offsets(7, period)
         for method in ("step", "linear", "smooth"):
             expected = numpy_interpolation.evaluate_at(rows, pips, method)
             assert evaluate_at(entry.name, pips, method).tobytes() == expected.tobytes(), \
                 (entry.name, method)
             frame = numpy_interpolation.spread(rows, period + 0.25, offsets, method)
-            assert movimo_tools.spread(entry.name, period + 0.25, offsets, method).tobytes() \
+            assert spread(entry.name, period + 0.25, offsets, method).tobytes() \
                 == frame.tobytes(), (entry.name, method)
