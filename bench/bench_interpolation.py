@@ -13,7 +13,9 @@ import timeit
 import numpy as np
 import pytest
 
-import movimo_tools
+from movimo_tools.batch import evaluate, table
+from movimo_tools.spread import even_offsets, spread
+from movimo_tools.timing import evaluate_at
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
 import numpy_interpolation  # noqa: E402
@@ -21,21 +23,21 @@ import numpy_interpolation  # noqa: E402
 NAME = "lfo_seeded_drift"  # a 1024-pip built-in
 POINTS = 100_000
 TARGETS = 10_000
-ROWS = movimo_tools.table(NAME)
+ROWS = table(NAME)
 WHOLE = np.arange(POINTS, dtype=np.int64) % 1024
 BETWEEN = WHOLE + 0.37
-OFFSETS = movimo_tools.even_offsets(TARGETS, 1024)
+OFFSETS = even_offsets(TARGETS, 1024)
 
 # Each case and the number of points it evaluates.
 CASES = {
-    "whole pips, native": (lambda: movimo_tools.evaluate(NAME, WHOLE), POINTS),
-    "linear, native": (lambda: movimo_tools.evaluate_at(NAME, BETWEEN, "linear"), POINTS),
+    "whole pips, native": (lambda: evaluate(NAME, WHOLE), POINTS),
+    "linear, native": (lambda: evaluate_at(NAME, BETWEEN, "linear"), POINTS),
     "linear, NumPy": (lambda: numpy_interpolation.evaluate_at(ROWS, BETWEEN, "linear"), POINTS),
-    "smooth, native": (lambda: movimo_tools.evaluate_at(NAME, BETWEEN, "smooth"), POINTS),
+    "smooth, native": (lambda: evaluate_at(NAME, BETWEEN, "smooth"), POINTS),
     "smooth, NumPy": (lambda: numpy_interpolation.evaluate_at(ROWS, BETWEEN, "smooth"), POINTS),
-    "spread at a pip, native": (lambda: movimo_tools.spread(NAME, 100, OFFSETS), TARGETS),
+    "spread at a pip, native": (lambda: spread(NAME, 100, OFFSETS), TARGETS),
     "spread at a pip, NumPy": (lambda: numpy_interpolation.spread(ROWS, 100, OFFSETS), TARGETS),
-    "spread between pips, native": (lambda: movimo_tools.spread(NAME, 100.5, OFFSETS), TARGETS),
+    "spread between pips, native": (lambda: spread(NAME, 100.5, OFFSETS), TARGETS),
     "spread between pips, NumPy": (lambda: numpy_interpolation.spread(ROWS, 100.5, OFFSETS),
                                    TARGETS),
 }

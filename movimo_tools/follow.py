@@ -172,10 +172,6 @@ class SourceLine:
         """Pips per second."""
         return self.prior_rate if self._fit is None else self._fit[2]
 
-    @property
-    def last(self) -> tuple[float, float] | None:
-        return self.events[-1] if self.events else None
-
     def position_at(self, seconds: float) -> float:
         if self._fit is not None:
             mean_time, mean_pip, rate, _ = self._fit
@@ -456,10 +452,6 @@ class ExternalClock:
     @property
     def bpm(self) -> float:
         return self._follower.bpm
-
-    @property
-    def outliers(self) -> int:
-        return self._follower.outliers
 
     def pip_at(self, seconds: float) -> float:
         for arrived, event in self.source.drain():
