@@ -8,6 +8,7 @@ or, for the per-point figures in one run: .venv/bin/python bench/bench_interpola
 
 import pathlib
 import sys
+import time
 import timeit
 
 import numpy as np
@@ -51,12 +52,13 @@ def test_interpolation(benchmark, case):
 
 
 def per_point_ns(calls=50) -> dict[str, float]:
-    """Each case's fastest single call, per point, in nanoseconds: of `calls`
-    calls, ten times as many for the ten times smaller spreads. A call takes
-    well under a millisecond, so the fastest is one that no other process on
-    a shared machine interrupted."""
-    return {case: min(timeit.repeat(call, number=1, repeat=calls * POINTS // points))
-            / points * 1e9 for case, (call, points) in CASES.items()}
+    """Each case's fastest single call in CPU time, per point, in
+    nanoseconds: of `calls` calls, ten times as many for the ten times
+    smaller spreads. CPU time leaves out the time other work on a shared
+    machine held the processor, and the fastest call the rest of its noise."""
+    return {case: min(timeit.repeat(call, timer=time.thread_time, number=1,
+                                    repeat=calls * POINTS // points)) / points * 1e9
+            for case, (call, points) in CASES.items()}
 
 
 if __name__ == "__main__":

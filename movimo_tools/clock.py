@@ -27,7 +27,7 @@ import time
 from typing import Callable, Protocol
 
 import movimo
-from movimo_tools.console import command_lines
+from movimo_tools.console import LineWriter, command_lines
 from movimo_tools.timing import Tempo
 
 CONTROL_HELP = """\
@@ -349,8 +349,6 @@ def clock_from_arguments(args) -> tuple[ClockFactory, int | None]:
     if source is None:
         return internal, frames
 
-    def report_state(line: str) -> None:
-        print(line, file=sys.stderr, flush=True)
-
+    report_state = LineWriter(sys.stderr)  # a closed terminal does not stop the show
     start_pip = args.start_beat * movimo.PIPS_PER_BEAT
     return lambda start: ExternalClock(source, args.bpm, start, start_pip, report_state), frames
