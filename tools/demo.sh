@@ -9,7 +9,7 @@ bash tools/bootstrap.sh
 .venv/bin/python tools/demo.py
 echo
 # --force: build/ is ours, and a gallery from before the marker file has none.
-url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery --force)
+url=$(.venv/bin/python -P -m movimo_tools gallery -o build/gallery --force)
 echo "movimo gallery of every pattern: $url"
 echo "stream patterns as OSC: .venv/bin/movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
      "(then type 'bpm 140', 'tap' or 'quit'; see --help)"

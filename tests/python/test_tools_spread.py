@@ -1,5 +1,7 @@
 """Phase spread: per-target offsets and one frame for all targets."""
 
+import importlib
+
 import numpy as np
 import pytest
 
@@ -95,3 +97,9 @@ def test_spread_between_pips_interpolates_every_target():
     offsets = even_offsets(8, 64)
     frame = spread("bounce", 10.5, offsets, interpolation="smooth")
     assert np.allclose(frame, movimo_tools.evaluate_at("bounce", 10.5 - offsets, "smooth"))
+
+
+def test_loading_the_spread_module_leaves_the_package_its_function():
+    module = importlib.import_module("movimo_tools.spread")
+    importlib.import_module("movimo_tools.rig")
+    assert movimo_tools.spread is module.spread and callable(movimo_tools.spread)
