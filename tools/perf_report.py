@@ -318,11 +318,12 @@ EXPLANATIONS = """\
   this report the mean.
 - Between pips and across targets: `evaluate_at` and `spread` run natively,
   bit for bit as the NumPy code they replaced (`tools/numpy_interpolation.py`,
-  listed beside them as the plain-NumPy equivalent). Each figure is the
-  fastest of 50 single calls over 100,000 pips (a 1024-pip built-in), or
-  10,000 targets for `spread`, divided by the count; whole-pip `evaluate` on
-  the same pips is the yardstick. The first `spread` lands every target on a
-  whole pip (rows straight from the table), the second between pips (linear).
+  listed beside them as the plain-NumPy equivalent). Each figure is the CPU
+  time of the fastest of 50 single calls over 100,000 pips of a 1024-pip
+  built-in (500 calls over 10,000 targets for `spread`), divided by the
+  count; whole-pip `evaluate` on the same pips is the yardstick. The first
+  `spread` lands every target on a whole pip (rows straight from the table),
+  the second between pips (linear).
 - A `movimo dmx` frame is every fixture's pattern value, degrees, speed limit
   and DMX bytes for the whole rig (`bench/bench_rig.py`: 16-bit pan, 8-bit
   tilt, groups with every kind of spread); at 44 frames a second the budget
