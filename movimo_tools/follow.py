@@ -34,6 +34,7 @@ from __future__ import annotations
 import collections
 import contextlib
 import dataclasses
+import itertools
 import math
 import os
 import queue
@@ -448,13 +449,19 @@ class ExternalClock:
         self._follower = TempoFollower(bpm, start, start_pip)
         self._report_state = report_state
         self._state = ""
+        self._waiting: list[tuple[float, ClockEvent]] = []
 
     @property
     def bpm(self) -> float:
         return self._follower.bpm
 
     def pip_at(self, seconds: float) -> float:
-        for arrived, event in self.source.drain():
+        # Events that arrived after `seconds` (a late frame) wait for the
+        # next reading, so that no correction reaches back before its event.
+        self._waiting += self.source.drain()
+        taken = list(itertools.takewhile(lambda event: event[0] <= seconds, self._waiting))
+        self._waiting = self._waiting[len(taken):]
+        for arrived, event in taken:
             try:
                 self._follower.observe(arrived, event)
             except ValueError:

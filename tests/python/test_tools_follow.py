@@ -336,3 +336,11 @@ def test_the_stream_follows_an_osc_clock_live():
     phase = [(beat - (due - first) / 60.0 * 128.0 + 0.5) % 1.0 - 0.5
              for due, beat, _ in locked]
     assert np.median(np.abs(phase)) < 0.02 and np.ptp(phase) < 0.05
+
+
+def test_events_after_a_frame_s_time_wait_for_the_next_frame():
+    source = follow.ClockInput("test")
+    clock = follow.ExternalClock(source, 120.0, start=0.0)
+    source.put(Bpm(60.0), seconds=2.0)
+    assert (clock.pip_at(1.0), clock.bpm) == (128.0, 120.0)  # a late frame: not yet
+    assert (clock.pip_at(3.0), clock.bpm) == (256.0 + 64.0, 60.0)
