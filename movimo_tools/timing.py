@@ -23,6 +23,7 @@ import dataclasses
 import math
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools._native import native
@@ -65,7 +66,7 @@ class Tempo:
         """The length of one pip in seconds."""
         return 60.0 / self.bpm / movimo.PIPS_PER_BEAT
 
-    def pips(self, seconds):
+    def pips(self, seconds: ArrayLike) -> float | np.ndarray:
         """Fractional pips at times in seconds; a float for a number, else an array.
 
         >>> Tempo(60.0).pips([0.0, 0.25])
@@ -74,7 +75,7 @@ class Tempo:
         times = _finite(seconds, "times")
         return _unwrap((times - self.beat_zero_seconds) / self.pip_seconds)
 
-    def seconds(self, pips):
+    def seconds(self, pips: ArrayLike) -> float | np.ndarray:
         """Times in seconds of (fractional) pips; a float for a number, else an array.
 
         >>> Tempo(60.0).seconds(64)
@@ -83,14 +84,14 @@ class Tempo:
         return _unwrap(self.beat_zero_seconds + _finite(pips, "pips") * self.pip_seconds)
 
 
-def _finite(values, what: str) -> np.ndarray:
+def _finite(values: ArrayLike, what: str) -> np.ndarray:
     array = np.asarray(values, dtype=np.float64)
     if not np.isfinite(array).all():
         raise ValueError(f"{what} must be finite numbers")
     return array
 
 
-def _unwrap(array: np.ndarray):
+def _unwrap(array: np.ndarray) -> float | np.ndarray:
     return float(array) if array.ndim == 0 else array
 
 
@@ -132,7 +133,7 @@ def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0,
     return start_beat * movimo.PIPS_PER_BEAT + frames / fps / tempo.pip_seconds
 
 
-def evaluate_at(name: str, pips, interpolation: str = "linear",
+def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
                 library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at fractional pips; the result has the shape of `pips` plus (3,).
 
@@ -163,7 +164,7 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
     return rows.reshape(pips.shape + (3,))
 
 
-def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "linear",
+def evaluate_seconds(name: str, seconds: ArrayLike, tempo: Tempo, interpolation: str = "linear",
                      library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at times in seconds under `tempo`.
 
@@ -174,7 +175,7 @@ def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "lin
     return evaluate_at(name, tempo.pips(seconds), interpolation, library)
 
 
-def evaluate_beats(name: str, beats, interpolation: str = "linear",
+def evaluate_beats(name: str, beats: ArrayLike, interpolation: str = "linear",
                    library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at (fractional) beats, 64 pips to a beat.
 

@@ -103,6 +103,8 @@ py::array_t<double> library_sample(const movimo::PatternLibrary& library, std::s
 }
 
 using FractionalPips = py::array_t<double, py::array::c_style>;
+// Offsets of any number type, turned to doubles as NumPy's astype would.
+using PipOffsets = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using LoopRows = py::array_t<double, py::array::c_style>;
 
 // A (count, 3) array whose row i is the pattern between pips at pip_at(i).
@@ -141,18 +143,13 @@ py::array_t<double> interpolate_table(const LoopRows& table, const FractionalPip
 }
 
 // One frame over many targets: row i is the pattern at pip - offsets[i].
-// Whole offsets (the offset functions' int64) are read as they are, each
-// turned to a double as NumPy's astype would, without a converted copy.
-template <class Offset>
-py::array_t<double> spread_table(const LoopRows& table, double pip,
-                                 const py::array_t<Offset, py::array::c_style>& offsets,
+py::array_t<double> spread_table(const LoopRows& table, double pip, const PipOffsets& offsets,
                                  std::string_view method) {
   const LoopTable loop(table);
-  const Offset* offset = offsets.data();
+  const double* offset = offsets.data();
   return interpolated_rows(
-      offsets.size(),
-      [pip, offset](py::ssize_t i) { return pip - static_cast<double>(offset[i]); },
-      loop.period, loop, method);
+      offsets.size(), [pip, offset](py::ssize_t i) { return pip - offset[i]; }, loop.period,
+      loop, method);
 }
 
 py::array_t<double> interpolate_library(const movimo::PatternLibrary& library,
@@ -181,9 +178,7 @@ PYBIND11_MODULE(_movimo_tools, m, py::multiple_interpreters::not_supported()) {
   m.def("library_period_pips", &library_period, py::arg("library"), py::arg("name"));
   m.def("interpolate", &interpolate_table, py::arg("table"), py::arg("pips"),
         py::arg("interpolation"));
-  m.def("spread", &spread_table<std::int64_t>, py::arg("table"), py::arg("pip"),
-        py::arg("offsets"), py::arg("interpolation"));
-  m.def("spread", &spread_table<double>, py::arg("table"), py::arg("pip"), py::arg("offsets"),
+  m.def("spread", &spread_table, py::arg("table"), py::arg("pip"), py::arg("offsets"),
         py::arg("interpolation"));
   m.def("library_interpolate", &interpolate_library, py::arg("library"), py::arg("name"),
         py::arg("pips"), py::arg("interpolation"));
