@@ -308,6 +308,7 @@ def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
     (["helix", "--sacn", "127.0.0.1", "--priority", "201"], "priority is 0 to 200"),
     (["helix", "--dry-run", "--bpm", "2000"], "1 to 1000 bpm"),
     (["helix", "--dry-run", "--rate", "5000"], "frame rate"),
+    (["helix", "--dry-run", "--clock", "midi:no such port"], "cannot open MIDI input"),
 ])
 def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
     bpm = [] if "--bpm" in argv else ["--bpm", "120"]
@@ -429,4 +430,4 @@ def test_a_route_that_goes_away_costs_only_its_packets(two_spots):
     assert status == 0 and failed >= 2
     assert f"sent 100 frames, 100 packets ({failed} failed); 0 frames skipped;" in last
     assert warned == ["cannot send to 10.78.0.1:6454: Network is unreachable; the stream runs on",
-                      f"sending to 10.78.0.1:6454 again after {failed} failed messages"]
+                      f"sending to 10.78.0.1:6454 again after {failed} failed sends"]
