@@ -100,6 +100,11 @@ class TempoClock:
     def bpm(self) -> float:
         return self._tempo.bpm
 
+    @property
+    def taps(self) -> int:
+        """How many taps the current series holds (at most TAP_WINDOW)."""
+        return len(self._taps)
+
     def pip_at(self, seconds: float) -> float:
         return self._anchor_pip + (seconds - self._anchor_time) / self._tempo.pip_seconds
 
@@ -297,7 +302,9 @@ def _apply_commands(clock: TempoClock, commands: queue.Queue, not_before: float,
                 clock.set_bpm(at, value)
                 report_line(f"tempo {clock.bpm:g} bpm")
             elif clock.tap(at):
-                report_line(f"tempo {clock.bpm:.2f} bpm (tapped)")
+                report_line(f"tap {clock.taps}: tempo {clock.bpm:.2f} bpm")
+            else:
+                report_line("tap 1: tap again on each beat to set the tempo")
         except ValueError as error:
             report_line(str(error))
 

@@ -2,9 +2,10 @@
 # Prepares a machine for movimo and builds it incrementally:
 #   - finds Python 3.12 (PATH first, then pyenv),
 #   - installs missing Debian packages the native tests and benchmarks need,
+#     waiting for any other package manager that holds the lock,
 #   - creates .venv with the build and test tools,
-#   - builds the module, the native tests and the benchmarks in build/py and
-#     installs the module into .venv.
+#   - builds the module, the native tests and the benchmarks in build/py,
+#     showing the build's progress, and installs the module into .venv.
 # Running it again only rebuilds what changed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -41,10 +42,15 @@ for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done
+# Another apt-get or dpkg at work holds the package manager's lock: wait for
+# it (up to ten minutes) rather than fail on "Could not get lock".
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -qq "$@" >/dev/null
+}
 if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
-  apt-get update -qq >/dev/null
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  say "installing ${missing[*]} (waits while another package manager runs)"
+  apt_get update
+  apt_get install -y "${missing[@]}"
 fi
 
 if [ ! -x .venv/bin/python ] || ! is_python312 .venv/bin/python; then
@@ -66,9 +72,35 @@ if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
   echo "$wanted" > "$stamp"
 fi
 
+# Ninja's "[done/total]" lines from the build log (pip indents them), as a line at every tenth
+# of the way, so a build of a minute or more is not a silent one.
+show_progress() {
+  awk -v shown=-1 'match($0, /^ *\[[0-9]+\/[0-9]+\]/) {
+    split(substr($0, index($0, "[") + 1), step, /[\/\]]/)
+    if (step[1] == 0) next
+    tenth = int(10 * step[1] / step[2])
+    if (tenth > shown) {
+      printf "bootstrap: building the native code: %d of %d steps\n", step[1], step[2]
+      fflush(); shown = tenth
+    }
+  }' >&2
+}
+
 # One CMake build tree serves the wheel, the native tests and the benchmarks.
-.venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
+mkdir -p build
+log=build/native-build.log
+started=$SECONDS
+set +e
+.venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
   -C build-dir=build/py \
   -C cmake.define.MOVIMO_BUILD_TESTS=ON \
   -C cmake.define.MOVIMO_BUILD_BENCH=ON \
-  .
+  . 2>&1 | tee "$log" | show_progress
+status=${PIPESTATUS[0]}
+set -e
+if [ "$status" -ne 0 ]; then
+  say "the build failed; the end of $log:"
+  tail -n 40 "$log" >&2
+  exit "$status"
+fi
+say "built and installed into .venv in $((SECONDS - started)) s"

@@ -33,14 +33,22 @@ const movimoGallery = (() => {
     return svg;
   }
 
+  // A pattern's name that wraps at its underscores rather than mid-word.
+  function breakableName(name) {
+    const label = document.createElement("span");
+    name.split("_").forEach((part, i) => {
+      if (i > 0) label.append("_", document.createElement("wbr"));
+      label.append(part);
+    });
+    return label;
+  }
+
   function card(pattern) {
     const button = document.createElement("button");
     button.type = "button";
     button.className = "card";
     button.title = pattern.description;
-    const label = document.createElement("span");
-    label.textContent = pattern.name;
-    button.append(thumbnail(pattern), label);
+    button.append(thumbnail(pattern), breakableName(pattern.name));
     button.addEventListener("click", () => openDetail(pattern));
     pattern.card = button;
     return button;
@@ -116,6 +124,7 @@ const movimoGallery = (() => {
       block.hidden = !block.querySelector(".card:not([hidden])");
     }
     byId("count").value = `${shown} of ${patterns.length} patterns`;
+    byId("no-match").hidden = shown > 0;
   }
 
   function loadRows(pattern, then) {
@@ -279,7 +288,7 @@ const movimoGallery = (() => {
     view.pattern = pattern;
     view.rows = null;
     pattern.card.classList.add("open");
-    byId("detail-name").textContent = pattern.name;
+    byId("detail-name").replaceChildren(breakableName(pattern.name));
     byId("detail-meta").textContent = `${pattern.pack} pack · ${pattern.family} family · `
       + `${pattern.period / PIPS_PER_BEAT} beats (${pattern.period} pips) · ${pattern.dimensions} `
       + (pattern.dimensions === 1 ? "axis" : "axes");

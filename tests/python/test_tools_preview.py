@@ -45,7 +45,7 @@ def test_without_matplotlib_the_command_says_how_to_get_it(capsys, monkeypatch, 
 
 @pytest.mark.parametrize("argv, message", [
     (["bounce", "-o", "bounce.pdf"], "must end in .png or .svg"),
-    (["no_such", "-o", "x.png"], "Unknown movimo: no_such"),
+    (["no_such", "-o", "x.png"], "unknown pattern 'no_such'"),
 ])
 def test_bad_preview_requests_fail_in_one_line(capsys, argv, message):
     assert main(["preview", *argv]) == 1

@@ -188,6 +188,16 @@ def test_tapping_sets_tempo_and_beat_grid(taps, bpm, pip_at_last):
     assert clock.pip_at(taps[-1]) == pytest.approx(pip_at_last)
 
 
+def test_each_tap_is_acknowledged_with_the_tempo_it_implies():
+    commands = queue.Queue()
+    for seconds in (100.0, 100.4, 100.9):
+        commands.put((seconds, "tap"))
+    said = []
+    run_fake(["bounce"], 2, FakeTime(), commands=commands, report_line=said.append)
+    assert said == ["tap 1: tap again on each beat to set the tempo",
+                    "tap 2: tempo 150.00 bpm", "tap 3: tempo 133.33 bpm"]
+
+
 def test_bad_commands_are_reported_and_the_stream_runs_on():
     commands = queue.Queue()
     for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 1e300", "bpm 90"]:
@@ -245,7 +255,7 @@ def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
 @pytest.mark.parametrize("argv, message", [
     (["bounce", "--bpm", "120", "--osc", "localhost"], "HOST:PORT"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:70000"], "HOST:PORT"),
-    (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "Unknown movimo: nope"),
+    (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "unknown pattern 'nope'"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--prefix", "no/slash"], "prefix"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--spread", "1025"], "1 to 1024"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
