@@ -43,13 +43,28 @@ for package in "${debian_packages[@]}"; do
     missing+=("$package")
 done
 # Another apt-get or dpkg at work holds the package manager's lock: wait for
-# it (up to ten minutes) rather than fail on "Could not get lock".
+# it (up to ten minutes) rather than fail on "Could not get lock". apt-get
+# waits for dpkg's lock when told to, but not for the package lists' lock.
+lock_wait_seconds=600
 apt_get() {
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -qq "$@" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=$lock_wait_seconds -qq "$@" \
+    >/dev/null
+}
+update_package_lists() {
+  local errors waited=0
+  until errors=$(apt_get update 2>&1); do
+    if [[ $errors != *"Could not get lock"* ]] || [ $waited -ge $lock_wait_seconds ]; then
+      printf '%s\n' "$errors" >&2
+      return 1
+    fi
+    [ $waited -gt 0 ] || say "waiting for another package manager to finish"
+    sleep 5
+    waited=$((waited + 5))
+  done
 }
 if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]} (waits while another package manager runs)"
-  apt_get update
+  say "installing ${missing[*]}"
+  update_package_lists
   apt_get install -y "${missing[@]}"
 fi
 

@@ -10,5 +10,6 @@ bash tools/bootstrap.sh
 echo
 url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery)
 echo "movimo gallery of every pattern: $url"
-echo "stream patterns as OSC: .venv/bin/movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
-     "(then type 'bpm 140', 'tap' or 'quit'; see --help)"
+echo "the movimo command and module in your shell: source .venv/bin/activate"
+echo "then stream patterns as OSC: movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
+     "(then type 'bpm 140', 'tap' or 'quit'; see movimo stream --help)"
