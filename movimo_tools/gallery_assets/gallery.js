@@ -2,7 +2,7 @@
 // The movimo gallery: thumbnails grouped by pack and family, built from
 // MOVIMO_CATALOGUE (catalogue.js); filters; and a detail view that animates
 // one pattern against a beat counter. A pattern's rows arrive from
-// patterns/NAME.js, loaded with a <script> element when it is first opened.
+// rows/N.js, loaded with a <script> element when it is first opened.
 const movimoGallery = (() => {
   const PIPS_PER_BEAT = 64;
   const BEATS_PER_BAR = 4;
@@ -11,8 +11,8 @@ const movimoGallery = (() => {
   const byId = (id) => document.getElementById(id);
 
   const patterns = MOVIMO_CATALOGUE.map(
-    ([name, pack, family, period, dimensions, description, path, depth], index) => ({
-      name, pack, family, period, dimensions, description, path, depth, index,
+    ([name, pack, family, period, dimensions, description, path, depth, ticks], index) => ({
+      name, pack, family, period, dimensions, description, path, depth, ticks, index,
       text: `${name} ${description}`.toLowerCase(), card: null,
     }));
   const loadedRows = new Map();  // name -> Float64Array, `dimensions` values a row
@@ -30,6 +30,10 @@ const movimoGallery = (() => {
                svgElement("line", { x1: 100, y1: 8, x2: 100, y2: 192 }),
                svgElement("path", { d: pattern.path }));
     if (pattern.depth) svg.append(svgElement("path", { d: pattern.depth, class: "depth" }));
+    if (pattern.ticks) {
+      svg.append(svgElement("line", { x1: 8, y1: 220, x2: 192, y2: 220 }),
+                 svgElement("path", { d: pattern.ticks, class: "ticks" }));
+    }
     return svg;
   }
 
