@@ -141,11 +141,17 @@ def display_rows(rows: np.ndarray, dimensions: int) -> str:
     return base64.b64encode(scaled.tobytes()).decode("ascii")
 
 
-def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list:
+def drawing(pattern: PatternEntry, rows: np.ndarray) -> tuple[str, str, str]:
+    """Everything a pattern's thumbnail draws: the path (or wave), the depth
+    wave, and the stroke ticks of the families of strokes on a grid."""
     path, depth = thumbnail(rows)
     ticks = onset_ticks(rows) if pattern.family in ONSET_FAMILIES and not depth else ""
+    return path, depth, ticks
+
+
+def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list:
     return [pattern.name, pattern.pack, pattern.family, pattern.period_pips,
-            pattern.dimensions, pattern.description, path, depth, ticks]
+            pattern.dimensions, pattern.description, *drawing(pattern, rows)]
 
 
 def write_gallery(directory) -> pathlib.Path:

@@ -352,6 +352,7 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
 
 
 def check_rate(rate: float) -> None:
+    """Refuses a frame rate outside 1 to 1000 frames per second."""
     if not (math.isfinite(rate) and 1.0 <= rate <= 1000.0):
         raise ValueError("the frame rate must be 1 to 1000 per second")
 

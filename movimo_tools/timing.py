@@ -27,6 +27,7 @@ import movimo
 from movimo_tools.batch import (MAX_ROWS, check_pip_range, check_row_count, evaluate, loop_rows,
                                 period_pips, table)
 
+#: The names of the ways between pips, as the module notes describe them.
 INTERPOLATIONS = ("step", "linear", "smooth")
 
 

@@ -1,0 +1,27 @@
+"""Sphinx configuration of the movimo site: `sphinx-build -W docs build/docs`."""
+
+import pathlib
+import sys
+import importlib.metadata
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent / "_ext"))
+
+project = "movimo"
+author = "the movimo developers"
+copyright = "the movimo developers"
+release = version = importlib.metadata.version("movimo")
+
+extensions = ["myst_parser", "sphinx.ext.autodoc", "movimo_docs"]
+source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
+exclude_patterns = ["_build", "_ext"]
+myst_enable_extensions = ["colon_fence", "deflist"]
+myst_heading_anchors = 3
+
+autodoc_member_order = "bysource"
+autodoc_typehints = "description"
+autodoc_default_options = {"members": True, "show-inheritance": True}
+
+html_theme = "furo"
+html_title = f"movimo {release}"
+html_static_path = ["_static"]
+html_css_files = ["movimo.css"]

@@ -1,0 +1,82 @@
+"""The documentation site: it builds with warnings as errors, its reference
+leaves no public name out, and every example in its guide prints what the
+page shows."""
+
+import doctest
+import pathlib
+import re
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+DOCS = ROOT / "docs"
+PAGES = sorted(path for path in DOCS.rglob("*.md") if "_build" not in path.parts)
+PYCON = re.compile(r"^```pycon\n(.*?)^```", re.M | re.S)
+
+
+def run_examples(page: pathlib.Path, root: pathlib.Path = ROOT) -> tuple[int, str]:
+    """Runs a page's pycon blocks in order in one namespace; returns how
+    many examples ran and doctest's report of the failures, which names the
+    page and the line of each."""
+    text = page.read_text(encoding="utf-8")
+    name = str(page.relative_to(root))
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    parser = doctest.DocTestParser()
+    namespace: dict = {"__name__": "__docs__"}
+    report: list[str] = []
+    count = 0
+    for block in PYCON.finditer(text):
+        first_line = text.count("\n", 0, block.start(1))
+        test = parser.get_doctest(block.group(1), namespace, name, name, first_line)
+        runner.run(test, out=report.append, clear_globs=False)
+        namespace = test.globs
+        count += len(test.examples)
+    return count, "".join(report)
+
+
+@pytest.mark.parametrize("page", [p for p in PAGES if PYCON.search(p.read_text())],
+                         ids=lambda p: str(p.relative_to(DOCS)))
+def test_guide_examples_print_what_the_page_shows(page, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    count, failures = run_examples(page)
+    assert count > 0
+    assert failures == "", failures
+
+
+def test_a_changed_output_is_reported_with_its_page_and_line(tmp_path):
+    page = tmp_path / "page.md"
+    page.write_text("# Page\n\n```pycon\n>>> 1 + 1\n2\n>>> 2 + 2\n5\n```\n")
+    count, failures = run_examples(page, root=tmp_path)
+    assert count == 2
+    assert 'File "page.md", line 6' in failures and "Expected:\n    5\nGot:\n    4" in failures
+
+
+def test_the_site_builds_without_warnings(tmp_path):
+    out = tmp_path / "html"
+    done = subprocess.run([sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
+                           "html", str(DOCS), str(out)], capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert (out / "index.html").exists() and (out / "gallery" / "index.html").exists()
+    choosing = (out / "guide" / "choosing.html").read_text()
+    # A picture of every family but beat, and of every beat motion.
+    assert choosing.count('id="family-') == 44 and choosing.count('id="motion-') == 16
+    assert "movimo stream" in (out / "guide" / "command.html").read_text()
+
+
+def test_the_reference_check_names_what_is_missing():
+    sys.path.insert(0, str(DOCS / "_ext"))
+    try:
+        import movimo_docs
+    finally:
+        sys.path.remove(str(DOCS / "_ext"))
+    everything = movimo_docs.public_movimo_names() | movimo_docs.public_tools_names()
+    headers = {path.name for path in (ROOT / "include" / "movimo").glob("*.h")}
+    assert movimo_docs.missing_from_reference(everything, headers) == []
+    assert movimo_docs.missing_from_reference(
+        everything - {"movimo.helix", "movimo_tools.stream.run_stream"},
+        headers - {"patterns.h"}) == [
+        "movimo.helix", "movimo_tools.stream.run_stream", "include/movimo/patterns.h"]
+    assert {"movimo.Offset3.x", "movimo_tools.table", "movimo_tools.stream.TempoClock"} <= everything
