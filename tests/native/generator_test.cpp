@@ -1,15 +1,21 @@
 // Building blocks of the pack generator: the SHA-256 that seeds the noise
-// control points, and the eased key paths of the authored tables.
+// control points, the eased key paths of the authored tables, and the
+// rounding of every stored value.
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
+#include <random>
 #include <string>
 #include <string_view>
 
 #include "curves.h"
 #include "sha256.h"
+#include "shaping.h"
 
 namespace movimo_gen {
 namespace {
@@ -68,6 +74,47 @@ TEST(EasedKeys, PassesThroughEveryKeyHoldsAndWrapsAcrossTheSeam) {
   EXPECT_NEAR(table[15].x, 0.0, 1e-15);  // half way through a half cosine
   EXPECT_NEAR(table[30].x, 0.0, 1e-15);  // the last key eases back to the first
   EXPECT_DOUBLE_EQ(table[30].y, 0.125);
+}
+
+struct Rounding {
+  double value;
+  double rounded;
+};
+
+void PrintTo(const Rounding& r, std::ostream* out) { *out << std::hexfloat << r.value; }
+
+class Round12Test : public testing::TestWithParam<Rounding> {};
+
+// 1/8192 and 3/8192 have 13 decimals ending in 5: exact ties, which go to the
+// even twelfth decimal; the doubles either side of them round away from the tie.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Round12Test,
+    testing::Values(Rounding{1.0 / 8192, 0.000122070312}, Rounding{3.0 / 8192, 0.000366210938},
+                    Rounding{-1.0 / 8192, -0.000122070312},
+                    Rounding{std::nextafter(1.0 / 8192, 1.0), 0.000122070313},
+                    Rounding{std::nextafter(3.0 / 8192, 0.0), 0.000366210937},
+                    Rounding{0.82, 0.82}, Rounding{-1.0, -1.0}, Rounding{0.1 + 0.2, 0.3},
+                    Rounding{4e-13, 0.0}, Rounding{-4e-13, 0.0}, Rounding{-0.0, 0.0},
+                    Rounding{6e-13, 1e-12}));
+
+TEST_P(Round12Test, RoundsToTheNearestTwelfthDecimal) {
+  const double rounded = round12(GetParam().value);
+  EXPECT_EQ(rounded, GetParam().rounded);
+  EXPECT_FALSE(std::signbit(rounded) && rounded == 0.0) << "zero is stored as +0.0";
+}
+
+// Over values spread like table content, the result equals reading back the
+// value printed with 12 decimals by glibc, which rounds exactly.
+TEST(Round12, AgreesWithPrintingAndReadingBack) {
+  std::mt19937_64 bits(12);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (int i = 0; i < 200000; ++i) {
+    const double value = i % 2 == 0 ? unit(bits) : std::ldexp(unit(bits), -(i % 40));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.12f", value);
+    const double expected = std::strtod(text, nullptr);
+    ASSERT_EQ(round12(value), expected == 0.0 ? 0.0 : expected) << std::hexfloat << value;
+  }
 }
 
 }  // namespace

@@ -5,8 +5,7 @@ import pytest
 
 import movimo
 
-# Skips where no _movimo_tools was built beside the movimo module in use.
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+import movimo_tools
 from movimo_tools._native import native
 from movimo_tools.batch import MAX_ROWS
 

@@ -9,9 +9,9 @@ import time
 
 import numpy as np
 import pytest
+from selenium import webdriver
 
-# Skips where no _movimo_tools was built beside the movimo module in use.
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+import movimo_tools
 from movimo_tools import entries, table
 from movimo_tools.cli import main
 from movimo_tools.gallery import PATTERNS_PER_FILE, ROW_SCALE, write_gallery
@@ -130,7 +130,6 @@ def _browser_tools():
 
 @pytest.fixture(scope="module")
 def page(gallery):
-    webdriver = pytest.importorskip("selenium.webdriver", reason="selenium is not installed")
     browser, driver_path = _browser_tools()
     options = webdriver.ChromeOptions()
     options.binary_location = browser

@@ -7,8 +7,7 @@ import pytest
 
 import movimo
 
-# Skips where no _movimo_tools was built beside the movimo module in use.
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+import movimo_tools
 from movimo_tools import motion_limits
 
 

@@ -3,8 +3,7 @@
 import numpy as np
 import pytest
 
-# Skips where no _movimo_tools was built beside the movimo module in use.
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+import movimo_tools
 from movimo_tools import (even_offsets, group_offsets, position_offsets, spread,
                           wing_offsets)
 

@@ -13,15 +13,11 @@ import time
 
 import numpy as np
 import pytest
-
-import movimo
-
-# Skips where no _movimo_tools was built beside the movimo module in use.
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
-pytest.importorskip("pythonosc")
 from pythonosc.dispatcher import Dispatcher
 from pythonosc.osc_server import BlockingOSCUDPServer
 
+import movimo
+import movimo_tools
 from movimo_tools.cli import main
 from movimo_tools.stream import (OscSender, TempoClock, make_targets, parse_command,
                                  run_stream)

@@ -2,17 +2,24 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace movimo_gen {
 
 double round12(double value) {
-  // Printing with 12 decimals rounds correctly, and reading the text back
-  // gives the binary64 nearest to that decimal.
-  char text[64];
-  std::snprintf(text, sizeof text, "%.12f", value);
-  const double rounded = std::strtod(text, nullptr);
+  // value · 10^12 is exactly product + error: the fma recovers what the
+  // multiplication rounded away. The integer part is chosen on that exact
+  // product, nearest first and ties to even, then one correctly rounded
+  // division gives the binary64 nearest to integer / 10^12.
+  constexpr double kScale = 1e12;
+  const double product = value * kScale;
+  const double error = std::fma(value, kScale, -product);
+  const double below = std::floor(product);
+  // product - below is exact; so is subtracting 0.5 wherever the result is
+  // close enough to zero for the error to matter, hence the sign is right.
+  const double past_half = (product - below - 0.5) + error;
+  const bool odd = std::fmod(below, 2.0) != 0.0;
+  const double integer = past_half > 0.0 || (past_half == 0.0 && odd) ? below + 1.0 : below;
+  const double rounded = integer / kScale;
   return rounded == 0.0 ? 0.0 : rounded;
 }
 

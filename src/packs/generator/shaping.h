@@ -12,8 +12,9 @@ namespace movimo_gen {
 inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kTwoPi = 6.283185307179586;
 
-// The value every table stores: the binary64 nearest to `value` rounded to
-// 12 decimal places, with +0.0 for zero.
+// The value every table stores: `value` rounded to 12 decimal places (to
+// the nearest, an exact tie to the even last digit), as the binary64 nearest
+// to that decimal, with +0.0 for zero.
 double round12(double value);
 
 // Multiplies every value of every axis by peak / (largest magnitude).
