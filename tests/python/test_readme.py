@@ -1,10 +1,14 @@
-"""The README's examples run as pasted: its Python blocks, and its `movimo`
-commands in a shell that activated .venv as the README says."""
+"""The README's examples run as pasted: its Python blocks, showing the values
+their comments show, and its `movimo` commands in a shell that activated
+.venv as the README says."""
 
+import ast
+import io
 import pathlib
 import re
 import subprocess
 import sys
+import tokenize
 
 import pytest
 
@@ -19,6 +23,38 @@ def test_example_runs(block, tmp_path):
     result = subprocess.run([sys.executable, "-c", block], capture_output=True, text=True,
                             cwd=tmp_path, timeout=60)
     assert result.returncode == 0, result.stderr
+
+
+def shown_values(block: str) -> dict[int, object]:
+    """The value a line's comment shows, by line number: a comment that reads
+    as a Python literal, before any ': note' (`x.as_tuple()  # (1.0, 0.0, 0.0)`);
+    comments in prose show none."""
+    shown = {}
+    for token in tokenize.generate_tokens(io.StringIO(block).readline):
+        if token.type == tokenize.COMMENT:
+            text = token.string.lstrip("#").strip().split(": ")[0]
+            try:
+                shown[token.start[0]] = ast.literal_eval(text)
+            except (ValueError, SyntaxError):
+                pass
+    return shown
+
+
+def test_examples_show_the_values_they_get():
+    checked = 0
+    for number, block in enumerate(BLOCKS):
+        shown = shown_values(block)
+        namespace: dict = {}
+        for statement in ast.parse(block).body:
+            code = ast.unparse(statement)
+            if isinstance(statement, ast.Expr) and statement.end_lineno in shown:
+                got = eval(code, namespace)
+                assert got == shown[statement.end_lineno], (
+                    f"README block {number}, line {statement.end_lineno}: {code} gives {got!r}")
+                checked += 1
+            else:
+                exec(code, namespace)
+    assert checked >= 8
 
 
 def test_the_readme_says_how_to_reach_the_command():
