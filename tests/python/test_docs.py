@@ -53,6 +53,16 @@ def test_a_changed_output_is_reported_with_its_page_and_line(tmp_path):
     assert 'File "page.md", line 6' in failures and "Expected:\n    5\nGot:\n    4" in failures
 
 
+def test_the_cpp_example_prints_what_its_page_shows():
+    # Built with the native tests by tools/bootstrap.sh.
+    example = ROOT / "build" / "py" / "tests" / "native" / "movimo_docs_example"
+    assert example.exists(), f"{example} is missing: run tools/bootstrap.sh"
+    shown = re.search(r"It prints:\n\n```text\n(.*?)```", (DOCS / "guide" / "cpp.md").read_text(),
+                      re.S).group(1)
+    done = subprocess.run([example], capture_output=True, text=True, timeout=60, check=True)
+    assert done.stdout == shown
+
+
 def test_the_site_builds_without_warnings(tmp_path):
     out = tmp_path / "html"
     done = subprocess.run([sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
