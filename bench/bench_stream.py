@@ -44,7 +44,7 @@ def measure(names=("helix", "beat_house_jack_orbit"), rate=120.0, frames=1200) -
             clock_arrivals[message.params[0]] = arrived
     lateness = np.array([clock_arrivals[i] - (report.start + i / rate)
                          for i in sorted(clock_arrivals)]) * 1e3
-    return {"frames": frames, "rate_hz": rate, "messages_sent": report.messages,
+    return {"frames": frames, "rate_hz": rate, "messages_sent": report.sent,
             "messages_received": len(arrivals),
             "mean_phase_error_ms": float(lateness.mean()),
             "median_phase_error_ms": float(np.median(lateness)),

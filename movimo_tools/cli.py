@@ -1,5 +1,6 @@
 """The `movimo` command: list, show and render the built-in patterns; draw
-them (preview), browse them (gallery) and stream them as OSC (stream).
+them (preview), browse them (gallery), stream them as OSC (stream) and drive
+a rig of moving heads over Art-Net or sACN (dmx).
 
 Every subcommand is a thin layer over the library functions; errors print
 one line on stderr and exit with status 1 (2 for a malformed command line).
@@ -19,7 +20,7 @@ import sys
 import numpy as np
 
 import movimo
-from movimo_tools import gallery, preview, stream
+from movimo_tools import gallery, preview, rig, stream
 from movimo_tools.batch import table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.limits import motion_limits
@@ -214,7 +215,7 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
     render.set_defaults(run=_render)
 
-    for module in (preview, gallery, stream):
+    for module in (preview, gallery, stream, rig):
         module.add_command(commands)
     return parser
 

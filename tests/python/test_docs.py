@@ -89,4 +89,4 @@ def test_the_reference_check_names_what_is_missing():
         everything - {"movimo.helix", "movimo_tools.stream.run_stream"},
         headers - {"patterns.h"}) == [
         "movimo.helix", "movimo_tools.stream.run_stream", "include/movimo/patterns.h"]
-    assert {"movimo.Offset3.x", "movimo_tools.table", "movimo_tools.stream.TempoClock"} <= everything
+    assert {"movimo.Offset3.x", "movimo_tools.table", "movimo_tools.clock.TempoClock"} <= everything

@@ -1,0 +1,56 @@
+"""Frame building for a large rig: 10,000 moving heads over 64 universes,
+each a 16-bit pan and an 8-bit tilt, in groups with every kind of spread,
+held to their speeds; and the packets of one frame in either protocol.
+
+Run with: .venv/bin/python bench/bench_rig.py
+"""
+
+import json
+import timeit
+
+import numpy as np
+
+from movimo_tools import rig
+
+FIXTURES, UNIVERSES = 10_000, 64
+SPREADS = [{"spread": "even"}, {"spread": "wing"}, {"spread": "group", "blocks": 4},
+           {"spread": "position", "span": 2.0, "direction": [1.0, 1.0]}]
+
+
+def large_rig() -> rig.Rig:
+    """FIXTURES fixtures filling UNIVERSES universes, one group per universe."""
+    per_universe = np.diff(np.linspace(0, FIXTURES, UNIVERSES + 1).round().astype(int))
+    fixtures = [{"name": f"u{u}", "type": "head", "universe": u, "address": 1, "count": int(n),
+                 "position": [0.0, float(u)]} for u, n in enumerate(per_universe, start=1)]
+    groups = [{"name": f"u{u}", "fixtures": [f"u{u}"], **SPREADS[u % len(SPREADS)]}
+              for u in range(1, UNIVERSES + 1)]
+    document = {"types": {"head": {"channels": ["pan", "pan_fine", "tilt"], "pan_range": 540,
+                                   "tilt_range": 270, "pan_speed": 250, "tilt_speed": 150,
+                                   "amplitude": [90, 45]}},
+                "fixtures": fixtures, "groups": groups}
+    return rig.parse_patch(document, "bench")
+
+
+def best_seconds(call, budget=0.3) -> float:
+    number = max(1, int(budget / timeit.timeit(call, number=1)))
+    return min(timeit.repeat(call, number=number, repeat=7)) / number
+
+
+def measure() -> dict:
+    loaded = large_rig()
+    player = rig.Player(loaded, ["helix"], rate=44.0)
+    pips = iter(range(0, 1 << 30, 3))
+    frame_seconds = best_seconds(lambda: player.frame(next(pips)))
+    frame, _ = player.frame(0)
+    sender = rig.DmxSender("sacn", "127.0.0.1", 9, loaded.universes)
+    sacn_seconds = best_seconds(lambda: sender.packets(frame))
+    sender.protocol = "artnet"
+    artnet_seconds = best_seconds(lambda: sender.packets(frame))
+    sender.close()
+    return {"fixtures": len(loaded), "universes": len(loaded.universes),
+            "frame_ms": frame_seconds * 1e3, "sacn_packets_ms": sacn_seconds * 1e3,
+            "artnet_packets_ms": artnet_seconds * 1e3}
+
+
+if __name__ == "__main__":
+    print(json.dumps(measure(), indent=2))

@@ -1,0 +1,375 @@
+"""The rig: patch checking, frames (against a per-fixture reference built
+from movimo.sample), speed limits, and the ArtDmx and E1.31 encoders."""
+
+import copy
+import math
+import os
+import pathlib
+import signal
+import socket
+import struct
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import movimo
+
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+from movimo_tools import rig  # noqa: E402
+from movimo_tools.cli import main  # noqa: E402
+from movimo_tools.spread import even_offsets, position_offsets, wing_offsets  # noqa: E402
+
+SPOT = {"channels": ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer", "shutter"],
+        "pan_range": 540, "tilt_range": 270, "pan_speed": 1e9, "tilt_speed": 1e9,
+        "values": {"dimmer": 255, "shutter": 200}, "amplitude": [60, 30]}
+SCANNER = {"channels": ["tilt", "pan", "zoom"], "pan_range": 170, "tilt_range": 110,
+           "pan_speed": 1e9, "tilt_speed": 1e9, "amplitude": [40, 20], "z": "zoom"}
+
+
+def patch(**changes):
+    """A small rig: four spots on universe 1 in two groups, two scanners on 3."""
+    document = {
+        "types": {"spot": copy.deepcopy(SPOT), "scanner": copy.deepcopy(SCANNER)},
+        "fixtures": [
+            {"name": "left", "type": "spot", "universe": 1, "address": 1, "position": [0, 0]},
+            {"name": "right", "type": "spot", "universe": 1, "address": 7, "position": [4, 0],
+             "invert": ["pan"]},
+            {"name": "back", "type": "spot", "universe": 1, "address": 13, "count": 2,
+             "position": [0, 3], "home": [100, 50]},
+            {"name": "scan", "type": "scanner", "universe": 3, "address": 500, "count": 2,
+             "swap": True},
+        ],
+        "groups": [
+            {"name": "front", "fixtures": ["left", "right"], "spread": "position", "span": 0.5},
+            {"name": "rear", "fixtures": ["back"], "spread": "wing"},
+            {"name": "scanners", "fixtures": ["scan-1", "scan-2"], "pattern": "lfo_breathe"},
+        ],
+    }
+    for path, value in changes.items():
+        *parents, key = path.split(".")
+        table = document
+        for part in parents:
+            table = table[int(part)] if part.isdigit() else table[part]
+        if value is None:
+            del table[key]
+        else:
+            table[key] = value
+    return document
+
+
+def test_a_patch_reads_into_slots_and_groups():
+    loaded = rig.parse_patch(patch(), "rig.toml")
+    assert loaded.names == ("left", "right", "back-1", "back-2", "scan-1", "scan-2")
+    assert loaded.universes.tolist() == [1, 3]
+    assert loaded.address.tolist() == [1, 7, 13, 19, 500, 503]
+    # Flat slot = universe index * 512 + address - 1 + channel position.
+    assert loaded.pan.coarse.tolist() == [0, 6, 12, 18, 512 + 500, 512 + 503]
+    assert loaded.pan.fine.tolist() == [1, 7, 13, 19, -1, -1]
+    assert loaded.tilt.coarse.tolist() == [2, 8, 14, 20, 512 + 499, 512 + 502]
+    assert loaded.z_slot.tolist() == [-1, -1, -1, -1, 512 + 501, 512 + 504]
+    assert loaded.pan.amplitude.tolist() == [60, -60, 60, 60, 40, 40]
+    assert loaded.pan.source.tolist() == [0, 0, 0, 0, 1, 1]      # swapped scanners
+    assert loaded.home_degrees()[2].tolist() == [100, 50]
+    assert loaded.home_degrees()[0].tolist() == [270, 135]     # mid-range by default
+    assert loaded.positions[3].tolist() == [1, 3]              # a count steps along x
+    assert loaded.resting[0, [4, 5, 10, 11]].tolist() == [255, 200, 255, 200]
+    assert [g.name for g in loaded.groups] == ["front", "rear", "scanners"]
+
+
+@pytest.mark.parametrize("changes, where, message", [
+    ({"fixtures.1.address": 5}, "fixture 'right': address",
+     "channels 5-10 of universe 1 overlap fixture 'left' (1-6)"),
+    ({"fixtures.3.address": 508}, "fixture 'scan': address", "run from 508 to 513, past 512"),
+    ({"types.spot.pan_range": 0}, "fixture 'left': pan_range", "must be above 0"),
+    ({"types.spot.tilt_speed": -10}, "fixture 'left': tilt_speed", "must be above 0"),
+    ({"fixtures.0.tilt_range": math.inf}, "fixture 'left': tilt_range", "finite"),
+    ({"groups.2.pattern": "helixx"}, "group 'scanners': pattern", "unknown pattern 'helixx'"),
+    ({"fixtures.0.adress": 3}, "fixture 'left': adress", "unknown key (did you mean address?)"),
+    ({"types.spot.chanels": []}, "type 'spot': chanels", "unknown key (did you mean channels?)"),
+    ({"fixtures.0.type": "wash"}, "fixture 'left': type", "no type 'wash'"),
+    ({"fixtures.0.home": [600, 0]}, "fixture 'left': home", "pan 600 is outside 0 to 540"),
+    ({"types.spot.values": {"dimmer": 256}}, "fixture 'left': values.dimmer", "0 to 255"),
+    ({"types.spot.values": {"pan": 3}}, "fixture 'left': values", "not one of its static"),
+    ({"types.spot.channels": ["pan", "dimmer"]}, "fixture 'left': channels", "needs a tilt"),
+    ({"fixtures.0.universe": 64000}, "fixture 'left': universe", "0 to 63999"),
+    ({"fixtures.0.amplitude": [10, -1]}, "fixture 'left': amplitude", "not be negative"),
+    ({"groups.1.fixtures": ["back", "left"]}, "group 'rear': fixtures", "one group only"),
+    ({"groups.1.fixtures": ["nobody"]}, "group 'rear': fixtures", "no fixture named"),
+    ({"groups.1.spread": "random"}, "group 'rear': spread", "must be one of"),
+    ({"fixtures.1.name": "left"}, "fixture 'left': name", "'left' is taken"),
+    ({"fixtures.0.name": "back-2"}, "fixture 'back': name", "'back-2' is taken"),
+])
+def test_mistakes_are_refused_in_one_line_naming_file_item_and_field(changes, where, message):
+    with pytest.raises(rig.PatchError) as raised:
+        rig.parse_patch(patch(**changes), "rig.toml")
+    text = str(raised.value)
+    assert text.startswith(f"rig.toml: {where}: ") and message in text and "\n" not in text
+
+
+def test_a_file_that_is_not_toml_is_one_line(tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text("[[fixtures]\n")
+    with pytest.raises(rig.PatchError, match=r"rig.toml: not valid TOML"):
+        rig.load_patch(path)
+
+
+@pytest.mark.parametrize("level", [0, 1, 255, 256, 257, 32767, 32768, 65280, 65534, 65535])
+def test_coarse_and_fine_bytes_are_exact_to_the_last_step(level):
+    loaded = rig.parse_patch(patch(), "rig.toml")
+    degrees = loaded.home_degrees()
+    degrees[0] = [level * 540 / 65535, level * 270 / 65535]     # 16-bit spot
+    degrees[4] = [min(level, 255) * 170 / 255, 0.0]             # 8-bit scanner
+    frame = rig.dmx_frame(loaded, degrees, None)
+    assert frame[0, 0:4].tolist() == [level >> 8, level & 0xFF] * 2
+    assert frame[1, 500] == min(level, 255) and frame[1, 499] == 0
+
+
+def reference_slots(loaded, pip, patterns):
+    """One fixture at a time, from movimo.sample and the patch's own numbers."""
+    frame = np.zeros((2, 512), dtype=np.uint8)
+    frame[0, [4, 5, 10, 11, 16, 17, 22, 23]] = [255, 200] * 4
+    spans = {"front": position_offsets([[0, 0], [4, 0]], 32),
+             "rear": wing_offsets(2, movimo_tools.entry(patterns[1]).period_pips),
+             "scanners": even_offsets(2, 256)}
+    lags = np.concatenate(list(spans.values()))
+    names = [patterns[0]] * 2 + [patterns[1]] * 2 + ["lfo_breathe"] * 2
+    for i, (name, lag) in enumerate(zip(names, lags)):
+        period = movimo_tools.entry(name).period_pips
+        x, y, z = movimo.sample(name, (pip - int(lag)) % period).as_tuple()
+        if i < 4:   # spots: x to pan, y to tilt, 16-bit
+            pan_home, tilt_home = ((100, 50) if i >= 2 else (270, 135))
+            pan = min(max(pan_home + (-60 if i == 1 else 60) * x, 0), 540)
+            tilt = min(max(tilt_home + 30 * y, 0), 270)
+            base = 6 * i
+            for slot, degrees, span in ((base, pan, 540), (base + 2, tilt, 270)):
+                level = round(degrees / span * 65535)
+                frame[0, slot:slot + 2] = [level >> 8, level & 0xFF]
+        else:       # scanners: swapped, 8-bit, z to zoom
+            base = 499 + 3 * (i - 4)
+            pan = min(max(85 + 40 * y, 0), 170)
+            tilt = min(max(55 + 20 * x, 0), 110)
+            frame[1, base:base + 3] = [round(tilt / 110 * 255), round(pan / 170 * 255),
+                                       round((z + 1) * 127.5)]
+    return frame
+
+
+@pytest.mark.parametrize("patterns", [("helix", "circle"), ("beat_house_jack_orbit", "sway")])
+@pytest.mark.parametrize("pip", [0, 17, 100, 1000, -77, 2**31 + 5])
+def test_frames_equal_the_per_fixture_reference(patterns, pip):
+    loaded = rig.parse_patch(patch(**{"groups.1.pattern": patterns[1]}), "rig.toml")
+    player = rig.Player(loaded, [patterns[0]], rate=44.0)
+    frame, limited = player.frame(pip + 0.75)   # frames take the pip in progress
+    assert not limited
+    np.testing.assert_array_equal(frame, reference_slots(loaded, pip, patterns))
+
+
+def test_steps_never_exceed_the_patch_speed_through_tempo_and_pattern_changes():
+    slow = patch(**{"types.spot.pan_speed": 90, "types.spot.tilt_speed": 45})
+    loaded = rig.parse_patch(slow, "rig.toml")
+    player = rig.Player(loaded, ["helix", "bounce"], rate=40.0)
+    previous, limited = loaded.home_degrees(), []
+    pip = 0.0
+    for frame in range(400):
+        if frame == 200:
+            player.next_pattern()
+        pip += 3.0 if frame < 100 else 9.0          # a tempo change at frame 100
+        _, held = player.frame(pip)
+        step = np.abs(player.degrees - previous)
+        assert (step[:4, 0] <= 90 / 40 + 1e-9).all() and (step[:4, 1] <= 45 / 40 + 1e-9).all()
+        previous = player.degrees
+        limited.append(held)
+    assert any(limited) and player.limited_frames == sum(map(bool, limited))
+
+
+def test_a_fast_fixture_follows_the_pattern_exactly():
+    loaded = rig.parse_patch(patch(), "rig.toml")
+    player = rig.Player(loaded, ["helix"], rate=44.0)
+    for pip in range(0, 400, 7):
+        player.frame(pip)
+        wanted = rig.target_degrees(loaded, player.motion.values, player.motion.at(pip))
+        np.testing.assert_array_equal(player.degrees, wanted)
+
+
+def test_speed_checks_name_the_fixtures_and_the_fastest_safe_tempo():
+    # bounce moves x by 2 units in 16 pips: 8 units/s at 120 bpm, 480 deg/s at 60 deg.
+    limits = patch(**{"types.spot.pan_speed": 240, "fixtures.1.pan_speed": 1000,
+                      "groups": []})
+    loaded = rig.parse_patch(limits, "rig.toml")
+    bounce, breathe = rig.speed_checks(loaded, ["bounce", "lfo_breathe"], 120.0)
+    assert bounce.pattern == "bounce" and bounce.fastest_bpm == pytest.approx(60.0)
+    assert [loaded.names[i] for i in bounce.too_fast] == ["left", "back-1", "back-2"]
+    assert "too fast at 120 bpm for 3 of 6 fixtures (left, back-1, back-2)" in bounce.line(
+        loaded.names)
+    assert not len(breathe.too_fast) and breathe.fastest_bpm > 120
+
+
+def test_artdmx_layout_byte_for_byte():
+    slots = bytes(range(256)) * 2
+    packet = rig.artdmx_packet(0x7ABC & 0x7FFF, 200, slots)
+    assert packet[:8] == b"Art-Net\x00"
+    assert packet[8:10] == b"\x00\x50"             # OpDmx, low byte first
+    assert packet[10:12] == b"\x00\x0e"            # protocol 14, high byte first
+    assert packet[12] == 200 and packet[13] == 0   # sequence, physical
+    assert packet[14:16] == b"\xbc\x7a"            # SubUni, then Net
+    assert packet[16:18] == b"\x02\x00"            # 512 slots, high byte first
+    assert packet[18:] == slots and len(packet) == 530
+
+
+def test_e131_layout_field_by_field():
+    cid = bytes(range(16))
+    packet = rig.e131_packet(0x1234, 99, bytes([7]) * 512, cid, "movimo rig", priority=150)
+    fields = struct.unpack_from(">HH12sHI16sHI64sBHBBHHBBHHHB", packet)
+    assert fields == (0x0010, 0, b"ASC-E1.17\x00\x00\x00", 0x7000 | 622, 4, cid,
+                      0x7000 | 600, 2, b"movimo rig".ljust(64, b"\x00"), 150, 0, 99, 0, 0x1234,
+                      0x7000 | 523, 2, 0xA1, 0, 1, 513, 0)
+    assert packet[126:] == bytes([7]) * 512
+
+
+@pytest.mark.parametrize("protocol, sequences", [
+    ("artnet", [1, 2, 255, 1, 2]),     # 0 would mean 'no sequence'
+    ("sacn", [1, 2, 255, 0, 1]),
+])
+def test_sequences_wrap_as_each_protocol_expects(protocol, sequences):
+    sender = rig.DmxSender(protocol, "127.0.0.1", 9, [1, 2])
+    offset = 12 if protocol == "artnet" else 111
+    seen = []
+    for frame in range(258):
+        packets = sender.packets(np.zeros((2, 512), dtype=np.uint8))
+        assert packets[0][offset] == packets[1][offset]
+        seen.append(packets[0][offset])
+    sender.close()
+    assert seen[:2] + seen[254:257] == sequences
+
+
+def test_a_sender_delivers_one_packet_per_universe_to_its_address():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(("127.0.0.1", 0))
+        receiver.settimeout(2.0)
+        sender = rig.DmxSender("sacn", "127.0.0.1", receiver.getsockname()[1], [5, 9])
+        frame = np.arange(1024).reshape(2, 512).astype(np.uint8)
+        assert sender.send(frame) == 2
+        sender.close()
+        received = [receiver.recv(1024) for _ in range(2)]
+    assert [struct.unpack_from(">H", p, 113)[0] for p in received] == [5, 9]
+    assert [p[126:] for p in received] == [frame[0].tobytes(), frame[1].tobytes()]
+
+
+@pytest.mark.parametrize("host, message", [
+    ("239.255.0.1", "not a unicast address"),
+    ("255.255.255.255", "not a unicast address"),
+    ("no-such-host.invalid", "cannot resolve"),
+])
+def test_only_a_unicast_address_is_accepted(host, message):
+    with pytest.raises(ValueError, match=message):
+        rig.DmxSender("artnet", host, 6454, [0])
+
+
+# ---------------------------------------------------------------- movimo dmx
+TWO_SPOTS = """\
+[types.spot]
+channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]
+pan_range = 540
+tilt_range = 270
+pan_speed = 300
+tilt_speed = 200
+values = { dimmer = 255 }
+amplitude = [60, 30]
+home = [180, 90]
+
+[[fixtures]]
+name = "left"
+type = "spot"
+universe = 1
+address = 1
+
+[[fixtures]]
+name = "right"
+type = "spot"
+universe = 1
+address = 6
+"""
+
+
+@pytest.fixture
+def two_spots(tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS)
+    return path
+
+
+def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
+    assert main(["dmx", "helix", "--patch", str(two_spots), "--bpm", "128", "--dry-run"]) == 0
+    out = capsys.readouterr().out.splitlines()
+    assert out[0].startswith("helix: too fast at 128 bpm for 2 of 2 fixtures (left, right)")
+    assert out[1] == "frame 0: beat 0.000, pip 0; 2 fixtures held to their patch speed"
+    # helix starts at x = 1, 60 degrees off home; 300 / 44 degrees a frame is all
+    # it may move: 186.82 / 540 * 65535 = 22672 = 88 * 256 + 144.
+    assert out[2] == "  left   pan  186.82°  tilt   90.00°  u1/1: 88 144 85 85 255"
+    assert len(out) == 1 + 4 * 3 + 1 and out[-1] == "dry run: nothing sent"
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["nope", "--dry-run"], "unknown pattern 'nope'"),
+    (["helix", "--artnet", "239.1.2.3"], "not a unicast address"),
+    (["helix", "--sacn", "127.0.0.1:99999"], "HOST or HOST:PORT"),
+    (["helix", "--sacn", "127.0.0.1", "--priority", "201"], "priority is 0 to 200"),
+    (["helix", "--dry-run", "--bpm", "2000"], "1 to 1000 bpm"),
+    (["helix", "--dry-run", "--rate", "5000"], "frame rate"),
+])
+def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
+    bpm = [] if "--bpm" in argv else ["--bpm", "120"]
+    assert main(["dmx", *argv, *bpm, "--patch", str(two_spots), "--frames", "1"]) == 1
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
+
+
+def test_a_broken_patch_fails_in_one_line_naming_it(capsys, tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS.replace("address = 6", "address = 5"))
+    assert main(["dmx", "helix", "--patch", str(path), "--bpm", "120", "--dry-run"]) == 1
+    err = capsys.readouterr().err
+    assert err == (f"movimo: error: {path}: fixture 'right': address: channels 5-9 of "
+                   f"universe 1 overlap fixture 'left' (1-5)\n")
+
+
+def run_command(two_spots, port, *extra):
+    """`movimo dmx` as a process, sending ArtDmx to a port on 127.0.0.1."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    return subprocess.Popen([sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch",
+                             str(two_spots), "--bpm", "120", "--artnet", f"127.0.0.1:{port}",
+                             *extra], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=env)
+
+
+@pytest.mark.parametrize("stop", ["quit", signal.SIGTERM, signal.SIGINT])
+def test_stopping_parks_every_fixture_at_home_and_exits_0(two_spots, stop):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as receiver:
+        receiver.bind(("127.0.0.1", 0))
+        receiver.settimeout(10.0)
+        process = run_command(two_spots, receiver.getsockname()[1])
+        try:
+            packets = [receiver.recv(1024) for _ in range(5)]
+            if stop == "quit":
+                process.stdin.write("quit\n")
+                process.stdin.flush()
+            else:
+                process.send_signal(stop)
+            out, err = process.communicate(timeout=10)
+            receiver.settimeout(0.5)
+            try:
+                while True:
+                    packets.append(receiver.recv(1024))
+            except TimeoutError:
+                pass
+        finally:
+            process.kill()
+    assert process.returncode == 0, err
+    assert "parked at home" in out
+    home = rig.load_patch(two_spots).home_frame()[0]
+    assert packets[-1][18:] == home.tobytes()
+    assert all(p[18:] != home.tobytes() for p in packets[:5])
+    assert [p[12] for p in packets] == list(range(1, len(packets) + 1))

@@ -1,0 +1,159 @@
+"""DMX checked by an independent receiver: the Open Lighting Architecture
+daemon, in a network namespace the test makes (see olad_namespace.sh), hears
+movimo's E1.31 and ArtDmx packets; every slot it records must equal the frame
+movimo computed."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
+from movimo_tools import rig  # noqa: E402
+
+HERE = pathlib.Path(__file__).resolve().parent
+TOOLS = ("unshare", "ip", "setpriv", "olad", "ola_dev_info", "ola_patch", "ola_recorder")
+# sACN universes 1 and 2 and Art-Net port-addresses 3 and 4 reach olad.
+UNIVERSES = {"sacn": (1, 2), "artnet": (3, 4)}
+PATCH = """\
+[types.spot]
+channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]
+pan_range = 540
+tilt_range = 270
+pan_speed = {speed}
+tilt_speed = {speed}
+values = {{ dimmer = 255 }}
+amplitude = [90, 45]
+
+[[fixtures]]
+name = "wall"
+type = "spot"
+universe = {first}
+address = 1
+count = 100
+
+[[fixtures]]
+name = "truss"
+type = "spot"
+universe = {second}
+address = 11
+count = 8
+invert = ["tilt"]
+z = "dimmer"
+
+[[groups]]
+name = "wall"
+fixtures = ["wall"]
+spread = "wing"
+
+[[groups]]
+name = "truss"
+fixtures = ["truss"]
+spread = "even"
+pattern = "lfo_flower"
+"""
+
+
+def namespace_or_skip():
+    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
+    assert not missing, f"{', '.join(missing)} missing: run tools/bootstrap.sh"
+    if os.geteuid() != 0:
+        pytest.skip("a network namespace with a veth pair needs root")
+    trial = subprocess.run(["unshare", "-n", "true"], capture_output=True, text=True)
+    if trial.returncode != 0:
+        pytest.skip(f"cannot make a network namespace here: {trial.stderr.strip()}")
+
+
+def read_show(path: pathlib.Path) -> dict[int, list[np.ndarray]]:
+    """Frames per OLA universe from an ola_recorder show file: after the
+    'OLA Show' line, 'UNIVERSE v,v,...' lines alternate with delays in ms."""
+    lines = path.read_text().splitlines()
+    assert lines[0] == "OLA Show"
+    frames: dict[int, list[np.ndarray]] = {}
+    for line in lines[1:]:
+        universe, _, values = line.partition(" ")
+        if values:
+            frames.setdefault(int(universe), []).append(
+                np.array(values.split(","), dtype=np.uint8))
+    return frames
+
+
+def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
+    """Runs `command` in a new network namespace beside olad; its frames."""
+    namespace_or_skip()
+    tmp_path.chmod(0o777)
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    run = subprocess.run(["unshare", "-n", "bash", str(HERE / "olad_namespace.sh"),
+                          str(tmp_path), "--", *command],
+                         capture_output=True, text=True, env=env, timeout=120)
+    if run.returncode == 77:
+        pytest.skip(run.stderr.strip())
+    assert run.returncode == 0, run.stderr + (tmp_path / "olad.log").read_text()
+    return read_show(tmp_path / "show.txt")
+
+
+def write_patch(tmp_path, protocol, speed="1e9") -> pathlib.Path:
+    first, second = UNIVERSES[protocol]
+    path = tmp_path / "rig.toml"
+    path.write_text(PATCH.format(first=first, second=second, speed=speed))
+    return path
+
+
+SEND = """\
+import sys, time
+from movimo_tools import rig
+patch, protocol, pips = sys.argv[1], sys.argv[2], [int(p) for p in sys.argv[3:]]
+player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
+sender = rig.DmxSender(protocol, "10.77.0.1", rig.SACN_PORT if protocol == "sacn"
+                       else rig.ARTNET_PORT, player.rig.universes)
+for pip in pips:
+    sender.send(player.frame(pip)[0])
+    time.sleep(0.05)
+"""
+
+
+@pytest.mark.parametrize("protocol", ["sacn", "artnet"])
+def test_every_slot_olad_receives_equals_the_computed_frame(tmp_path, protocol):
+    patch = write_patch(tmp_path, protocol, speed="400")
+    pips = [37 * k for k in range(24)]
+    frames = received(tmp_path, [sys.executable, "-c", SEND, str(patch), protocol,
+                                 *map(str, pips)])
+    player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
+    expected = [player.frame(pip)[0] for pip in pips]
+    assert player.limited_frames > 0     # the speed limit is part of what is checked
+    for row, universe in enumerate(UNIVERSES[protocol]):
+        got = frames[universe]
+        assert len(got) == len(pips)
+        for index, (slots, frame) in enumerate(zip(got, expected)):
+            np.testing.assert_array_equal(slots, frame[row], err_msg=f"frame {index}")
+
+
+def is_subsequence(frames, expected) -> bool:
+    remaining = iter(expected)
+    return all(any(np.array_equal(frame, candidate) for candidate in remaining)
+               for frame in frames)
+
+
+@pytest.mark.parametrize("protocol", ["sacn", "artnet"])
+def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
+    # Fixtures fast enough to follow helix exactly, so each frame depends
+    # on its pip alone, whichever frames a loaded machine has to skip.
+    patch = write_patch(tmp_path, protocol)
+    rate, count = 20.0, 30
+    frames = received(tmp_path, [sys.executable, "-m", "movimo_tools", "dmx", "helix",
+                                 "--patch", str(patch), "--bpm", "120", f"--{protocol}",
+                                 "10.77.0.1", "--rate", str(rate), "--frames", str(count)])
+    player = rig.Player(rig.load_patch(patch), ["helix"], rate=rate)
+    expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
+    home = player.rig.home_frame()
+    for row, universe in enumerate(UNIVERSES[protocol]):
+        *moving, parked = frames[universe]
+        np.testing.assert_array_equal(parked, home[row])
+        assert len(moving) >= count // 2
+        assert is_subsequence(moving, [frame[row] for frame in expected])
