@@ -5,6 +5,7 @@ page shows."""
 import doctest
 import pathlib
 import re
+import shlex
 import subprocess
 import sys
 
@@ -14,6 +15,7 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 DOCS = ROOT / "docs"
 PAGES = sorted(path for path in DOCS.rglob("*.md") if "_build" not in path.parts)
 PYCON = re.compile(r"^```pycon\n(.*?)^```", re.M | re.S)
+CONSOLE = re.compile(r"^```console\n(.*?)^```", re.M | re.S)
 
 
 def run_examples(page: pathlib.Path, root: pathlib.Path = ROOT) -> tuple[int, str]:
@@ -43,6 +45,31 @@ def test_guide_examples_print_what_the_page_shows(page, tmp_path, monkeypatch):
     count, failures = run_examples(page)
     assert count > 0
     assert failures == "", failures
+
+
+def shell_sessions(page: pathlib.Path):
+    """(line, command, shown output) of every `$ movimo ...` line in the
+    page's console blocks."""
+    text = page.read_text(encoding="utf-8")
+    for block in CONSOLE.finditer(text):
+        first_line = text.count("\n", 0, block.start(1)) + 1
+        for part in re.finditer(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", block.group(1), re.M):
+            line = first_line + block.group(1).count("\n", 0, part.start())
+            yield line, part.group(1), part.group(2)
+
+
+SESSIONS = [(page, *session) for page in PAGES for session in shell_sessions(page)]
+
+
+@pytest.mark.parametrize("page, line, command, shown", SESSIONS,
+                         ids=[f"{p.relative_to(DOCS)}:{line}" for p, line, *_ in SESSIONS])
+def test_shell_sessions_print_what_the_page_shows(page, line, command, shown):
+    words = shlex.split(command)
+    assert words[0] == "movimo"
+    done = subprocess.run([sys.executable, "-m", "movimo_tools", *words[1:]], cwd=ROOT,
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stdout) == (0, shown), (
+        f"{page.relative_to(ROOT)}, line {line}: {command}\n{done.stdout}{done.stderr}")
 
 
 def test_a_changed_output_is_reported_with_its_page_and_line(tmp_path):
