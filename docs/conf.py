@@ -21,6 +21,11 @@ autodoc_member_order = "bysource"
 autodoc_typehints = "description"
 autodoc_default_options = {"members": True, "show-inheritance": True}
 
+# Every cross-reference must resolve. The site builds offline, so types of
+# NumPy and the standard library are named but not linked.
+nitpicky = True
+nitpick_ignore_regex = [("py:class", r"(numpy|queue|pathlib|argparse)\..*")]
+
 html_theme = "furo"
 html_title = f"movimo {release}"
 html_static_path = ["_static"]

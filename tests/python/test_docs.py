@@ -6,6 +6,7 @@ import doctest
 import pathlib
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 
@@ -101,6 +102,24 @@ def test_the_site_builds_without_warnings(tmp_path):
     # A picture of every family but beat, and of every beat motion.
     assert choosing.count('id="family-') == 44 and choosing.count('id="motion-') == 16
     assert "movimo stream" in (out / "guide" / "command.html").read_text()
+
+
+def test_a_broken_reference_or_a_missing_entry_fails_the_build_with_its_name(tmp_path):
+    shutil.copytree(DOCS, tmp_path / "docs")
+    for folder in ("include", "examples"):
+        (tmp_path / folder).symlink_to(ROOT / folder)
+    with open(tmp_path / "docs" / "guide" / "concepts.md", "a", encoding="utf-8") as page:
+        page.write("\nSee [nowhere](nowhere.md) and {py:func}`movimo_tools.no_such_function`.\n")
+    reference = tmp_path / "docs" / "reference" / "movimo.md"
+    text = reference.read_text(encoding="utf-8")
+    reference.write_text(re.sub(r"```\{py:function\} helix\(.*?```\n", "", text, flags=re.S),
+                         encoding="utf-8")
+    done = subprocess.run([sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
+                           "html", str(tmp_path / "docs"), str(tmp_path / "html")],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode != 0
+    for name in ("nowhere", "movimo_tools.no_such_function", "does not document movimo.helix"):
+        assert name in done.stderr
 
 
 def test_the_reference_check_names_what_is_missing():
