@@ -18,7 +18,8 @@ myst_enable_extensions = ["colon_fence", "deflist"]
 myst_heading_anchors = 3
 
 autodoc_member_order = "bysource"
-autodoc_typehints = "description"
+# Docstrings write names and expressions in single backquotes: show them as code.
+default_role = "code"
 autodoc_default_options = {"members": True, "show-inheritance": True}
 
 # Every cross-reference must resolve. The site builds offline, so types of
