@@ -9,7 +9,9 @@ differences, the loop closed on itself:
   peak acceleration is max abs(bend) / pip_seconds².
 
 Both are per axis and multiplied by `scale`, the fixture's units per pattern
-unit (for example degrees of pan and tilt). Speed grows linearly with the
+unit (for example degrees of pan and tilt). A pattern moves between -1 and 1,
+so a moving head whose pan covers 540° has a scale of 270 for pan when the
+pattern is centred on the middle of its range. Speed grows linearly with the
 tempo and acceleration with its square, which gives the fastest tempo.
 """
 
