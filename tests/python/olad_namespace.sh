@@ -71,7 +71,11 @@ stop() {
 trap stop EXIT
 
 device() {  # the number of the first device whose name holds $1
-  ola_dev_info 2>/dev/null | sed -nE "/$1/{s/^Device ([0-9]+):.*/\1/p;q}"
+  # Read the whole listing first: a reader that stops early would kill
+  # ola_dev_info with SIGPIPE, which pipefail turns into a failure.
+  local devices
+  devices=$(ola_dev_info 2>/dev/null) || return 0
+  sed -nE "/$1/{s/^Device ([0-9]+):.*/\1/p;q}" <<<"$devices"
 }
 for _ in $(seq 100); do
   [ -n "$(device 'E1.31')" ] && [ -n "$(device 'ArtNet')" ] && break

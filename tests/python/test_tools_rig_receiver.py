@@ -8,6 +8,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import numpy as np
 import pytest
@@ -85,6 +86,16 @@ def read_show(path: pathlib.Path) -> dict[int, list[np.ndarray]]:
 def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
     """Runs `command` in a new network namespace beside olad; its frames."""
     namespace_or_skip()
+    # olad runs unprivileged and pytest's own temporary root is private to
+    # its user, so olad's directory lies outside it.
+    olad_dir = pathlib.Path(tempfile.mkdtemp(prefix="movimo-olad-"))
+    try:
+        return _received_in(olad_dir, command)
+    finally:
+        shutil.rmtree(olad_dir, ignore_errors=True)
+
+
+def _received_in(tmp_path, command) -> dict[int, list[np.ndarray]]:
     tmp_path.chmod(0o777)
     package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
