@@ -11,7 +11,8 @@ bash tools/bootstrap.sh
 echo
 url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery)
 echo "movimo gallery of every pattern: $url"
-.venv/bin/python -m sphinx -q -b html docs build/docs/html
+# -P: the installed movimo_tools, not the source folder, documents itself.
+.venv/bin/python -P -m sphinx -q -b html docs build/docs/html
 echo "movimo documentation (guide and reference): file://$root/build/docs/html/index.html"
 echo "the movimo command and module in your shell: source .venv/bin/activate"
 echo "then stream patterns as OSC: movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \

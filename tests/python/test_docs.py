@@ -67,7 +67,7 @@ SESSIONS = [(page, *session) for page in PAGES for session in shell_sessions(pag
 def test_shell_sessions_print_what_the_page_shows(page, line, command, shown):
     words = shlex.split(command)
     assert words[0] == "movimo"
-    done = subprocess.run([sys.executable, "-m", "movimo_tools", *words[1:]], cwd=ROOT,
+    done = subprocess.run([sys.executable, "-P", "-m", "movimo_tools", *words[1:]], cwd=ROOT,
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
     assert (done.returncode, done.stdout) == (0, shown), (
         f"{page.relative_to(ROOT)}, line {line}: {command}\n{done.stdout}{done.stderr}")
@@ -93,7 +93,7 @@ def test_the_cpp_example_prints_what_its_page_shows():
 
 def test_the_site_builds_without_warnings(tmp_path):
     out = tmp_path / "html"
-    done = subprocess.run([sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
+    done = subprocess.run([sys.executable, "-P", "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
                            "html", str(DOCS), str(out)], capture_output=True, text=True,
                           timeout=300)
     assert done.returncode == 0, done.stderr
@@ -114,7 +114,7 @@ def test_a_broken_reference_or_a_missing_entry_fails_the_build_with_its_name(tmp
     text = reference.read_text(encoding="utf-8")
     reference.write_text(re.sub(r"```\{py:function\} helix\(.*?```\n", "", text, flags=re.S),
                          encoding="utf-8")
-    done = subprocess.run([sys.executable, "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
+    done = subprocess.run([sys.executable, "-P", "-m", "sphinx", "-W", "--keep-going", "-q", "-b",
                            "html", str(tmp_path / "docs"), str(tmp_path / "html")],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode != 0
