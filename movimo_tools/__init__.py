@@ -7,19 +7,60 @@ Every array of pattern values has x, y and z as its last axis.
 >>> import movimo_tools
 >>> movimo_tools.evaluate("bounce", range(0, 64, 16))[:, 0]
 array([-1.,  0.,  1.,  0.])
+
+The names below load their modules (and NumPy and movimo) on first use, so
+that the `movimo` command can start, and be interrupted while it starts,
+before any of them loads.
 """
 
-from movimo_tools.batch import evaluate, library_tables, period_pips, table
-from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
-from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
-from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
-                                 wing_offsets)
-from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
-                                 evaluate_seconds, frame_pips)
+# Type checkers take this branch; at run time it costs not even `typing`.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from movimo_tools.batch import evaluate, library_tables, period_pips, table
+    from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
+    from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
+    from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
+                                     wing_offsets)
+    from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
+                                     evaluate_seconds, frame_pips)
 
-__all__ = [
-    "INTERPOLATIONS", "MotionLimits", "PatternEntry", "Tempo", "all_motion_limits", "entries",
-    "entry", "evaluate", "evaluate_at", "evaluate_beats", "evaluate_seconds", "even_offsets",
-    "fastest_tempos", "frame_pips", "group_offsets", "library_entries", "library_tables",
-    "motion_limits", "period_pips", "position_offsets", "spread", "table", "wing_offsets",
-]
+# Each public name and the module that defines it.
+_HOMES = {
+    "batch": ("evaluate", "library_tables", "period_pips", "table"),
+    "catalogue": ("PatternEntry", "entries", "entry", "library_entries"),
+    "limits": ("MotionLimits", "all_motion_limits", "fastest_tempos", "motion_limits"),
+    "spread": ("even_offsets", "group_offsets", "position_offsets", "spread", "wing_offsets"),
+    "timing": ("INTERPOLATIONS", "Tempo", "evaluate_at", "evaluate_beats", "evaluate_seconds",
+               "frame_pips"),
+}
+_HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
+
+__all__ = sorted(_HOME_OF)
+
+
+def __getattr__(name: str):
+    if name not in _HOME_OF:
+        raise AttributeError(f"module 'movimo_tools' has no attribute '{name}'")
+    home = _HOME_OF[name]
+    value = getattr(__import__(f"movimo_tools.{home}", fromlist=[name]), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(__all__))
+
+
+_Module = type(__import__("sys"))
+
+
+class _Package(_Module):
+    """Keeps `movimo_tools.spread` the function: loading the submodule of the
+    same name would otherwise rebind the package's attribute to the module."""
+
+    def __setattr__(self, name: str, value) -> None:
+        if not (name in _HOME_OF and isinstance(value, _Module)):
+            super().__setattr__(name, value)
+
+
+__import__("sys").modules[__name__].__class__ = _Package

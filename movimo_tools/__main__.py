@@ -1,7 +1,16 @@
-"""`python -m movimo_tools` runs the `movimo` command."""
+"""The `movimo` command, also run as `python -m movimo_tools`."""
 
 import sys
 
-from movimo_tools.cli import main
 
-sys.exit(main())
+def main() -> int:
+    """Runs the command; Ctrl-C while its libraries load ends it quietly."""
+    try:
+        from movimo_tools.cli import main as run
+    except KeyboardInterrupt:
+        return 130
+    return run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

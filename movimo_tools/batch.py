@@ -77,10 +77,15 @@ def _check_request(name, library) -> None:
 
 
 @functools.lru_cache(maxsize=64)
+def _builtin_bytes(name: str) -> bytes:
+    return native.table(name).tobytes()
+
+
 def _builtin_rows(name: str) -> np.ndarray:
-    rows = native.table(name)
-    rows.flags.writeable = False
-    return rows
+    """A new read-only view of the cached table. The cache holds immutable
+    bytes, so no caller can make a view writeable and change the table for
+    everyone else."""
+    return np.frombuffer(_builtin_bytes(name), dtype=np.float64).reshape(-1, 3)
 
 
 def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:

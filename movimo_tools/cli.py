@@ -11,7 +11,7 @@ from __future__ import annotations
 import argparse
 import csv
 import difflib
-import io
+import functools
 import json
 import math
 import os
@@ -21,13 +21,18 @@ import numpy as np
 
 import movimo
 from movimo_tools import gallery, preview, rig, stream
-from movimo_tools.batch import table
+from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import PatternEntry, entries, entry
+from movimo_tools.clock import MAX_BPM, MIN_BPM
 from movimo_tools.limits import motion_limits
-from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_pips
+from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
 
 SPARK_LEVELS = "▁▂▃▄▅▆▇█"
 AXES = "xyz"
+# Frames a render computes and writes at a time.
+RENDER_BLOCK = 1 << 16
+# Start beats whose pips lie within the signed 32-bit pip range.
+START_BEAT_LIMIT = 2**31 // movimo.PIPS_PER_BEAT
 
 
 class CommandError(Exception):
@@ -129,6 +134,7 @@ def _show(args, out) -> None:
     """`movimo show`: descriptor, period, peak speed at a tempo, the fastest
     tempo for fixture limits when given, one sparkline per axis."""
     pattern = _known_entry(args.name)
+    _check_option("--bpm", args.bpm, MIN_BPM, MAX_BPM)
     limits = motion_limits(pattern.name, args.bpm, args.scale)
     used = AXES[:pattern.dimensions]
     lines = [f"{pattern.name}  ({pattern.pack} pack, {pattern.family} family)",
@@ -146,35 +152,69 @@ def _show(args, out) -> None:
     out.write("\n".join(lines) + "\n")
 
 
-def _write_csv(seconds, pips, values, out) -> None:
-    """One row per frame: seconds, pip, x, y, z, every float written exactly."""
-    writer = csv.writer(out, lineterminator="\n")
-    writer.writerow(["seconds", "pip", "x", "y", "z"])
-    writer.writerows(zip(seconds.tolist(), pips.tolist(), *values.T.tolist()))
+def _check_option(option: str, value: float, low: float, high: float) -> None:
+    """Refuses an option outside its range before the command starts.
+
+    >>> _check_option("--bpm", 1e308, 1, 1000)
+    Traceback (most recent call last):
+    ...
+    movimo_tools.cli.CommandError: --bpm must be 1 to 1000, not 1e+308
+    """
+    if not low <= value <= high:
+        raise CommandError(f"{option} must be {low:g} to {high:g}, not {value:g}")
+
+
+def _render_blocks(args, tempo: Tempo, count: int):
+    """(seconds, pips) of the frames of a render, RENDER_BLOCK frames at a time."""
+    # Times from beat zero, like the pips: the start beat's time plus i / fps.
+    start = tempo.seconds(args.start_beat * movimo.PIPS_PER_BEAT)
+    for first in range(0, count, RENDER_BLOCK):
+        pips = frame_pips(tempo, args.fps, args.beats, args.start_beat, first,
+                          first + RENDER_BLOCK)
+        yield start + np.arange(first, first + len(pips)) / args.fps, pips
 
 
 def _render(args, out) -> None:
-    """`movimo render`: the pattern at every video frame, as csv, json or npy."""
+    """`movimo render`: the pattern at every video frame, as csv, json or npy,
+    written block by block so that a long render never sits in memory whole."""
     if args.format == "npy" and out.isatty():
         raise CommandError("npy output is binary: redirect it to a file")
     pattern = _known_entry(args.name)
+    _check_option("--bpm", args.bpm, MIN_BPM, MAX_BPM)
+    _check_option("--start-beat", args.start_beat, -START_BEAT_LIMIT, START_BEAT_LIMIT - 1)
     tempo = Tempo(args.bpm)
-    pips = frame_pips(tempo, args.fps, args.beats, args.start_beat)
-    values = evaluate_at(pattern.name, pips, args.interpolation)
-    # Times from beat zero, like the pips: the start beat's time plus i / fps.
-    start = tempo.seconds(args.start_beat * movimo.PIPS_PER_BEAT)
-    seconds = start + np.arange(len(pips)) / args.fps
+    count = frame_count(tempo, args.fps, args.beats)
+    last_pip = frame_pips(tempo, args.fps, args.beats, args.start_beat, count - 1)
+    check_pip_range(args.start_beat * movimo.PIPS_PER_BEAT, last_pip.max())
+    blocks = functools.partial(_render_blocks, args, tempo, count)
+
+    def values(pips):
+        return evaluate_at(pattern.name, pips, args.interpolation)
+
     if args.format == "npy":
-        buffer = io.BytesIO()
-        np.save(buffer, values)
-        out.buffer.write(buffer.getvalue())
+        np.lib.format.write_array_header_1_0(
+            out.buffer, {"descr": "<f8", "fortran_order": False, "shape": (count, 3)})
+        for _, pips in blocks():
+            out.buffer.write(values(pips).astype("<f8").tobytes())
     elif args.format == "json":
-        json.dump({"pattern": pattern.name, "bpm": args.bpm, "fps": args.fps,
-                   "interpolation": args.interpolation, "seconds": seconds.tolist(),
-                   "pips": pips.tolist(), "values": values.tolist()}, out)
-        out.write("\n")
+        # The text json.dump writes for the whole document, one block at a time.
+        head = json.dumps({"pattern": pattern.name, "bpm": args.bpm, "fps": args.fps,
+                           "interpolation": args.interpolation})
+        out.write(head[:-1])
+        for key, column in (("seconds", lambda s, p: s), ("pips", lambda s, p: p),
+                            ("values", lambda s, p: values(p))):
+            out.write(f', "{key}": [')
+            for index, (seconds, pips) in enumerate(blocks()):
+                items = json.dumps(column(seconds, pips).tolist())[1:-1]
+                out.write(f", {items}" if index else items)
+            out.write("]")
+        out.write("}\n")
     else:
-        _write_csv(seconds, pips, values, out)
+        # One row per frame: seconds, pip, x, y, z, every float written exactly.
+        writer = csv.writer(out, lineterminator="\n")
+        writer.writerow(["seconds", "pip", "x", "y", "z"])
+        for seconds, pips in blocks():
+            writer.writerows(zip(seconds.tolist(), pips.tolist(), *values(pips).T.tolist()))
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -252,18 +292,42 @@ def main(argv: list[str] | None = None, out=None) -> int:
         args = parser.parse_args(argv)
         _check_pattern_names(args)
         args.run(args, out)
+        out.flush()
     except UsageError as error:
-        print(f"movimo: error: {error}", file=sys.stderr)
-        return 2
+        return _fail(2, error)
     except (CommandError, ValueError, TypeError, OverflowError) as error:
-        print(f"movimo: error: {error}", file=sys.stderr)
-        return 1
+        return _fail(1, error)
     except BrokenPipeError:
-        # The reader went away (`movimo list | head`): stop quietly, and
-        # point stdout at nothing so the interpreter's last flush cannot fail.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        # The reader went away (`movimo list | head`): stop quietly.
+        _discard_stdout()
         return 1
+    except OSError as error:
+        # A full disk, a missing or unwritable directory, a directory where
+        # a file should be: the path and the cause. An error without a path
+        # came from writing the output.
+        if error.filename is None:
+            _discard_stdout()
+        where = "standard output" if error.filename is None else error.filename
+        return _fail(1, f"{where}: {error.strerror or error}")
+    except MemoryError:
+        return _fail(1, "out of memory")
+    except KeyboardInterrupt:
+        return 130  # Ctrl-C: the ordinary way to stop, no message
     return 0
+
+
+def _fail(status: int, error) -> int:
+    print(f"movimo: error: {error}", file=sys.stderr)
+    return status
+
+
+def _discard_stdout() -> None:
+    """Points stdout at nothing, so the interpreter's last flush of output
+    that could not be written cannot fail again."""
+    try:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass  # stdout is no file (captured, replaced): nothing will flush it
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@ import time
 from typing import Callable, Protocol
 
 import movimo
+from movimo_tools.console import command_lines
 from movimo_tools.timing import Tempo
 
 CONTROL_HELP = """\
@@ -86,7 +87,10 @@ class TempoClock:
     """Fractional pips as a function of time under a tempo that can change.
 
     The pip is anchored at the last change: pip(t) = anchor pip plus the
-    time since the anchor over the pip length.
+    time since the anchor over the pip length, plus a share of a slew: a
+    tap moves the beat grid not by a jump but by running faster or slower
+    over the next beat, never slower than half speed, so the pips of
+    successive frames never run backwards.
 
     >>> clock = TempoClock(120.0, start=10.0)
     >>> clock.pip_at(10.5)
@@ -100,28 +104,42 @@ class TempoClock:
         self._tempo = check_tempo(bpm)
         self._anchor_time = start
         self._anchor_pip = start_pip
+        self._slew_pips = 0.0  # added over the beat after the anchor; at most half a beat
         self._taps: list[float] = []
 
     @property
     def bpm(self) -> float:
         return self._tempo.bpm
 
+    def _beats_since_anchor(self, seconds: float) -> float:
+        return (seconds - self._anchor_time) / self._tempo.pip_seconds / movimo.PIPS_PER_BEAT
+
     def pip_at(self, seconds: float) -> float:
-        return self._anchor_pip + (seconds - self._anchor_time) / self._tempo.pip_seconds
+        beats = self._beats_since_anchor(seconds)
+        slewed = self._slew_pips * min(max(beats, 0.0), 1.0)
+        return self._anchor_pip + beats * movimo.PIPS_PER_BEAT + slewed
 
     def set_bpm(self, seconds: float, bpm: float) -> None:
-        """Changes the tempo from time `seconds` on, keeping the phase there."""
+        """Changes the tempo from time `seconds` on, keeping the phase there;
+        what a slew still had to add is spread over the next beat."""
         tempo = check_tempo(bpm)
+        still_to_slew = self._slew_pips * (1.0 - min(max(self._beats_since_anchor(seconds), 0.0),
+                                                     1.0))
         self._anchor_pip = self.pip_at(seconds)
         self._anchor_time = seconds
+        self._slew_pips = still_to_slew
         self._tempo = tempo
 
     def tap(self, seconds: float) -> bool:
-        """Records a tap on the beat; returns whether it set the tempo.
+        """Records a tap on the beat; returns whether it set the tempo. The
+        grid then slews to the nearest whole beat at the tap, reached one
+        beat later.
 
-        >>> clock = TempoClock(120.0, start=0.0)
-        >>> [clock.tap(t) for t in (1.0, 1.5, 2.0)], clock.bpm, clock.pip_at(2.0)
-        ([False, True, True], 120.0, 256.0)
+        >>> clock = TempoClock(120.0, start=0.125)
+        >>> [clock.tap(t) for t in (1.5, 2.0)], clock.bpm
+        ([False, True], 120.0)
+        >>> [clock.pip_at(t) for t in (2.0, 2.25, 2.5, 3.0)]  # 16 pips gained over a beat
+        [240.0, 280.0, 320.0, 384.0]
         """
         if self._taps and not TAP_MIN_SECONDS <= seconds - self._taps[-1] <= TAP_RESET_SECONDS:
             self._taps.clear()
@@ -130,7 +148,8 @@ class TempoClock:
             return False
         interval = (self._taps[-1] - self._taps[0]) / (len(self._taps) - 1)
         self.set_bpm(seconds, 60.0 / interval)
-        self._anchor_pip = round(self._anchor_pip / movimo.PIPS_PER_BEAT) * movimo.PIPS_PER_BEAT
+        beat = movimo.PIPS_PER_BEAT
+        self._slew_pips = round(self._anchor_pip / beat) * beat - self._anchor_pip
         return True
 
 
@@ -169,15 +188,20 @@ def parse_command(line: str) -> tuple[str, float | None]:
 def read_commands(lines, commands: queue.Queue, now=time.perf_counter) -> None:
     """Puts each line on `commands` with the time it arrived (for a tap, the
     time is what counts); meant to run in a thread over standard input."""
-    for line in lines:
-        commands.put((now(), line))
+    try:
+        for line in lines:
+            commands.put((now(), line))
+    except (OSError, ValueError):
+        pass  # standard input is gone (a hung-up terminal): no more commands
 
 
-def stdin_commands() -> queue.Queue:
-    """A queue fed with the lines of standard input by a background thread."""
+def stdin_commands(note=lambda text: None) -> queue.Queue:
+    """A queue fed with the lines of standard input by a background thread;
+    `note(text)` hears of lines skipped as no command (see command_lines)."""
     commands: queue.Queue = queue.Queue()
     if sys.stdin is not None:  # None when the command was started with stdin closed
-        threading.Thread(target=read_commands, args=(sys.stdin, commands), daemon=True).start()
+        threading.Thread(target=read_commands, args=(command_lines(sys.stdin, note), commands),
+                         daemon=True).start()
     return commands
 
 

@@ -19,8 +19,9 @@ from __future__ import annotations
 
 import base64
 import json
+import os
 import pathlib
-import shutil
+import secrets
 
 import numpy as np
 
@@ -28,6 +29,10 @@ from movimo_tools._native import native
 from movimo_tools.catalogue import PatternEntry, entries
 
 ASSETS = pathlib.Path(__file__).with_name("gallery_assets")
+# The file that marks a directory as a gallery this command wrote, so that a
+# later run may write into it again.
+MARKER = ".movimo-gallery"
+MARKER_TEXT = "Written by `movimo gallery`, which may write into this directory again.\n"
 ASSET_FILES = ("index.html", "gallery.js", "gallery.css")
 # Display rows are integers in units of 1/ROW_SCALE.
 ROW_SCALE = 10000
@@ -154,16 +159,22 @@ def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list:
             pattern.dimensions, pattern.description, *drawing(pattern, rows)]
 
 
-def write_gallery(directory) -> pathlib.Path:
-    """Writes the gallery of every built-in pattern into `directory` (made
-    if missing) and returns the path of its index.html."""
+def write_gallery(directory, force: bool = False) -> pathlib.Path:
+    """Writes the gallery of every built-in pattern into `directory` and
+    returns the path of its index.html.
+
+    The directory is made if missing (its parent must exist); an existing
+    one must be empty or a gallery written here before, unless `force`.
+    Each file is written whole under a temporary name, then renamed into
+    place, and index.html comes last: an interrupted run leaves no page to
+    open over missing files, and never writes through a symbolic link.
+    """
     directory = pathlib.Path(directory)
-    if directory.exists() and not directory.is_dir():
-        raise ValueError(f"{directory} exists and is not a directory")
+    _claim(directory, force)
     rows_dir = directory / "rows"
-    rows_dir.mkdir(parents=True, exist_ok=True)
-    for asset in ASSET_FILES:
-        shutil.copyfile(ASSETS / asset, directory / asset)
+    _refuse_link(rows_dir)
+    if not rows_dir.is_dir():
+        rows_dir.mkdir()
     patterns = entries()
     catalogue = []
     for first in range(0, len(patterns), PATTERNS_PER_FILE):
@@ -173,13 +184,54 @@ def write_gallery(directory) -> pathlib.Path:
             rows = native.table(pattern.name)
             catalogue.append(_catalogue_row(pattern, rows))
             display[pattern.name] = display_rows(rows, pattern.dimensions)
-        (rows_dir / f"{first // PATTERNS_PER_FILE}.js").write_text(
-            f"movimoGallery.receive({_json(display)});\n", encoding="ascii")
-    (directory / "catalogue.js").write_text(
+        _write_file(rows_dir / f"{first // PATTERNS_PER_FILE}.js",
+                    f"movimoGallery.receive({_json(display)});\n".encode("ascii"))
+    _write_file(directory / "catalogue.js", (
         f"const MOVIMO_CATALOGUE = {_json(catalogue)};\n"
         f"const MOVIMO_ROW_SCALE = {ROW_SCALE};\n"
-        f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n", encoding="ascii")
+        f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n").encode("ascii"))
+    for asset in ASSET_FILES:  # index.html last
+        _write_file(directory / asset, (ASSETS / asset).read_bytes())
     return directory / "index.html"
+
+
+def _claim(directory: pathlib.Path, force: bool) -> None:
+    """Makes `directory` the gallery's, or refuses it: a symbolic link always,
+    anything but an empty directory or an earlier gallery unless `force`."""
+    _refuse_link(directory)
+    if not directory.exists():
+        directory.mkdir()
+    elif not directory.is_dir():
+        raise ValueError(f"{directory} exists and is not a directory")
+    elif not (force or _is_gallery(directory) or not any(directory.iterdir())):
+        raise ValueError(f"{directory} holds files that are not a movimo gallery: "
+                         f"choose a new directory, or --force to write into it")
+    if not _is_gallery(directory):
+        _write_file(directory / MARKER, MARKER_TEXT.encode("ascii"))
+
+
+def _refuse_link(path: pathlib.Path) -> None:
+    if path.is_symlink():
+        raise ValueError(f"{path} is a symbolic link: the gallery never writes through one")
+
+
+def _is_gallery(directory: pathlib.Path) -> bool:
+    marker = directory / MARKER
+    return not marker.is_symlink() and marker.is_file()
+
+
+def _write_file(path: pathlib.Path, data: bytes) -> None:
+    """Writes `path` whole or not at all: a new file beside it (O_EXCL never
+    follows a link), renamed over it (which replaces a link, not its target)."""
+    temporary = path.with_name(f".{path.name}.{secrets.token_hex(4)}.tmp")
+    handle = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    try:
+        with os.fdopen(handle, "wb") as file:
+            file.write(data)
+        os.replace(temporary, path)
+    except BaseException:
+        temporary.unlink(missing_ok=True)
+        raise
 
 
 def _json(value) -> str:
@@ -194,10 +246,13 @@ def add_command(commands) -> None:
                     "pack and family, search and filters, and an animated detail view. It "
                     "opens from the file system; no server is needed.")
     parser.add_argument("-o", "--output", required=True, metavar="DIR",
-                        help="directory to write (made if missing)")
+                        help="directory to write: a new one in an existing directory, an "
+                             "empty one, or a gallery written before")
+    parser.add_argument("--force", action="store_true",
+                        help="write into a directory that holds other files too")
     parser.set_defaults(run=_run)
 
 
 def _run(args, out) -> None:
-    index = write_gallery(args.output)
+    index = write_gallery(args.output, args.force)
     out.write(f"{index.resolve().as_uri()}\n")

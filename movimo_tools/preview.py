@@ -1,10 +1,17 @@
-"""A picture of one pattern: its path, and each axis against beats.
+"""A picture of one pattern: its path, and each axis against beats; or a rig
+of moving heads from a patch file playing it, seen from above.
 
 The path view draws x (lateral) against y (vertical), coloured by depth z
 for 3-axis patterns and by the beat within the loop otherwise, with the
 seam (where the loop closes) marked. Below or beside it, every moving axis
 is drawn over one loop and an eighth more, so the join across the seam shows,
 with beat lines, bar lines every four beats and the seam marked.
+
+The rig view places every fixture at its position on the floor plan and
+draws where it aims over one loop of the pattern, as `movimo dmx` would move
+it at the tempo given (speed limits included): pan from home across and tilt
+from home up, in degrees scaled to the spacing of the fixtures. A .gif shows
+the heads moving through the loop in real time; a .png or .svg their traces.
 
 Needs matplotlib, an optional extra: `pip install 'movimo[plot]'`.
 """
@@ -19,9 +26,15 @@ import numpy as np
 import movimo
 from movimo_tools.batch import evaluate, table
 from movimo_tools.catalogue import entry
+from movimo_tools.clock import positive
 from movimo_tools.gallery import moving_axes
+from movimo_tools.rig import Player, Rig, load_patch
 
 FORMATS = (".png", ".svg")
+RIG_FORMATS = (".gif", ".png", ".svg")
+RIG_FRAMES = 48   # per loop in the moving view
+# The largest aim offset drawn, as a share of the smallest fixture spacing.
+AIM_REACH = 0.45
 BEATS_PER_BAR = 4
 AXIS_NAMES = ("x (lateral)", "y (vertical)", "z (depth)")
 AXIS_COLOURS = ("#2f6fdf", "#2a9d5b", "#d9822b")
@@ -118,17 +131,96 @@ def write_preview(name: str, path) -> pathlib.Path:
     return path
 
 
+def rig_aims(rig: Rig, name: str, bpm: float,
+             frames: int = RIG_FRAMES) -> tuple[np.ndarray, float]:
+    """Pan and tilt (frames, N, 2) of every fixture over the second loop of
+    `name` at `bpm` (the longest loop any group plays), frames evenly spaced,
+    and the loop's length in seconds. The first loop lets the fixtures
+    arrive from home within their speeds."""
+    period = max(entry(group.pattern or name).period_pips for group in rig.groups)
+    loop_seconds = period / movimo.PIPS_PER_BEAT * 60.0 / bpm
+    player = Player(rig, [name], rate=frames / loop_seconds)
+    pips = np.arange(2 * frames) * period / frames
+    aims = []
+    for pip in pips:
+        player.frame(pip)
+        aims.append(player.degrees)
+    return np.array(aims[frames:]), loop_seconds
+
+
+def _aim_points(rig: Rig, aims: np.ndarray) -> np.ndarray:
+    """Aims as points on the floor plan around each fixture's position."""
+    offsets = aims - rig.home_degrees()
+    positions = rig.positions
+    gaps = np.linalg.norm(positions[:, None] - positions[None], axis=-1)
+    spacing = gaps[gaps > 0].min() if (gaps > 0).any() else 1.0
+    reach = np.abs(offsets).max()
+    return positions + offsets * (AIM_REACH * spacing / reach if reach > 0 else 0.0)
+
+
+def write_rig_preview(name: str, patch, path, bpm: float = 120.0) -> pathlib.Path:
+    """Draws the rig of `patch` playing `name` at `bpm` into `path` (.gif
+    moving, .png or .svg traces), seen from above."""
+    path = pathlib.Path(path)
+    if path.suffix.lower() not in RIG_FORMATS:
+        raise ValueError("the rig preview file must end in .gif, .png or .svg")
+    Figure = _figure_class()
+    rig = load_patch(patch)
+    aims, loop_seconds = rig_aims(rig, name, bpm)
+    points = _aim_points(rig, aims)
+    width, height = np.ptp(np.concatenate([points.reshape(-1, 2), rig.positions]), axis=0)
+    figure = Figure(figsize=(8, float(np.clip(8 * height / max(width, 1e-9), 2.5, 8)) + 1),
+                    layout="constrained")
+    axes = figure.add_subplot()
+    axes.plot(*rig.positions.T, "s", color="#444", markersize=5, label="fixture")
+    for i in range(len(rig)):
+        axes.plot(*points[:, i].T, color="#bbb", linewidth=0.8)
+    axes.set(aspect="equal", xlabel="metres", ylabel="metres",
+             title=f"{rig.source}: {name} at {bpm:g} bpm, seen from above\n"
+                   f"aim around each fixture: pan from home across, tilt from home up")
+    axes.grid(alpha=0.3)
+    if path.suffix.lower() != ".gif":
+        axes.plot(*points[0].T, "o", color=SEAM_COLOUR, markersize=4, label="loop start")
+        axes.legend(loc="upper right", fontsize=8)
+        figure.savefig(path, dpi=100)
+        return path
+    from matplotlib.animation import FuncAnimation, PillowWriter
+
+    beams = axes.plot(np.stack([rig.positions[:, 0], points[0, :, 0]]),
+                      np.stack([rig.positions[:, 1], points[0, :, 1]]), color="#f0b400")
+    heads, = axes.plot(*points[0].T, "o", color=SEAM_COLOUR, markersize=5, label="aim")
+    axes.legend(loc="upper right", fontsize=8)
+
+    def show(frame: int):
+        for beam, position, point in zip(beams, rig.positions, points[frame]):
+            beam.set_data(*np.stack([position, point], axis=1))
+        heads.set_data(*points[frame].T)
+        return [*beams, heads]
+
+    animation = FuncAnimation(figure, show, frames=len(points))
+    animation.save(path, writer=PillowWriter(fps=len(points) / loop_seconds), dpi=60)
+    return path
+
+
 def add_command(commands) -> None:
     """Registers `movimo preview` with the command's subparsers."""
     parser = commands.add_parser(
-        "preview", help="draw a pattern into a PNG or SVG file (needs movimo[plot])",
-        description="Draw a pattern's path and each axis against beats. Needs matplotlib: "
+        "preview", help="draw a pattern, or a rig playing it (needs movimo[plot])",
+        description="Draw a pattern's path and each axis against beats; with --patch, the\n"
+                    "rig's fixtures playing it, seen from above. Needs matplotlib: "
                     "pip install 'movimo[plot]'.")
     parser.add_argument("name")
     parser.add_argument("-o", "--output", required=True, metavar="FILE",
-                        help="the picture to write, .png or .svg")
+                        help="the picture to write, .png or .svg (.gif too with --patch: the "
+                             "fixtures moving)")
+    parser.add_argument("--patch", metavar="FILE", help="a rig's patch file, as movimo dmx reads")
+    parser.add_argument("--bpm", type=positive(float), default=120.0,
+                        help="tempo of the rig view (default 120)")
     parser.set_defaults(run=_run)
 
 
 def _run(args, out) -> None:
-    out.write(f"{write_preview(args.name, args.output)}\n")
+    if args.patch is None:
+        out.write(f"{write_preview(args.name, args.output)}\n")
+    else:
+        out.write(f"{write_rig_preview(args.name, args.patch, args.output, args.bpm)}\n")

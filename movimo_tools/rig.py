@@ -42,6 +42,10 @@ written as round(degrees / range * top) with top 255 for one channel and
 
 Packets follow the published layouts of ArtDmx (Art-Net 4) and of the E1.31
 data packet; each is a pure function of its universe, sequence and slots.
+They are built here rather than by a sender library because the Python ones
+send from threads or event loops of their own, at their own rate (and sACN
+ones announce universes by multicast), where every packet here must leave on
+its frame of the tempo clock, to the one address given.
 """
 
 from __future__ import annotations
@@ -110,7 +114,8 @@ class Group:
         if self.spread == "group":
             return group_offsets(count, self.blocks, period_pips)
         if self.spread == "position":
-            return position_offsets(positions[self.members], round(self.span_beats * 64),
+            return position_offsets(positions[self.members],
+                                    round(self.span_beats * movimo.PIPS_PER_BEAT),
                                     self.direction)
         return np.zeros(count, dtype=np.int64)
 
@@ -433,6 +438,8 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
 
     z_slot = np.full(len(names), -1, dtype=np.int64)
     resting = np.zeros(len(universes) * SLOTS, dtype=np.uint8)
+    # Unplaced fixtures stand 1 m apart along x; a counted row steps along x.
+    positions = np.stack([np.arange(len(names), dtype=np.float64), np.zeros(len(names))], axis=1)
     start = 0
     for e in entries:
         span = slice(start, start + e.count)
@@ -440,13 +447,8 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
             z_slot[span] = first_slot[span] + e.channels.index(e.z)
         for channel, value in e.values.items():
             resting[first_slot[span] + e.channels.index(channel)] = value
-        start += e.count
-    fallback = np.arange(len(names), dtype=np.float64)
-    positions = np.stack([fallback, np.zeros(len(names))], axis=1)
-    start = 0
-    for e in entries:
         if e.position is not None:
-            positions[start:start + e.count] = np.array(e.position) + np.stack(
+            positions[span] = np.array(e.position) + np.stack(
                 [np.arange(e.count), np.zeros(e.count)], axis=1)
         start += e.count
     return dict(universes=universes, universe=universe, address=address, footprint=footprint,
@@ -563,6 +565,7 @@ class Player:
         self.motion = motion(rig, self._group_patterns())
         self.degrees = rig.home_degrees()
         self.max_step = np.stack([axis.speed for axis in rig.axes()], axis=1) / rate
+        self.min_step = -self.max_step
         self.limited_frames = 0
 
     def _group_patterns(self) -> list[str]:
@@ -579,7 +582,7 @@ class Player:
         were held back to their speed."""
         at = self.motion.at(math.floor(pip))
         change = target_degrees(self.rig, self.motion.values, at) - self.degrees
-        step = np.minimum(np.maximum(change, -self.max_step), self.max_step)
+        step = np.minimum(np.maximum(change, self.min_step), self.max_step)
         self.degrees = self.degrees + step
         cut = step != change
         held = np.count_nonzero(cut[:, 0] | cut[:, 1])  # any(axis=1) is far slower
@@ -685,13 +688,13 @@ def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_n
     """
     if not 1 <= universe <= MAX_UNIVERSE:
         raise ValueError(f"an sACN universe is 1 to {MAX_UNIVERSE}")
-    if not 0 <= priority <= 200:
-        raise ValueError("an sACN priority is 0 to 200")
+    _check_priority(priority)
     if len(cid) != 16:
         raise ValueError("a CID is 16 bytes")
     if not 1 <= len(slots) <= SLOTS:
         raise ValueError("an sACN packet carries 1 to 512 slots")
-    name = source_name.encode()[:63]
+    # At most 63 bytes and a null, cut between characters.
+    name = source_name.encode()[:63].decode(errors="ignore").encode()
     total = 126 + len(slots)
     flags = 0x7000
     head = _E131_HEAD.pack(0x0010, 0x0000, _ACN_ID, flags | (total - 16), _ROOT_VECTOR_DATA, cid,
@@ -701,6 +704,11 @@ def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_n
                            len(slots) + 1,
                            0x00)
     return head + bytes(slots)
+
+
+def _check_priority(priority: int) -> None:
+    if not 0 <= priority <= 200:
+        raise ValueError("an sACN priority is 0 to 200")
 
 
 def default_cid() -> bytes:
@@ -723,6 +731,7 @@ class DmxSender:
             raise ValueError("Art-Net reaches universes 0 to 32767 only")
         if protocol == "sacn" and min(self.universes) < 1:
             raise ValueError(f"sACN reaches universes 1 to {MAX_UNIVERSE} only")
+        _check_priority(priority)
         self.address = resolve_unicast(host, port)
         self._socket = socket.socket(self.address[0], socket.SOCK_DGRAM)
         self.sequence = 0
@@ -845,9 +854,6 @@ def _run(args, out) -> None:
     host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
     sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
                        priority=args.priority)
-    if protocol == "sacn":
-        e131_packet(int(loaded.universes[0]), 0, bytes(1), sender.cid, args.source_name,
-                    args.priority)  # refuses a bad priority before anything is sent
     commands = stdin_commands()
     first_hold: list[int] = []
 

@@ -7,6 +7,8 @@ at `pip - offsets[i]`, so a larger offset lags behind.
 
 from __future__ import annotations
 
+import operator
+
 import numpy as np
 
 import movimo
@@ -16,13 +18,27 @@ from movimo_tools.timing import evaluate_at
 MAX_TARGETS = 1 << 16
 
 
+def _whole(value, what: str) -> int:
+    """`value` as an int; a fractional count would silently become another.
+
+    >>> _whole(2.5, "groups")
+    Traceback (most recent call last):
+    ...
+    TypeError: groups must be a whole number, not float
+    """
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError(f"{what} must be a whole number, not {type(value).__name__}") from None
+
+
 def _check_count(count: int) -> None:
-    if not 1 <= count <= MAX_TARGETS:
+    if not 1 <= _whole(count, "target count") <= MAX_TARGETS:
         raise ValueError(f"target count must be 1 to {MAX_TARGETS}")
 
 
 def _check_period(period_pips: int) -> None:
-    if not 1 <= period_pips <= 65535:
+    if not 1 <= _whole(period_pips, "period_pips") <= 65535:
         raise ValueError("period_pips must be 1 to 65535")
 
 
@@ -61,7 +77,7 @@ def group_offsets(count: int, groups: int, period_pips: int) -> np.ndarray:
     """
     _check_count(count)
     _check_period(period_pips)
-    if not 1 <= groups <= count:
+    if not 1 <= _whole(groups, "groups") <= count:
         raise ValueError("groups must be 1 to the target count")
     block = np.arange(count, dtype=np.int64) * groups // count
     return block * period_pips // groups
@@ -93,8 +109,11 @@ def position_offsets(positions, span_pips: int, direction=None) -> np.ndarray:
     axis = np.eye(points.shape[1])[0] if direction is None else np.asarray(direction, np.float64)
     if axis.shape != (points.shape[1],) or not np.isfinite(axis).all() or not axis.any():
         raise ValueError("direction must be a non-zero vector with one number per coordinate")
-    along = points @ axis
-    extent = along.max() - along.min()
+    with np.errstate(over="ignore", invalid="ignore"):  # an overflow is refused below
+        along = points @ axis
+        extent = along.max() - along.min()
+    if not np.isfinite(extent):
+        raise ValueError("positions must lie within a finite extent along the direction")
     if extent == 0:
         return np.zeros(len(points), dtype=np.int64)
     return np.rint((along - along.min()) / extent * span_pips).astype(np.int64)

@@ -17,17 +17,20 @@ import argparse
 import dataclasses
 import queue
 import re
+import signal
+import socket
+import sys
 import time
 
 import numpy as np
 from pythonosc.osc_message_builder import OscMessageBuilder
-from pythonosc.udp_client import UDPClient
 
 import movimo
 from movimo_tools.catalogue import entry
 from movimo_tools.clock import (CONTROL_HELP, ClockFactory, FrameReport, add_clock_arguments,
                                 clock_from_arguments, positive, run_frames, stdin_commands,
                                 tempo_clock)
+from movimo_tools.console import LineWriter
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS
 
@@ -101,10 +104,14 @@ def frame_messages(targets: list[Target], frame: int, pip: float, bpm: float,
 
 
 class OscSender:
-    """Sends OSC messages over UDP, floats as 32-bit or 64-bit values."""
+    """Sends OSC messages over UDP to one address, looked up once at the
+    start, floats as 32-bit or 64-bit values. Broadcast addresses work."""
 
     def __init__(self, host: str, port: int, double: bool = False) -> None:
-        self._client = UDPClient(host, port)
+        family, _, _, _, self._address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+        self._socket = socket.socket(family, socket.SOCK_DGRAM)
+        if family == socket.AF_INET:
+            self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
         self._float_type = (OscMessageBuilder.ARG_TYPE_DOUBLE if double
                             else OscMessageBuilder.ARG_TYPE_FLOAT)
 
@@ -113,7 +120,47 @@ class OscSender:
         for value in arguments:
             builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
                             else self._float_type)
-        self._client.send(builder.build())
+        self._socket.sendto(builder.build().dgram, self._address)
+
+    def close(self) -> None:
+        self._socket.close()
+
+
+class SendFailures:
+    """`send` that rides out failures of the network: a route that goes away
+    for a moment or a pulled cable fails a burst of sends, and the frames go
+    on, on tempo. Failed sends are counted, and `warn(line)` hears of each
+    burst once, when it starts and when it ends.
+
+    >>> def unreachable(*message):
+    ...     raise OSError(101, "Network is unreachable")
+    >>> send = SendFailures(unreachable, "10.0.0.1:9000", print)
+    >>> send("/a", ()); send("/b", ())
+    cannot send to 10.0.0.1:9000: Network is unreachable; the stream runs on
+    >>> send.failed
+    2
+    """
+
+    def __init__(self, send, where: str, warn) -> None:
+        self._send = send
+        self._where = where
+        self._warn = warn
+        self._burst = 0
+        self.failed = 0
+
+    def __call__(self, *message) -> None:
+        try:
+            self._send(*message)
+        except OSError as error:
+            if not self._burst:
+                self._warn(f"cannot send to {self._where}: {error.strerror or error}; "
+                           f"the stream runs on")
+            self._burst += 1
+            self.failed += 1
+        else:
+            if self._burst:
+                self._warn(f"sending to {self._where} again after {self._burst} failed messages")
+                self._burst = 0
 
 
 def parse_endpoint(text: str) -> tuple[str, int]:
@@ -185,21 +232,24 @@ def _run(args, out) -> None:
     host, port = parse_endpoint(args.osc)
     make_clock, frames = clock_from_arguments(args)
     targets = make_targets(args.names, args.spread, args.prefix)
-    commands = stdin_commands()
-
-    def say(line: str) -> None:
-        out.write(line + "\n")
-        out.flush()
-
-    say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
-        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
+    # Neither a closed terminal nor a reader gone from a pipe stops the show.
+    say, warn = LineWriter(out), LineWriter(sys.stderr)
     try:
         sender = OscSender(host, port, args.double)
-        report = run_stream(targets, args.bpm, sender.send, rate=args.rate, frames=frames,
-                            prefix=args.prefix, interpolation=args.interpolation,
-                            commands=commands, report_line=say, make_clock=make_clock)
     except OSError as error:
         raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
-    say(f"sent {report.frames} frames, {report.sent} messages; "
+    send = SendFailures(sender.send, args.osc, warn)
+    commands = stdin_commands(note=warn)
+    say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
+        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
+    hang_up = signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    try:
+        report = run_stream(targets, args.bpm, send, rate=args.rate, frames=frames,
+                            prefix=args.prefix, interpolation=args.interpolation,
+                            commands=commands, report_line=say, make_clock=make_clock)
+    finally:
+        signal.signal(signal.SIGHUP, hang_up)
+        sender.close()
+    say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} failed); "
         f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
         f"on average, {report.max_lateness * 1e3:.3f} ms at most")

@@ -93,27 +93,42 @@ def _unwrap(array: np.ndarray):
     return float(array) if array.ndim == 0 else array
 
 
-def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0) -> np.ndarray:
-    """The fractional pips of video frames at `fps` over `beats` beats.
+def frame_count(tempo: Tempo, fps: float, beats: float) -> int:
+    """The number of video frames at `fps` over `beats` beats: the duration
+    times the rate, rounded; at least one frame is required.
 
-    Frame i falls i / fps seconds after `start_beat`; the count is the
-    duration times the rate, rounded, and at least one frame is required.
-
-    >>> frame_pips(Tempo(120.0), fps=4, beats=2)
-    array([ 0., 32., 64., 96.])
+    >>> frame_count(Tempo(120.0), fps=4, beats=2)
+    4
     """
     if not (math.isfinite(fps) and fps > 0):
         raise ValueError("fps must be a finite number above 0")
     if not (math.isfinite(beats) and beats > 0):
         raise ValueError("beats must be a finite number above 0")
-    if not math.isfinite(start_beat):
-        raise ValueError("start_beat must be finite")
     frames = beats * 60.0 / tempo.bpm * fps
     if frames < 0.5:
         raise ValueError("fewer than one frame: raise beats or fps")
     count = round(min(frames, MAX_ROWS + 1))  # an infinite count cannot be rounded
     check_row_count(count)
-    return start_beat * movimo.PIPS_PER_BEAT + np.arange(count) / fps / tempo.pip_seconds
+    return count
+
+
+def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0,
+               first: int = 0, stop: int | None = None) -> np.ndarray:
+    """The fractional pips of video frames at `fps` over `beats` beats, or of
+    frames `first` to `stop` - 1 of them (a block of a long render).
+
+    Frame i falls i / fps seconds after `start_beat` (see `frame_count`).
+
+    >>> frame_pips(Tempo(120.0), fps=4, beats=2)
+    array([ 0., 32., 64., 96.])
+    >>> frame_pips(Tempo(120.0), fps=4, beats=2, first=1, stop=3)
+    array([32., 64.])
+    """
+    count = frame_count(tempo, fps, beats)
+    if not math.isfinite(start_beat):
+        raise ValueError("start_beat must be finite")
+    frames = np.arange(first, count if stop is None else min(stop, count))
+    return start_beat * movimo.PIPS_PER_BEAT + frames / fps / tempo.pip_seconds
 
 
 def as_fractional_pips(pips) -> np.ndarray:

@@ -4,13 +4,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "casters.h"
 
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
@@ -21,78 +20,7 @@
 
 namespace py = pybind11;
 
-namespace pybind11::detail {
-
-// Recording frames go straight into one flat block instead of one vector per
-// frame, which would cost far more memory than the values themselves. The
-// caster accepts exactly what a list of lists of reals accepts and reports
-// itself under the same annotation.
-template <>
-struct type_caster<movimo::RecordingFrames> {
-  PYBIND11_TYPE_CASTER(movimo::RecordingFrames,
-                       make_caster<std::vector<std::vector<double>>>::name);
-
-  bool load(handle source, bool convert) {
-    const object frames = as_sequence(source, convert);
-    if (!frames) return false;
-    movimo::RecordingFrames loaded;
-    bool uniform = true;  // every frame so far had the first frame's length
-    for (const handle frame_source : frames) {
-      const object frame = as_sequence(frame_source, convert);
-      if (!frame) return false;
-      if (loaded.count == 0) reserve(loaded.values, len(frames), len(frame));
-      const std::size_t before = loaded.values.size();
-      // Every element is converted, kept or not, so that a bad one is a
-      // TypeError whatever comes before it.
-      for (const handle item : frame) {
-        make_caster<double> real;
-        if (!real.load(item, convert)) return false;
-        if (uniform) loaded.values.push_back(cast_op<double>(real));
-      }
-      if (uniform) {
-        const std::size_t length = loaded.values.size() - before;
-        if (loaded.count == 0) loaded.first_length = length;
-        uniform = length == loaded.first_length;
-        if (uniform) {
-          ++loaded.uniform_count;
-        } else {
-          loaded.values.resize(before);
-        }
-      }
-      ++loaded.count;
-    }
-    value = std::move(loaded);
-    return true;
-  }
-
- private:
-  // The same acceptance as the list caster: any sequence but str and bytes,
-  // and with conversion on also generators, sets, dict views, map and zip.
-  static object as_sequence(handle source, bool convert) {
-    if (!object_is_convertible_to_std_vector(source)) return {};
-    if (isinstance<sequence>(source)) return reinterpret_borrow<object>(source);
-    if (!convert) return {};
-    return tuple(reinterpret_borrow<iterable>(source));
-  }
-
-  // Room for all frames at the first frame's length, up to the value limit.
-  static void reserve(std::vector<double>& values, std::size_t frames, std::size_t length) {
-    const std::size_t limit = movimo::SampledRecording::kMaxValues;
-    values.reserve(std::min(frames, limit / std::max<std::size_t>(length, 1)) * length);
-  }
-};
-
-}  // namespace pybind11::detail
-
 namespace {
-
-// Rows of three reals become Offset3 values: x, y, z in that order.
-std::vector<movimo::Offset3> to_offsets(const std::vector<std::array<double, 3>>& rows) {
-  std::vector<movimo::Offset3> samples;
-  samples.reserve(rows.size());
-  for (const auto& [x, y, z] : rows) samples.push_back({x, y, z});
-  return samples;
-}
 
 // A catalogue as Python sees it: a new list of new dicts, one per descriptor.
 py::list to_entries(const std::vector<movimo::PatternInfo>& infos) {
@@ -145,20 +73,16 @@ PYBIND11_MODULE(movimo, m, py::multiple_interpreters::not_supported()) {
       .def("as_tuple", [](const movimo::Offset3& o) { return py::make_tuple(o.x, o.y, o.z); });
 
   py::class_<movimo::SampledPattern>(m, "SampledPattern")
-      .def(py::init([](std::string name, std::string description,
-                       const std::vector<std::array<double, 3>>& samples) {
-             return movimo::SampledPattern(std::move(name), std::move(description),
-                                           to_offsets(samples));
-           }),
-           py::arg("name"), py::arg("description"), py::arg("samples"))
+      .def(py::init<std::string, std::string, std::vector<movimo::Offset3>>(), py::arg("name"),
+           py::arg("description"), py::arg("samples"))
       .def_property_readonly("name", &movimo::SampledPattern::name)
       .def_property_readonly("description", &movimo::SampledPattern::description)
       .def_property_readonly("period_pips", &movimo::SampledPattern::period_pips)
       .def("sample", &movimo::SampledPattern::sample, py::arg("pip_count").noconvert());
 
   py::class_<movimo::PatternLibrary>(m, "PatternLibrary")
-      .def(py::init<std::vector<movimo::SampledPattern>>(),
-           py::arg("patterns") = std::vector<movimo::SampledPattern>{})
+      .def(py::init<std::vector<const movimo::SampledPattern*>>(),
+           py::arg("patterns") = py::list())
       .def("sample", &movimo::PatternLibrary::sample, py::arg("name"),
            py::arg("pip_count").noconvert())
       .def("catalogue", [](const movimo::PatternLibrary& library) {

@@ -9,7 +9,13 @@ distance between two members. It then lists every breach of the rules the
 stored tables keep and of the expected peaks, rest shares and amplitudes.
 Exits with status 1 when there is a breach.
 
-    content_report.py [GENERATED_DIR] [--pack PACK ...]
+With --beat it measures how the beat_ genres dance instead: the step's
+sides on the backbeat, the distances between genres per motion with the
+closest pairs, how visible the swing is, and each axis's range; with
+--sheets DIR it also writes one contact sheet per motion (every genre on
+one page) into DIR.
+
+    content_report.py [GENERATED_DIR] [--pack PACK ...] [--beat] [--sheets DIR]
 """
 
 import argparse
@@ -310,6 +316,167 @@ def all_breaches(group, members):
     return found
 
 
+# ---- how the beat_ genres dance ------------------------------------------------
+
+BAR = 256        # pips in a bar of four beats
+BACKBEATS = (64, 192)  # beats two and four of a bar
+# The smallest difference at most, and mean RMS difference relative to the
+# motion's level, that tell two genres' same motion apart.
+DISTINCT_AT_MOST = 0.05
+DISTINCT_RELATIVE_RMS = 0.5
+# A clap or snare this strong in the bounce (whose snare swings x by 0.243
+# times its velocity) counts as a backbeat.
+BACKBEAT_LEVEL = 0.1
+VISIBLE_RANGE = 0.05
+SWING_PAIRS = [("house_classic", "house_shuffle")]
+
+
+def genre_of(p):
+    """The genre of a beat_ pattern: its name without prefix and motion."""
+    return p.name[len("beat_"):].rsplit("_", 1)[0]
+
+
+def common_loop(a, b):
+    loop = math.lcm(len(a), len(b))
+    return np.tile(a, (loop // len(a), 1)), np.tile(b, (loop // len(b), 1))
+
+
+def largest_difference(a, b):
+    """The largest difference on any axis at any row over one common loop."""
+    a, b = common_loop(a, b)
+    return float(np.abs(a - b).max())
+
+
+def motion_level(members):
+    """The RMS magnitude of a motion's rows over all its genres."""
+    rows = np.concatenate([m.rows for m in members])
+    return float(np.sqrt(np.mean(np.sum(rows ** 2, axis=1))))
+
+
+def genre_distances(members):
+    """Every pair of genres of one motion as (largest difference, RMS
+    difference relative to the motion's level, a, b), closest first."""
+    level = motion_level(members)
+    pairs = []
+    for i, a in enumerate(members):
+        for b in members[i + 1:]:
+            pairs.append((largest_difference(a.rows, b.rows), rms_distance(a.rows, b.rows) / level,
+                          genre_of(a), genre_of(b)))
+    return sorted(pairs)
+
+
+def backbeat_bars(bounce):
+    """True when every bar of a genre's bounce has a clap or snare on beats
+    two and four."""
+    bars = len(bounce.rows) // BAR
+    return all(abs(bounce.rows[bar * BAR + beat, 0]) >= BACKBEAT_LEVEL
+               for bar in range(bars) for beat in BACKBEATS)
+
+
+def step_sides(step):
+    """x of the step on beats two and four, bar by bar."""
+    bars = len(step.rows) // BAR
+    return [(float(step.rows[bar * BAR + BACKBEATS[0], 0]), float(step.rows[bar * BAR + BACKBEATS[1], 0]))
+            for bar in range(bars)]
+
+
+def opposite_sides(sides):
+    return all(two * four < 0.0 for two, four in sides)
+
+
+def backbeat_genres(by_name):
+    """Genres whose bounce holds a backbeat on two and four in every bar."""
+    return sorted(genre_of(p) for name, p in by_name.items()
+                  if name.endswith("_bounce") and backbeat_bars(p))
+
+
+def flat_axes(p, peak):
+    """Declared axes that move less than VISIBLE_RANGE where the motion's
+    peak on that axis would allow it."""
+    ranges = np.ptp(p.rows, axis=0)
+    return [AXES[axis] for axis in range(p.dimensions)
+            if ranges[axis] < VISIBLE_RANGE <= peak[axis]]
+
+
+def beat_report(patterns, out=sys.stdout):
+    """Prints the beat_ measures; returns the shortfalls against the targets."""
+    beats = [p for p in patterns if p.family == "beat"]
+    by_name = {p.name: p for p in beats}
+    shortfalls = []
+    print("step on beats two and four (x, per bar) in genres with a backbeat", file=out)
+    for genre in backbeat_genres(by_name):
+        sides = step_sides(by_name[f"beat_{genre}_step"])
+        ok = opposite_sides(sides)
+        text = "  ".join(f"{two:+.3f}/{four:+.3f}" for two, four in sides)
+        print(f"  {genre:<20} {'opposite' if ok else 'SAME SIDE'}  {text}", file=out)
+        if not ok:
+            shortfalls.append(f"step: {genre} takes beats two and four on one side")
+    print("\nper motion: closest genres (largest difference, relative RMS), mean relative RMS, "
+          "smallest axis ranges", file=out)
+    for group, members in groups_of(beats).items():
+        motion = group.split()[1]
+        pairs = genre_distances(members)
+        mean_rms = float(np.mean([pair[1] for pair in pairs]))
+        close = [pair for pair in pairs if pair[0] < DISTINCT_AT_MOST]
+        ranges = np.min([np.ptp(m.rows, axis=0) for m in members], axis=0)
+        print(f"  {motion:<10} mean {mean_rms:.3f}  {len(close):>3} pairs < {DISTINCT_AT_MOST}  "
+              f"smallest ranges x {ranges[0]:.3f} y {ranges[1]:.3f} z {ranges[2]:.3f}", file=out)
+        for largest, relative, a, b in pairs[:3]:
+            print(f"      {largest:.4f} {relative:.3f}  {a} ~ {b}", file=out)
+        shortfalls += [f"{motion}: {a} ~ {b} differ by {largest:.4f} at most"
+                       for largest, _, a, b in close]
+        if mean_rms < DISTINCT_RELATIVE_RMS:
+            shortfalls.append(f"{motion}: mean relative RMS difference {mean_rms:.3f}")
+        peak = peaks(np.concatenate([m.rows for m in members]))
+        shortfalls += [f"{m.name}: {axis} moves less than {VISIBLE_RANGE}"
+                       for m in members for axis in flat_axes(m, peak)]
+    print("\nswing: largest difference per motion", file=out)
+    for straight, swung in SWING_PAIRS:
+        differences = {p.name.rsplit("_", 1)[1]: largest_difference(p.rows, by_name[f"beat_{swung}_"
+                       + p.name.rsplit("_", 1)[1]].rows)
+                       for p in beats if genre_of(p) == straight}
+        print(f"  {straight} ~ {swung}: " + " ".join(f"{m} {d:.3f}" for m, d in differences.items()),
+              file=out)
+        shortfalls += [f"swing: {straight} ~ {swung} differ by {d:.4f} in {m}"
+                       for m, d in differences.items() if d < DISTINCT_AT_MOST]
+    print(f"\n{len(shortfalls)} shortfalls", file=out)
+    for line in shortfalls:
+        print("  " + line, file=out)
+    return shortfalls
+
+
+SHEET_COLUMNS = 8
+CELL = 240  # a thumbnail's box is 200 x 240; the name goes below it
+
+
+def contact_sheet(members):
+    """An SVG page with every genre of one motion, drawn as the gallery's
+    thumbnails."""
+    from movimo_tools.gallery import thumbnail  # the gallery's drawing, only needed here
+
+    rows_needed = -(-len(members) // SHEET_COLUMNS)
+    width, height = SHEET_COLUMNS * 210, rows_needed * (CELL + 20)
+    parts = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
+             f'font-family="sans-serif" font-size="11">']
+    for i, p in enumerate(members):
+        left, top = 210 * (i % SHEET_COLUMNS), (CELL + 20) * (i // SHEET_COLUMNS)
+        path, depth = thumbnail(p.rows)
+        parts.append(f'<g transform="translate({left} {top})"><rect width="200" height="240" '
+                     f'fill="#f6f6f6"/><path d="{path}" fill="none" stroke="#24c" stroke-width="1"/>'
+                     + (f'<path d="{depth}" fill="none" stroke="#c42" stroke-width="1"/>' if depth else "")
+                     + f'<text x="4" y="{CELL + 14}">{genre_of(p)}</text></g>')
+    parts.append("</svg>")
+    return "\n".join(parts)
+
+
+def write_contact_sheets(patterns, directory):
+    directory = pathlib.Path(directory)
+    directory.mkdir(parents=True, exist_ok=True)
+    for group, members in groups_of([p for p in patterns if p.family == "beat"]).items():
+        motion = group.split()[1]
+        (directory / f"beat_{motion}.svg").write_text(contact_sheet(members), encoding="utf-8")
+
+
 # ---- report -------------------------------------------------------------------
 
 def groups_of(patterns):
@@ -351,12 +518,20 @@ def main(argv=None):
                         help=f"generator output directory (default: {DEFAULT_DIR})")
     parser.add_argument("--pack", action="append",
                         help="report only this pack (repeatable)")
+    parser.add_argument("--beat", action="store_true",
+                        help="measure how the beat_ genres dance instead")
+    parser.add_argument("--sheets", metavar="DIR",
+                        help="write one contact sheet per beat_ motion into DIR")
     args = parser.parse_args(argv)
     patterns = load_patterns(args.generated_dir)
     if args.pack:
         patterns = [p for p in patterns if p.pack in args.pack]
         if not patterns:
             parser.error(f"no patterns in pack(s) {', '.join(args.pack)}")
+    if args.sheets:
+        write_contact_sheets(patterns, args.sheets)
+    if args.beat:
+        return 1 if beat_report(patterns) else 0
     return 1 if report(patterns) else 0
 
 

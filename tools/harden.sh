@@ -43,8 +43,8 @@ stage "libFuzzer, ${fuzz_seconds}s per harness"
 CXX=clang++-14 configure build/fuzz -DMOVIMO_BUILD_FUZZERS=ON \
   -DMOVIMO_SANITIZE=address,undefined,fuzzer-no-link
 cmake --build build/fuzz -j2 --target fuzz_sampled_pattern fuzz_pattern_library \
-  fuzz_sampled_recording fuzz_sample_by_name
-for harness in fuzz_sampled_pattern fuzz_pattern_library fuzz_sampled_recording fuzz_sample_by_name; do
+  fuzz_sampled_recording fuzz_recording_frames fuzz_sample_by_name
+for harness in fuzz_sampled_pattern fuzz_pattern_library fuzz_sampled_recording fuzz_recording_frames fuzz_sample_by_name; do
   corpus=build/fuzz/corpus/$harness
   mkdir -p "$corpus"
   log=build/fuzz/$harness.log

@@ -184,8 +184,9 @@ def rig_figures() -> list[Figure]:
     timing = bench_rig.measure()
     rig = f"{timing['fixtures']} fixtures, {timing['universes']} universes"
     return [
-        Figure(f"one frame, {rig}", timing["frame_ms"], "ms", "≤ 1 ms",
-               timing["frame_ms"] <= 1),
+        Figure(f"one frame, {rig}: CPU time", timing["frame_cpu_ms"], "ms", "≤ 1 ms",
+               timing["frame_cpu_ms"] <= 1),
+        Figure(f"one frame, {rig}: wall time", timing["frame_ms"], "ms", "", None),
         Figure(f"E1.31 packets of one frame, {rig}", timing["sacn_packets_ms"], "ms", "", None),
         Figure(f"ArtDmx packets of one frame, {rig}", timing["artnet_packets_ms"], "ms", "",
                None),
@@ -254,8 +255,10 @@ EXPLANATIONS = """\
 - A `movimo dmx` frame is every fixture's pattern value, degrees, speed limit
   and DMX bytes for the whole rig (`bench/bench_rig.py`: 16-bit pan, 8-bit
   tilt, groups with every kind of spread); at 44 frames a second the budget
-  is 22.7 ms, so the 1 ms bar leaves the rest for sending. The packets are
-  built apart from the frame and listed beside it.
+  is 22.7 ms, so the 1 ms bar leaves the rest for sending. Its CPU time is
+  held to the bar, as for the native figures: the wall time, listed beside
+  it, also counts the time other work on the shared machine held the CPU.
+  The packets are built apart from the frame and listed after it.
 """
 
 

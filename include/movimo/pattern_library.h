@@ -4,6 +4,7 @@
 // one name space. Immutable after construction.
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -21,6 +22,10 @@ class PatternLibrary {
   // or a built-in's name on anything but an exact copy of that built-in.
   // Exact copies are dropped and the built-in answers for them.
   MOVIMO_API explicit PatternLibrary(std::vector<SampledPattern> patterns);
+  // The same library from patterns the caller keeps: the same tests in the
+  // same order, all run before anything is copied, so a refused pack costs
+  // no copies. A null pointer counts as a moved-from pattern.
+  MOVIMO_API explicit PatternLibrary(std::span<const SampledPattern* const> patterns);
 
   // The caller's pattern of that name, else the built-in one; throws what
   // movimo::sample throws for a name in neither set.

@@ -3,6 +3,7 @@
 // A caller-defined looping pattern: one Offset3 per pip of its period,
 // validated once when constructed and immutable afterwards.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@ namespace movimo {
 
 class SampledPattern {
  public:
+  // The most samples (pips of one period) a pattern may hold.
+  static constexpr std::size_t kMaxSamples = 65535;
+
   // Throws std::invalid_argument, checking in this order: the name (1 to
   // 128 bytes, a-z first, then a-z, 0-9 or _), the number of samples (1 to
   // 65535), then every component (finite, within [-1, 1]).
@@ -23,6 +27,7 @@ class SampledPattern {
   MOVIMO_API SampledPattern(const SampledPattern& other);
   MOVIMO_API SampledPattern& operator=(const SampledPattern& other);
   // Moving out leaves the source without samples: a moved-from pattern.
+  // Moving a pattern onto itself leaves it as it was.
   MOVIMO_API SampledPattern(SampledPattern&& other) noexcept;
   MOVIMO_API SampledPattern& operator=(SampledPattern&& other) noexcept;
   MOVIMO_API ~SampledPattern();

@@ -48,6 +48,7 @@ class SampledRecording {
 
   MOVIMO_API const std::string& name() const noexcept;
   MOVIMO_API const std::vector<std::string>& dimensions() const noexcept;
+  // 0 for a moved-from recording.
   MOVIMO_API std::int32_t sample_count() const noexcept;
   MOVIMO_API double bpm() const noexcept;
   MOVIMO_API double beat_zero_seconds() const noexcept;

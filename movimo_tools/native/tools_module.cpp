@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "casters.h"
 #include "movimo/catalogue.h"
 #include "movimo/core.h"
 #include "movimo/pattern_library.h"

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -40,30 +41,52 @@ bool copies_builtin(const SampledPattern& pattern, const PatternInfo& builtin) {
   return true;
 }
 
+// Runs every test of the constructors over the patterns, in order, and
+// returns the positions of those the library keeps: all but exact copies of
+// a built-in, which the built-in answers for.
+template <typename PatternAt>
+std::vector<std::size_t> admit(std::size_t count, PatternAt pattern_at) {
+  if (count > kMaxPatterns) throw std::invalid_argument("Too many patterns");
+  const std::vector<PatternInfo>& builtins = movimo::catalogue();
+  // Views of the given names, which stay in place until the library is built.
+  std::unordered_set<std::string_view> names;
+  names.reserve(count);
+  std::size_t total_samples = 0;
+  std::vector<std::size_t> kept;
+  for (std::size_t i = 0; i < count; ++i) {
+    const SampledPattern* pattern = pattern_at(i);
+    if (pattern == nullptr || pattern->period_pips() == 0) {
+      throw std::invalid_argument("Empty/moved-from pattern");
+    }
+    if (!names.insert(pattern->name()).second) {
+      throw std::invalid_argument("Duplicate pattern name: " + pattern->name());
+    }
+    total_samples += static_cast<std::size_t>(pattern->period_pips());
+    if (total_samples > kMaxPackSamples) throw std::invalid_argument("Pattern pack is too large");
+    const PatternInfo* builtin = find_builtin(builtins, pattern->name());
+    if (builtin == nullptr) {
+      kept.push_back(i);
+    } else if (!copies_builtin(*pattern, *builtin)) {
+      throw std::invalid_argument("Cannot override default pattern: " + pattern->name());
+    }
+  }
+  return kept;
+}
+
 }  // namespace
 
 PatternLibrary::PatternLibrary(std::vector<SampledPattern> patterns) {
-  if (patterns.size() > kMaxPatterns) throw std::invalid_argument("Too many patterns");
-  const std::vector<PatternInfo>& builtins = movimo::catalogue();
-  // Owned copies: a view would follow the name's storage when it is moved.
-  std::unordered_set<std::string> names;
-  names.reserve(patterns.size());
-  std::size_t total_samples = 0;
-  patterns_.reserve(patterns.size());
-  for (SampledPattern& pattern : patterns) {
-    if (pattern.period_pips() == 0) throw std::invalid_argument("Empty/moved-from pattern");
-    if (!names.insert(pattern.name()).second) {
-      throw std::invalid_argument("Duplicate pattern name: " + pattern.name());
-    }
-    total_samples += static_cast<std::size_t>(pattern.period_pips());
-    if (total_samples > kMaxPackSamples) throw std::invalid_argument("Pattern pack is too large");
-    const PatternInfo* builtin = find_builtin(builtins, pattern.name());
-    if (builtin == nullptr) {
-      patterns_.push_back(std::move(pattern));
-    } else if (!copies_builtin(pattern, *builtin)) {
-      throw std::invalid_argument("Cannot override default pattern: " + pattern.name());
-    }
-  }
+  const std::vector<std::size_t> kept =
+      admit(patterns.size(), [&patterns](std::size_t i) { return &patterns[i]; });
+  patterns_.reserve(kept.size());
+  for (const std::size_t i : kept) patterns_.push_back(std::move(patterns[i]));
+}
+
+PatternLibrary::PatternLibrary(std::span<const SampledPattern* const> patterns) {
+  const std::vector<std::size_t> kept =
+      admit(patterns.size(), [patterns](std::size_t i) { return patterns[i]; });
+  patterns_.reserve(kept.size());
+  for (const std::size_t i : kept) patterns_.push_back(*patterns[i]);
 }
 
 Offset3 PatternLibrary::sample(std::string_view name, std::int32_t pip) const {

@@ -7,11 +7,6 @@
 #include "validation.h"
 
 namespace movimo {
-namespace {
-
-constexpr std::size_t kMaxSamples = 65535;
-
-}  // namespace
 
 SampledPattern::SampledPattern(std::string name, std::string description,
                                std::vector<Offset3> samples)
@@ -49,6 +44,8 @@ SampledPattern::SampledPattern(SampledPattern&& other) noexcept
       dimensions_(other.dimensions_) {}
 
 SampledPattern& SampledPattern::operator=(SampledPattern&& other) noexcept {
+  // Moving the strings onto themselves would empty them and keep the samples.
+  if (this == &other) return *this;
   name_ = std::move(other.name_);
   description_ = std::move(other.description_);
   samples_ = std::exchange(other.samples_, {});

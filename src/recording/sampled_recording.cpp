@@ -105,6 +105,8 @@ const std::vector<std::string>& SampledRecording::dimensions() const noexcept {
 }
 
 std::int32_t SampledRecording::sample_count() const noexcept {
+  // A moved-from recording has no axes left, and no frames.
+  if (dimensions_.empty()) return 0;
   return static_cast<std::int32_t>(samples_.size() / dimensions_.size());
 }
 

@@ -26,13 +26,21 @@ SampledPattern moved_from() {
   return source;  // moving it on keeps it without samples
 }
 
-std::string construction_error(std::vector<SampledPattern> patterns) {
+template <typename Patterns>
+std::string construction_error(Patterns patterns) {
   try {
     PatternLibrary library(std::move(patterns));
   } catch (const std::invalid_argument& error) {
     return error.what();
   }
   return "no error";
+}
+
+// The same patterns as the caller keeps them, for the constructor that copies.
+std::vector<const SampledPattern*> pointers(const std::vector<SampledPattern>& patterns) {
+  std::vector<const SampledPattern*> kept;
+  for (const SampledPattern& pattern : patterns) kept.push_back(&pattern);
+  return kept;
 }
 
 TEST(PatternLibrary, FirstFailingPatternDecides) {
@@ -47,8 +55,18 @@ TEST(PatternLibrary, FirstFailingPatternDecides) {
   cases.push_back({std::vector<SampledPattern>(1025, moved_from()), "Too many patterns"});
   for (Case& c : cases) {
     SCOPED_TRACE(c.message);
+    EXPECT_EQ(construction_error(pointers(c.patterns)), c.message);
     EXPECT_EQ(construction_error(std::move(c.patterns)), c.message);
   }
+}
+
+TEST(PatternLibrary, KeptPatternsAreCopiedAndNullIsMovedFrom) {
+  const std::vector<SampledPattern> kept = {pattern("mine")};
+  const PatternLibrary library(pointers(kept));
+  EXPECT_EQ(library.sample("mine", 0).x, 0.5);
+  EXPECT_EQ(kept.front().name(), "mine");
+  const std::vector<const SampledPattern*> with_null = {&kept.front(), nullptr};
+  EXPECT_EQ(construction_error(with_null), "Empty/moved-from pattern");
 }
 
 TEST(PatternLibrary, CatalogueViewsTheLibrarysOwnStrings) {

@@ -108,6 +108,16 @@ TEST(SampledPattern, MoveAssignmentLeavesSourceMovedFrom) {
   expect_row(target.sample(2), {0.5, -0.5, 0.0});
 }
 
+TEST(SampledPattern, SelfMoveAssignmentKeepsThePattern) {
+  SampledPattern pattern = four_rows();
+  SampledPattern& same = pattern;  // an alias, as generic code would hold it
+  pattern = std::move(same);
+  EXPECT_EQ(pattern.name(), "four");
+  EXPECT_EQ(pattern.description(), "Four rows");
+  EXPECT_EQ(pattern.info().dimensions, 3);
+  expect_row(pattern.sample(3), {1.0, 0.0, -1.0});
+}
+
 TEST(SampledPattern, CopiesAreIndependent) {
   SampledPattern original = four_rows();
   SampledPattern copy = original;

@@ -30,6 +30,14 @@ TEST(SampledRecording, FramesReadBackInAxisOrder) {
   EXPECT_EQ(recording.beat_zero_seconds(), -1.5);
 }
 
+TEST(SampledRecording, MovedFromHasNoFrames) {
+  SampledRecording source("take", {"x"}, {{0.5}}, 120.0, 0.0, 0);
+  const SampledRecording target(std::move(source));
+  EXPECT_EQ(target.sample_count(), 1);
+  EXPECT_EQ(source.sample_count(), 0);  // NOLINT(bugprone-use-after-move)
+  EXPECT_THROW(source.sample(0), std::out_of_range);
+}
+
 TEST(SampledRecording, PipsOutsideThrowOutOfRange) {
   const SampledRecording low("low", {"x"}, {{0.5}, {0.25}}, 90.0, 0.0, kMinPip);
   const SampledRecording high("high", {"x"}, {{0.5}}, 90.0, 0.0, kMaxPip - 1);

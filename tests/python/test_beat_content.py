@@ -189,3 +189,34 @@ def test_no_two_genres_dance_a_motion_alike(tables):
         group = [p for p in tables.values() if p.group == f"beat {motion}"]
         distinct = {p.rows.tobytes() for p in group}
         assert len(distinct) == len(group), motion
+
+
+# Soft rims under a four-floor kick: the kick on two and four (0.75 of 0.42)
+# outweighs the rim's step (0.5 of 0.43), so both backbeats fall left.
+SOFT_RIM_BACKBEATS = {"afro_bell", "amapiano_answer", "techno_rumble"}
+
+
+def test_the_step_takes_beats_two_and_four_to_opposite_sides(tables):
+    backbeats = content_report.backbeat_genres(tables)
+    assert {"house_classic", "trance", "disco", "ukg_two_step", "dnb_rolling"} <= set(backbeats)
+    same_side = {genre for genre in backbeats
+                 if not content_report.opposite_sides(content_report.step_sides(tables[f"beat_{genre}_step"]))}
+    assert same_side == SOFT_RIM_BACKBEATS
+
+
+@pytest.mark.parametrize("genre, delay", [("reggae_one_drop", 10), ("reggae_rockers", 8)])
+def test_swung_eighths_play_the_and_late(tables, genre, delay):
+    """The hats' dip in the bounce falls on the beat and on its late "and"."""
+    rows = tables[f"beat_{genre}_bounce"].rows
+    assert [pip for pip in peaks_above(rows[:, 1], 0.01) if pip < 64] == [0, 32 + delay]
+
+
+def test_ricochet_targets_do_not_hang_on_the_onset_count(tables):
+    """Without the Amen's ghost snares the ricochet changes only where a
+    ghost note rises (6.4 pips) and falls (23.04 pips)."""
+    full = tables["beat_amen_four_bar_bounce"].rows
+    ghosts = set(peaks_above(full[:, 0], 0.03)) - set(peaks_above(full[:, 0], 0.1))
+    moved = np.flatnonzero(np.any(tables["beat_amen_four_bar_ricochet"].rows
+                                  != tables["beat_amen_no_ghosts_ricochet"].rows, axis=1))
+    assert len(moved) > 0
+    assert all(any(-7 < pip - ghost < 24 for ghost in ghosts) for pip in moved)

@@ -1,6 +1,6 @@
 """The README's examples run as pasted: its Python blocks, showing the values
-their comments show, and its `movimo` commands in a shell that activated
-.venv as the README says."""
+their comments show, its rig example, and its `movimo` commands in a shell
+that activated .venv as the README says."""
 
 import ast
 import io
@@ -15,7 +15,11 @@ import pytest
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 TEXT = README.read_text()
 BLOCKS = re.findall(r"```python\n(.*?)```", TEXT, re.S)
-COMMANDS = [" ".join(command.split()) for command in re.findall(r"`(movimo [^`]+)`", TEXT)]
+# Commands written out with their arguments (a bare `movimo stream` names one).
+COMMANDS = [command for command in (" ".join(span.split())
+                                    for span in re.findall(r"`(movimo [^`]+)`", TEXT))
+            if len(command.split()) > 2]
+RIG_PATCH = re.search(r"Save this as `rig.toml`:\n\n```toml\n(.*?)```", TEXT, re.S).group(1)
 
 
 @pytest.mark.parametrize("block", BLOCKS, ids=[f"block{i}" for i in range(len(BLOCKS))])
@@ -67,8 +71,23 @@ def test_shell_command_runs_after_activation(command, tmp_path):
     activate = pathlib.Path(sys.executable).parent / "activate"
     if not activate.exists():
         pytest.skip(f"{sys.executable} is not in a virtual environment")
+    # The repository root after set-up: the patch saved as the README says, and build/.
+    (tmp_path / "rig.toml").write_text(RIG_PATCH)
+    (tmp_path / "build").mkdir()
     # A stream runs until told to stop: 'quit' on its standard input.
     result = subprocess.run(["bash", "-c", f"source '{activate}' && {command}"], input="quit\n",
                             capture_output=True, text=True, cwd=tmp_path, timeout=120)
     assert result.returncode == 0, result.stderr
     assert result.stdout
+
+
+def test_the_rig_example_runs_as_pasted(tmp_path):
+    section = README.read_text().split("## Drive a rig", 1)[1].split("\n## ", 1)[0]
+    (patch,) = re.findall(r"```toml\n(.*?)```", section, re.S)
+    (command,) = re.findall(r"```sh\n(movimo dmx .*? --dry-run)\n```", section)
+    (tmp_path / "rig.toml").write_text(patch)
+    result = subprocess.run([sys.executable, "-m", "movimo_tools", *command.split()[1:]],
+                            capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert "fastest safe tempo" in result.stdout
+    assert "  left " in result.stdout and "  right " in result.stdout

@@ -51,6 +51,16 @@ def test_tables_handed_out_are_private_copies():
     assert (movimo_tools.table("sway") == reference("sway", range(128))).all()
 
 
+def test_shared_tables_cannot_be_made_writeable():
+    from movimo_tools.batch import loop_rows
+    shared = loop_rows("sway")
+    for view in (shared, shared.base, shared.base.base):
+        if isinstance(view, np.ndarray):
+            with pytest.raises(ValueError):
+                view.flags.writeable = True
+    assert (loop_rows("sway") == reference("sway", range(128))).all()
+
+
 @pytest.fixture
 def library():
     rows = [[0.0, 0.0, 0.0], [0.25, -0.5, 0.0], [1.0, 0.0, 0.75]]

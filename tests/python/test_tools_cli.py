@@ -3,6 +3,7 @@
 import io
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -11,6 +12,7 @@ import numpy as np
 import pytest
 
 import movimo_tools
+import movimo_tools.cli
 from movimo_tools.cli import main
 
 
@@ -93,8 +95,17 @@ def test_render_formats_carry_the_same_frames(fmt):
     (["show", "bounse"], 1, "unknown pattern 'bounse' (did you mean bounce?)"),
     (["show", "xyzzy_plugh"], 1, "unknown pattern 'xyzzy_plugh'"),
     (["render", "bounce", "--beats", "1", "--bpm", "-120", "--fps", "60"], 1,
-     "bpm must be a finite number above 0"),
-    (["render", "bounce", "--beats", "1", "--bpm", "nan", "--fps", "60"], 1, "bpm must be"),
+     "--bpm must be 1 to 1000, not -120"),
+    (["render", "bounce", "--beats", "1", "--bpm", "nan", "--fps", "60"], 1, "--bpm must be"),
+    (["render", "bounce", "--beats", "1", "--bpm", "1e-300", "--fps", "60"], 1,
+     "--bpm must be 1 to 1000, not 1e-300"),
+    (["render", "bounce", "--beats", "1", "--bpm", "1e308", "--fps", "60"], 1,
+     "--bpm must be 1 to 1000, not 1e+308"),
+    (["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--start-beat",
+      "1e300"], 1, "--start-beat must be -3.35544e+07 to 3.35544e+07, not 1e+300"),
+    (["render", "bounce", "--beats", "2", "--bpm", "120", "--fps", "60", "--start-beat",
+      "33554431"], 1, "pips must lie within the signed 32-bit pip range"),
+    (["show", "bounce", "--bpm", "1e308"], 1, "--bpm must be 1 to 1000, not 1e+308"),
     (["render", "bounce", "--beats", "0", "--bpm", "120", "--fps", "60"], 1, "beats must be"),
     (["render", "bounce", "--beats", "1e9", "--bpm", "120", "--fps", "240"], 1, "too many"),
     (["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--format", "xml"],
@@ -124,6 +135,85 @@ def test_no_arguments_print_the_usage(capsys):
     assert status == 2 and err == ""
     assert out.startswith("usage: movimo") and all(
         command in out for command in ("list", "show", "render", "preview", "gallery", "stream"))
+
+
+@pytest.mark.parametrize("fmt", ["csv", "json", "npy"])
+def test_render_written_in_blocks_is_the_whole_document(monkeypatch, fmt):
+    argv = ["render", "lfo_flower", "--beats", "2", "--bpm", "128", "--fps", "60",
+            "--start-beat", "-1.5", "--format", fmt]
+
+    def rendered():
+        out = io.TextIOWrapper(io.BytesIO(), encoding="utf-8", newline="")
+        assert main(argv, out=out) == 0
+        return out.buffer.getvalue()
+
+    whole = rendered()
+    monkeypatch.setattr(movimo_tools.cli, "RENDER_BLOCK", 7)  # 56 frames: 8 blocks
+    assert rendered() == whole
+    tempo = movimo_tools.Tempo(128)
+    pips = movimo_tools.frame_pips(tempo, 60, 2, -1.5)
+    values = movimo_tools.evaluate_at("lfo_flower", pips, "smooth")
+    seconds = tempo.seconds(-96.0) + np.arange(56) / 60
+    if fmt == "json":
+        assert whole == (json.dumps({"pattern": "lfo_flower", "bpm": 128.0, "fps": 60.0,
+                                     "interpolation": "smooth", "seconds": seconds.tolist(),
+                                     "pips": pips.tolist(), "values": values.tolist()})
+                         + "\n").encode()
+    elif fmt == "npy":
+        saved = io.BytesIO()
+        np.save(saved, values)
+        assert whole == saved.getvalue()
+
+
+@pytest.mark.parametrize("fault, status, message", [
+    (OSError(28, "No space left on device"), 1,
+     "movimo: error: standard output: No space left on device\n"),
+    (IsADirectoryError(21, "Is a directory", "out.png"), 1,
+     "movimo: error: out.png: Is a directory\n"),
+    (MemoryError(), 1, "movimo: error: out of memory\n"),
+    (KeyboardInterrupt(), 130, ""),
+])
+def test_faults_become_one_line(monkeypatch, capsys, fault, status, message):
+    def fail(*args):
+        raise fault
+
+    monkeypatch.setattr(movimo_tools.cli, "table", fail)
+    assert run(capsys, "show", "bounce")[::2] == (status, message)
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["list"], "movimo: error: standard output: No space left on device\n"),
+    (["preview", "helix", "-o", "taken.png"], "movimo: error: taken.png: Is a directory\n"),
+    (["gallery", "-o", "/proc/movimo/gallery"],
+     "movimo: error: /proc/movimo/gallery: No such file or directory\n"),
+])
+def test_operating_system_errors_are_one_line(tmp_path, argv, message):
+    (tmp_path / "taken.png").mkdir()
+    with open("/dev/full", "w") as full:
+        done = subprocess.run([sys.executable, "-m", "movimo_tools", *argv], stdout=full,
+                              stderr=subprocess.PIPE, text=True, cwd=tmp_path)
+    assert done.returncode == 1
+    assert done.stderr.startswith(message) and done.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize("library", ["numpy", "movimo", "pythonosc"])
+def test_ctrl_c_while_the_libraries_load_is_quiet(library):
+    script = f"""
+import sys
+
+class CtrlC:
+    def find_spec(self, name, path=None, target=None):
+        if name == {library!r}:
+            raise KeyboardInterrupt
+
+sys.meta_path.insert(0, CtrlC())
+from movimo_tools.__main__ import main
+sys.exit(main())
+"""
+    root = pathlib.Path(movimo_tools.__file__).parents[1]
+    done = subprocess.run([sys.executable, "-c", script, "show", "helix"], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=str(root)), timeout=60)
+    assert (done.returncode, done.stdout, done.stderr) == (130, "", "")
 
 
 def test_render_times_count_from_beat_zero(capsys):

@@ -117,6 +117,74 @@ def test_command_prints_the_url(capsys, tmp_path):
     assert "is not a directory" in capsys.readouterr().err
 
 
+def test_a_gallery_is_written_again_in_place(gallery):
+    site = gallery[0].parent
+    first = {path: path.read_bytes() for path in site.rglob("*") if path.is_file()}
+    assert (site / ".movimo-gallery").is_file()
+    write_gallery(site)
+    assert {path: path.read_bytes() for path in site.rglob("*") if path.is_file()} == first
+
+
+def foreign_file(site):
+    site.mkdir()
+    (site / "notes.txt").write_text("mine")
+
+
+def link_to_elsewhere(site):
+    (site.parent / "elsewhere").mkdir()
+    site.symlink_to(site.parent / "elsewhere")
+
+
+def rows_link_to_elsewhere(site):
+    site.mkdir()
+    (site / ".movimo-gallery").write_text("")
+    (site.parent / "elsewhere").mkdir()
+    (site / "rows").symlink_to(site.parent / "elsewhere")
+
+
+@pytest.mark.parametrize("prepare, message, forced", [
+    (foreign_file, "holds files that are not a movimo gallery", True),
+    (link_to_elsewhere, "is a symbolic link", False),
+    (rows_link_to_elsewhere, "rows is a symbolic link", False),
+])
+def test_directories_it_did_not_make_are_refused(capsys, tmp_path, prepare, message, forced):
+    site = tmp_path / "site"
+    prepare(site)
+    before = {path: path.read_bytes() for path in tmp_path.rglob("*") if path.is_file()}
+    assert main(["gallery", "-o", str(site)]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith("movimo: error: ") and message in err and err.count("\n") == 1
+    assert {path: path.read_bytes() for path in tmp_path.rglob("*") if path.is_file()} == before
+    assert not (tmp_path / "elsewhere" / "0.js").exists()
+    assert main(["gallery", "-o", str(site), "--force"]) == (0 if forced else 1)
+    assert (site / "notes.txt").exists() == forced
+
+
+def test_missing_parents_are_not_made(capsys, tmp_path):
+    assert main(["gallery", "-o", str(tmp_path / "no" / "site")]) == 1
+    assert capsys.readouterr().err == (
+        f"movimo: error: {tmp_path / 'no' / 'site'}: No such file or directory\n")
+    assert not (tmp_path / "no").exists()
+
+
+def test_an_interrupted_run_leaves_no_page_and_no_temporary_files(monkeypatch, tmp_path):
+    import movimo_tools.gallery as gallery
+    renamed = []
+
+    def interrupt_the_fourth(source, target):
+        if len(renamed) == 3:
+            raise KeyboardInterrupt
+        renamed.append(target)
+        replace(source, target)
+
+    replace = gallery.os.replace
+    monkeypatch.setattr(gallery.os, "replace", interrupt_the_fourth)
+    with pytest.raises(KeyboardInterrupt):
+        write_gallery(tmp_path / "site")
+    assert sorted(p.name for p in (tmp_path / "site").rglob("*")) == [
+        ".movimo-gallery", "0.js", "1.js", "rows"]
+
+
 # The page itself, in headless Chromium driven through its WebDriver.
 
 def _browser_tools():

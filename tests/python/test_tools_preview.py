@@ -3,6 +3,7 @@
 import pathlib
 import sys
 
+import numpy as np
 import pytest
 
 import movimo_tools
@@ -49,3 +50,56 @@ def test_bad_preview_requests_fail_in_one_line(capsys, argv, message):
     assert main(["preview", *argv]) == 1
     err = capsys.readouterr().err
     assert message in err and err.count("\n") == 1
+
+
+RIG = """\
+[[fixtures]]
+name = "spot"
+channels = ["pan", "tilt"]
+universe = 1
+address = 1
+count = 3
+pan_range = 540
+tilt_range = 270
+pan_speed = 1e9
+tilt_speed = 1e9
+amplitude = [90, 45]
+
+[[groups]]
+name = "all"
+fixtures = ["spot"]
+"""
+
+
+def test_a_rig_is_drawn_from_above_and_moves_in_a_gif(capsys, tmp_path):
+    from PIL import Image
+
+    patch = tmp_path / "rig.toml"
+    patch.write_text(RIG)
+    ARTEFACTS.mkdir(parents=True, exist_ok=True)
+    png, gif = ARTEFACTS / "rig_helix.png", ARTEFACTS / "rig_helix.gif"
+    for picture in (png, gif):
+        assert main(["preview", "helix", "--patch", str(patch), "--bpm", "120",
+                     "-o", str(picture)]) == 0
+    assert capsys.readouterr().out.splitlines() == [str(png), str(gif)]
+    assert png.read_bytes().startswith(b"\x89PNG\r\n\x1a\n")
+    with Image.open(gif) as moving:
+        # One frame per 48th of helix's 4 beats at 120 bpm: 2 s / 48, in
+        # the GIF's hundredths of a second.
+        assert moving.n_frames == 48 and moving.info["duration"] == 40
+
+
+def test_rig_aims_follow_the_pattern_over_the_second_loop(tmp_path):
+    from movimo_tools.preview import rig_aims
+    from movimo_tools.rig import load_patch, motion, target_degrees
+
+    patch = tmp_path / "rig.toml"
+    patch.write_text(RIG.replace("1e9", "250"))
+    rig = load_patch(patch)
+    aims, loop_seconds = rig_aims(rig, "lfo_breathe", 120.0, frames=16)
+    assert loop_seconds == 2.0 and aims.shape == (16, 3, 2)
+    playing = motion(rig, ["lfo_breathe"])
+    wanted = [target_degrees(rig, playing.values, playing.at(16 * k)) for k in range(16)]
+    # Slow enough to follow at 250 degrees a second once the first loop
+    # has brought the heads from home.
+    np.testing.assert_array_equal(aims, wanted)

@@ -13,8 +13,8 @@ import tempfile
 import numpy as np
 import pytest
 
-movimo_tools = pytest.importorskip("movimo_tools", exc_type=ImportError)
-from movimo_tools import rig  # noqa: E402
+import movimo_tools
+from movimo_tools import rig
 
 HERE = pathlib.Path(__file__).resolve().parent
 TOOLS = ("unshare", "ip", "setpriv", "olad", "ola_dev_info", "ola_patch", "ola_recorder")
@@ -83,7 +83,14 @@ def read_show(path: pathlib.Path) -> dict[int, list[np.ndarray]]:
     return frames
 
 
-def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
+def package_env() -> dict[str, str]:
+    """The environment for commands that run this copy of movimo_tools."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+
+
+def received(command) -> dict[int, list[np.ndarray]]:
     """Runs `command` in a new network namespace beside olad; its frames."""
     namespace_or_skip()
     # olad runs unprivileged and pytest's own temporary root is private to
@@ -95,18 +102,15 @@ def received(tmp_path, command) -> dict[int, list[np.ndarray]]:
         shutil.rmtree(olad_dir, ignore_errors=True)
 
 
-def _received_in(tmp_path, command) -> dict[int, list[np.ndarray]]:
-    tmp_path.chmod(0o777)
-    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+def _received_in(directory: pathlib.Path, command) -> dict[int, list[np.ndarray]]:
+    directory.chmod(0o777)
     run = subprocess.run(["unshare", "-n", "bash", str(HERE / "olad_namespace.sh"),
-                          str(tmp_path), "--", *command],
-                         capture_output=True, text=True, env=env, timeout=120)
+                          str(directory), "--", *command],
+                         capture_output=True, text=True, env=package_env(), timeout=120)
     if run.returncode == 77:
         pytest.skip(run.stderr.strip())
-    assert run.returncode == 0, run.stderr + (tmp_path / "olad.log").read_text()
-    return read_show(tmp_path / "show.txt")
+    assert run.returncode == 0, run.stderr + (directory / "olad.log").read_text()
+    return read_show(directory / "show.txt")
 
 
 def write_patch(tmp_path, protocol, speed="1e9") -> pathlib.Path:
@@ -133,7 +137,7 @@ for pip in pips:
 def test_every_slot_olad_receives_equals_the_computed_frame(tmp_path, protocol):
     patch = write_patch(tmp_path, protocol, speed="400")
     pips = [37 * k for k in range(24)]
-    frames = received(tmp_path, [sys.executable, "-c", SEND, str(patch), protocol,
+    frames = received([sys.executable, "-c", SEND, str(patch), protocol,
                                  *map(str, pips)])
     player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
     expected = [player.frame(pip)[0] for pip in pips]
@@ -157,7 +161,7 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     # on its pip alone, whichever frames a loaded machine has to skip.
     patch = write_patch(tmp_path, protocol)
     rate, count = 20.0, 30
-    frames = received(tmp_path, [sys.executable, "-m", "movimo_tools", "dmx", "helix",
+    frames = received([sys.executable, "-m", "movimo_tools", "dmx", "helix",
                                  "--patch", str(patch), "--bpm", "120", f"--{protocol}",
                                  "10.77.0.1", "--rate", str(rate), "--frames", str(count)])
     player = rig.Player(rig.load_patch(patch), ["helix"], rate=rate)
@@ -168,3 +172,16 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
         np.testing.assert_array_equal(parked, home[row])
         assert len(moving) >= count // 2
         assert is_subsequence(moving, [frame[row] for frame in expected])
+
+
+def test_an_unreachable_address_is_a_one_line_error(tmp_path):
+    # A fresh namespace has no route anywhere, so nothing can leave it.
+    namespace_or_skip()
+    patch = write_patch(tmp_path, "artnet")
+    run = subprocess.run(["unshare", "-n", sys.executable, "-m", "movimo_tools", "dmx", "helix",
+                          "--patch", str(patch), "--bpm", "120", "--artnet", "10.77.0.9",
+                          "--frames", "3"], capture_output=True, text=True, timeout=60,
+                         env=package_env())
+    assert run.returncode == 1
+    assert run.stderr == ("movimo: error: cannot send to 10.77.0.9:6454: "
+                          "Network is unreachable\n")

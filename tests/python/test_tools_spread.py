@@ -1,5 +1,8 @@
 """Phase spread: per-target offsets and one frame for all targets."""
 
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -55,6 +58,32 @@ def test_bad_layouts_are_refused(call, message):
         call()
 
 
+@pytest.mark.parametrize("positions, direction", [
+    ([0.0, 1e308, -1e308], None),
+    ([[1e308, 0.0], [0.0, 1e308]], [1.0, -1.0]),
+    ([[1e200, 0.0], [0.0, 0.0]], [1e200, 0.0]),
+])
+def test_positions_whose_extent_overflows_are_refused(positions, direction):
+    with pytest.raises(ValueError, match="finite extent"):
+        position_offsets(positions, 64, direction)
+
+
+@pytest.mark.parametrize("call", [
+    lambda: even_offsets(2.5, 64),
+    lambda: even_offsets(4.0, 64),
+    lambda: wing_offsets(4, 64.5),
+    lambda: group_offsets(6, 2.5, 64),
+    lambda: group_offsets(6.5, 2, 64),
+])
+def test_fractional_counts_are_refused(call):
+    with pytest.raises(TypeError, match="whole number"):
+        call()
+
+
+def test_integer_types_of_numpy_count_as_whole():
+    assert even_offsets(np.int64(4), np.uint16(64)).tolist() == [0, 16, 32, 48]
+
+
 @pytest.mark.parametrize("name", ["helix", "lfo_flower", "rhythm_group_223"])
 def test_spread_frame_is_each_target_at_its_delayed_pip(name):
     period = movimo_tools.entry(name).period_pips
@@ -69,3 +98,11 @@ def test_spread_between_pips_interpolates_every_target():
     offsets = even_offsets(8, 64)
     frame = spread("bounce", 10.5, offsets, interpolation="smooth")
     assert np.allclose(frame, movimo_tools.evaluate_at("bounce", 10.5 - offsets, "smooth"))
+
+
+@pytest.mark.parametrize("first", ["import movimo_tools.stream", "movimo_tools.even_offsets"])
+def test_spread_stays_the_function_whatever_loads_first(first):
+    script = f"import movimo_tools\n{first}\nprint(callable(movimo_tools.spread))"
+    done = subprocess.run([sys.executable, "-P", "-c", script], capture_output=True, text=True,
+                          check=True, timeout=60)
+    assert done.stdout == "True\n"

@@ -6,8 +6,10 @@ import math
 import os
 import pathlib
 import queue
+import signal
 import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -170,18 +172,36 @@ def test_tempo_change_keeps_the_phase():
     assert clock.pip_at(8.0) == 128.0 + 2 * 96.0
 
 
-@pytest.mark.parametrize("taps, bpm, pip_at_last", [
-    ([1.0, 1.5, 2.0, 2.5], 120.0, 320.0),     # settles on 120 bpm, last tap on a beat
-    ([1.0, 1.6], 100.0, 192.0),               # two taps are enough; 204.8 moves to 192
-    ([1.0, 4.0, 4.4], 150.0, 576.0),          # a long pause starts a new series
-    ([1.0, 1.02], 120.0, 130.56),             # a bounce is not a tempo: no change
+# The grid reaches the last tap's nearest beat one beat after it.
+@pytest.mark.parametrize("taps, bpm, beat_after_last", [
+    ([1.0, 1.5, 2.0, 2.5], 120.0, 384.0),     # settles on 120 bpm, last tap on a beat
+    ([1.0, 1.6], 100.0, 256.0),               # two taps are enough; 204.8 slews to 192
+    ([1.0, 4.0, 4.4], 150.0, 640.0),          # a long pause starts a new series
+    ([1.0, 1.02], 120.0, 194.56),             # a bounce is not a tempo: no change
 ])
-def test_tapping_sets_tempo_and_beat_grid(taps, bpm, pip_at_last):
+def test_tapping_sets_tempo_and_beat_grid(taps, bpm, beat_after_last):
     clock = TempoClock(120.0, start=0.0)
     for seconds in taps:
         clock.tap(seconds)
     assert clock.bpm == pytest.approx(bpm)
-    assert clock.pip_at(taps[-1]) == pytest.approx(pip_at_last)
+    assert clock.pip_at(taps[-1] + 60.0 / bpm) == pytest.approx(beat_after_last)
+
+
+def test_taps_and_tempo_changes_never_run_the_pips_backwards():
+    random = np.random.default_rng(13)
+    clock = TempoClock(120.0, start=0.0)
+    events = {round(t, 2): "tap" for t in np.cumsum(random.uniform(0.1, 0.8, 40))}
+    events.update({round(t, 2): "bpm" for t in random.uniform(0.0, 20.0, 10)})
+    pips = []
+    for step in range(2200):
+        seconds = step / 100
+        if events.get(seconds) == "tap":
+            clock.tap(seconds)
+        elif events.get(seconds) == "bpm":
+            clock.set_bpm(seconds, random.uniform(1.0, 1000.0))
+        pips.append(clock.pip_at(seconds))
+    assert (np.diff(pips) >= 0).all()
+    assert clock.pip_at(2.19) <= clock.pip_at(2.2)
 
 
 def test_each_tap_is_acknowledged_with_the_tempo_it_implies():
@@ -246,6 +266,104 @@ def test_stdin_changes_the_tempo_of_a_running_stream(receiver):
     assert steps[:change - 1] == pytest.approx(0.02, abs=1e-4)
     assert steps[change:] == pytest.approx(0.04, abs=1e-4)
     assert 0.02 - 1e-4 <= steps[change - 1] <= 0.04 + 1e-4  # no jump at the change
+
+
+def start_stream(receiver, stop, stdin):
+    """`movimo stream bounce` at 100 frames/s to the receiver, as a program in
+    a strict UTF-8 locale, from the same copy of movimo_tools as these tests."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    env = dict(os.environ, LC_ALL="C.UTF-8", PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "120",
+               "--osc", f"127.0.0.1:{receiver.port}", "--rate", "100", *stop]
+    return subprocess.Popen(command, stdin=stdin, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env)
+
+
+def test_losing_the_terminal_does_not_stop_the_show(receiver):
+    process = start_stream(receiver, ["--frames", "150"], subprocess.DEVNULL)
+    try:
+        process.stdout.readline()
+        process.stdout.close()  # the reader goes away
+        receiver.wait_for(20)
+        process.send_signal(signal.SIGHUP)  # and the terminal hangs up
+        _, err = process.communicate(timeout=20)
+    finally:
+        process.kill()
+    assert process.returncode == 0 and err == b""
+    clocks = [args for _, address, args in receiver.wait_for(300) if address.endswith("clock")]
+    assert [number for number, _, _ in clocks] == list(range(150))
+
+
+def test_bytes_that_are_no_command_are_skipped_and_the_controls_work(receiver):
+    process = start_stream(receiver, ["--duration", "10"], subprocess.PIPE)
+    try:
+        process.stdin.write(b"\xff\xfe tap\n" + b"bpm " * 2**20 + b"\nbpm 240\nquit\n")
+        process.stdin.flush()
+        out, err = process.communicate(timeout=20)
+    finally:
+        process.kill()
+    assert process.returncode == 0, err
+    assert err.decode().splitlines() == ["skipped a line that is not UTF-8 text",
+                                         "skipped a line of more than 256 bytes"]
+    assert b"tempo 240 bpm" in out and len(out) < 1000
+
+
+def in_network_namespace(script):
+    """Runs a Python script in a network namespace of its own, as root; skips
+    where no namespace with a veth pair can be made."""
+    done = subprocess.run(["unshare", "-n", "sh", "-c",
+                           "ip link add v0 type veth peer name v1 || exit 77; "
+                           'exec "$0" -c "$1"', sys.executable, textwrap.dedent(script)],
+                          capture_output=True, text=True, timeout=60)
+    if done.returncode == 77 or "unshare failed" in done.stderr:
+        pytest.skip(f"no network namespace with a veth pair here: {done.stderr.strip()}")
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+# The route to the destination is pulled for frames 20 to 59, then plugged back.
+@pytest.mark.parametrize("destination, pull, plug", [
+    ("10.78.0.1", "addr del 10.78.0.1/24 dev v0", "addr add 10.78.0.1/24 brd + dev v0"),
+    ("10.78.0.255", "link set v0 down", "link set v0 up"),  # broadcast
+])
+def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
+    printed = in_network_namespace("""
+        import socket, subprocess, sys, threading, time
+        from movimo_tools.stream import OscSender, SendFailures, make_targets, run_stream
+
+        def ip(command):
+            subprocess.run(["ip", *command.split()], check=True)
+
+        ip("addr add 10.78.0.1/24 brd + dev v0")
+        ip("link set v1 up")
+        ip("link set v0 up")
+        ip("link set lo up")  # local delivery
+        receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        receiver.bind(("", 9000))
+        received = []
+        threading.Thread(target=lambda: [received.append(receiver.recv(100)) for _ in iter(int, 1)],
+                         daemon=True).start()
+        warned = []
+        sender = OscSender("%s", 9000)
+        send = SendFailures(sender.send, "there", warned.append)
+
+        def cable(address, arguments):
+            if address.endswith("clock") and arguments[0] in (20, 60):
+                ip("%s" if arguments[0] == 20 else "%s")
+            send(address, arguments)
+
+        report = run_stream(make_targets(["bounce"]), 120.0, cable, rate=50.0, frames=100)
+        time.sleep(0.2)
+        print(report.frames, report.skipped, send.failed, len(received))
+        print(*warned, sep="\\n")
+    """ % (destination, pull, plug))
+    counts, *warned = printed.splitlines()
+    frames, skipped, failed, received = map(int, counts.split())
+    assert (frames, skipped) == (100, 0)
+    assert failed >= 2 and received == 200 - failed  # two messages a frame
+    assert warned == ["cannot send to there: Network is unreachable; the stream runs on",
+                      f"sending to there again after {failed} failed messages"]
 
 
 @pytest.mark.parametrize("argv, message", [

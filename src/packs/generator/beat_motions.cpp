@@ -123,8 +123,48 @@ constexpr Voices kBounce{
 // The bass stays out.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 0.6}, {1.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {0.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
 };
+// The snare's side step, 0.43 at full velocity. A backbeat steps right on
+// beat two and left on beat four; any other snare steps away from the side
+// the last kick took, so the kick lane's alternation never doubles it.
+constexpr double kSnareStep = 0.43;
+constexpr double kBeatTwo = 64.0;
+constexpr double kBeatFour = 192.0;
+
+double snare_side(double pip, double last_kick_side) {
+  const double place = std::fmod(pip, kBar);
+  if (place == kBeatTwo) return 1.0;
+  if (place == kBeatFour) return -1.0;
+  return -last_kick_side;
+}
+
+// The side of the kick lane's last onset in the loop, where its first
+// snare looks back to.
+double closing_kick_side(const Score& score) {
+  int kicks = 0;
+  for (const Onset& onset : score.onsets) kicks += onset.lane == Lane::kick ? 1 : 0;
+  return kicks % 2 == 0 ? -1.0 : 1.0;
+}
+
+Table snare_steps(const Score& score) {
+  Table table(static_cast<std::size_t>(score.period));
+  double kick_side = closing_kick_side(score);
+  for (const Onset& onset : score.onsets) {
+    if (onset.lane == Lane::kick) kick_side = onset.turn % 2 == 0 ? 1.0 : -1.0;
+    if (onset.lane != Lane::snare) continue;
+    const double side = snare_side(onset.pip, kick_side);
+    add_event(table, {onset.pip, {side * kSnareStep * onset.velocity, 0.0, 0.0},
+                      kLaneResponse[lane_index(onset)]});
+  }
+  return table;
+}
+
+MotionParts step(const Score& score) {
+  MotionParts parts = voiced(score, kStep);
+  add_rows(parts.fixed, snare_steps(score));
+  return parts;
+}
 
 // The kick thrusts through depth by 0.506; snares lift, hats add detail.
 constexpr Voices kSurge{
@@ -179,7 +219,7 @@ double spring_response(double d, double peak) {
 // bass's depth sets how steep that throw is: the bassline hook's, the
 // steepest step of any table, is 0.2677.
 constexpr LaneRows kSpring = {{{0.5, 0.4, 0.6}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
-                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.461}}};
+                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.4767}}};
 
 MotionParts spring(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
@@ -303,10 +343,10 @@ MotionParts box(const Score& score) {
 }
 
 // Two turns per loop over one depth wave. The kick hurries the turns on;
-// snares, hats and toms draw the coil in, so a bare kick turns widest. The
-// sway puts the bare pulse's join (its kick falls on row 0) at 0.053.
+// snares, hats, toms and the bass draw the coil in, so a bare kick turns
+// widest. The sway puts the bare pulse's join (its kick falls on row 0) at 0.053.
 constexpr double kCorkscrewSway = 2.06;
-constexpr LaneWeights kPercussion{0.0, 1.0, 0.6, 0.8, 0.0};
+constexpr LaneWeights kPercussion{0.0, 1.0, 0.6, 0.8, 0.6};
 
 MotionParts corkscrew(const Score& score) {
   const std::vector<double> turn = rhythm_phase(score, kKick, kCorkscrewSway, 2.0);
@@ -350,19 +390,28 @@ MotionParts slalom(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// Onset after onset flies out toward the next of five targets over a slow drift.
-// The first target, reached by the downbeat, is the nearest: the loop joins gently.
+// Every onset flies out toward one of five targets over a slow drift. The
+// target follows the onset's eighth of the bar, turned on by its voice, so
+// a kick and a snare on one beat fly apart and the same groove always
+// throws the same way. The downbeat kick flies to the nearest target: the
+// loop joins gently.
 constexpr Row kRicochetTargets[] = {{0.55, 0.6, 0.35}, {-1.0, 0.2, 0.45}, {-0.4, -1.0, -0.5},
                                     {0.9, -0.45, 0.6}, {0.1, 1.0, -0.8}};
 constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
+constexpr std::array<int, kLaneCount> kRicochetTurn = {0, 2, 1, 3, 4};
+constexpr double kEighth = kBar / 8.0;
+
+const Row& ricochet_target(const Onset& onset) {
+  const int eighth = static_cast<int>(std::fmod(onset.pip, kBar) / kEighth);
+  const int turn = kRicochetTurn[lane_index(onset)];
+  return kRicochetTargets[static_cast<std::size_t>(eighth + turn) % std::size(kRicochetTargets)];
+}
 
 MotionParts ricochet(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
-  std::size_t next = 0;
   for (const Onset& onset : score.onsets) {
-    const Row target = kRicochetTargets[next++ % std::size(kRicochetTargets)];
     const double weight = kRicochetWeight[lane_index(onset)] * onset.velocity;
-    add_event(table, {onset.pip, scaled(target, weight), kLaneResponse[lane_index(onset)]});
+    add_event(table, {onset.pip, scaled(ricochet_target(onset), weight), kLaneResponse[lane_index(onset)]});
   }
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
@@ -374,7 +423,7 @@ MotionParts ricochet(const Score& score) {
 
 constexpr Motion kMotions[] = {
     {"bounce", {0.2975, 0.6825, 0.068}, [](const Score& s) { return voiced(s, kBounce); }},
-    {"step", {0.7464, 0.3611, 0.1813}, [](const Score& s) { return voiced(s, kStep); }},
+    {"step", {0.7464, 0.3611, 0.1813}, step},
     {"orbit", {0.6198, 0.614, 0.216}, orbit},
     {"glide", {0.7, 0.4929, 0.4848}, glide},
     {"surge", {0.2124, 0.3618, 0.6795}, [](const Score& s) { return voiced(s, kSurge); }},

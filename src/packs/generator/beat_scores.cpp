@@ -7,7 +7,8 @@
 // Velocities: 'X' accent 1, 'x' normal 0.75, 'o' soft 0.5, 'g' ghost 0.25,
 // '.' silent. Microtiming per line: `swing` delays every second step (the
 // "e" and "a" of a sixteenth grid), `shift` moves the whole line (negative:
-// played early).
+// played early). A genre that swings its eighth notes plays every onset on
+// the "and" of a beat late, in all its lines (kEighthSwing).
 
 #include "beat_scores.h"
 
@@ -20,6 +21,7 @@ namespace movimo_gen {
 namespace {
 
 constexpr double kBar = 256.0;  // pips in a bar of four beats
+constexpr double kBeat = 64.0;
 
 struct Line {
   std::string_view genre;
@@ -49,26 +51,28 @@ constexpr Line kLines[] = {
     // Four kicks, nothing else.
     {"four_floor", K, "X...X...X...X..."},
 
-    {"house_classic", K, "X...X...X...X...|X...X...X...X..."},
+    // Under a backbeat the four-floor kick is played as house plays it:
+    // accented on one and three, lighter on two and four.
+    {"house_classic", K, "X...x...X...x...|X...x...X...x..."},
     {"house_classic", S, "....X.......X...|....X.......X..."},
     {"house_classic", H, "..X...X...X...X.|..X...X...X...X."},
 
-    {"house_shuffle", K, "X...X...X...X...|X...X...X...X..."},
+    {"house_shuffle", K, "X...x...X...x...|X...x...X...x..."},
     {"house_shuffle", S, "....X.......X...|....X.......X..."},
     {"house_shuffle", H, "gxXggxXggxXggxXg|gxXggxXggxXggxXx", 6},
 
     // Swung, with ghost kicks and claps turning the second bar around.
-    {"house_jack", K, "X...X...X..gX...|X...X...X.g.X.gg", 7},
+    {"house_jack", K, "X...x...X..gx...|X...x...X.g.x.gg", 7},
     {"house_jack", S, "....X.......X...|....X..g....X.g.", 7},
     {"house_jack", H, "..X.gxX...X.gxX.|..X.gxX...X.gxXx", 7},
     {"house_jack", B, "..x...x...x..x..|..x...x..x..x.x.", 7},
 
-    {"techno_drive", K, "X...X...X...X...|X...X...X...X..."},
-    {"techno_drive", S, "....x.......x...|....x.......x..."},
+    {"techno_drive", K, "X...x...X...x...|X...x...X...x..."},
+    {"techno_drive", S, "....X.......X...|....X.......X..."},
     {"techno_drive", H, "ggXgggXgggXgggXg|ggXgggXgggXgggXg"},
     {"techno_drive", B, ".xx..xx..xx..xx.|.xx..xx..xx..xx."},
 
-    {"techno_toms", K, "X...X...X...X...|X...X...X...X..."},
+    {"techno_toms", K, "X...x...X...x...|X...x...X...x..."},
     {"techno_toms", S, "....o.......o...|....o.......o..."},
     {"techno_toms", H, "..x...x...x...x.|..x...x...x...x."},
     {"techno_toms", T, "...X..o...X..o..|.o..X..o..X.o.o."},
@@ -78,8 +82,8 @@ constexpr Line kLines[] = {
     {"techno_broken", H, "g.x.g.x.g.x.g.x.|g.x.g.x.g.x.g.xx"},
 
     // A percussion hit every three sixteenths: sixteen hits close after three bars.
-    {"techno_polymeter", K, "X...X...X...X...|X...X...X...X...|X...X...X...X..."},
-    {"techno_polymeter", S, "....x.......x...|....x.......x...|....x.......x..."},
+    {"techno_polymeter", K, "X...x...X...x...|X...x...X...x...|X...x...X...x..."},
+    {"techno_polymeter", S, "....X.......X...|....X.......X...|....X.......X..."},
     {"techno_polymeter", H, "..x...x...x...x.|..x...x...x...x.|..x...x...x...x."},
     {"techno_polymeter", T, "X..x..x..x..x..x|..x..x..x..x..x.|.x..x..x..x..x.."},
 
@@ -93,17 +97,17 @@ constexpr Line kLines[] = {
     {"ukg_skip", H, "..x.gx.x..x.gx.x|..x.gx.x..xxgx.x", 8},
     {"ukg_skip", B, "X.........x.....|X.....x.........", 8},
 
-    {"ukg_four_four", K, "X...X...X...X...|X...X...X...X..."},
+    {"ukg_four_four", K, "X...x...X...x...|X...x...X...x..."},
     {"ukg_four_four", S, "....X.......X...|....X.......X..."},
     {"ukg_four_four", H, "..x.gx.x..x.gx.x|..x.gx.x..xxgx.x", 8},
     {"ukg_four_four", B, "..x...x...x...x.|..x..x....x...x.", 8},
 
-    {"speed_garage", K, "X...X...X...X...|X...X...X...X..."},
+    {"speed_garage", K, "X...x...X...x...|X...x...X...x..."},
     {"speed_garage", S, "....X.......X...|....X.......X..."},
     {"speed_garage", H, "..x.gx.x..x.gx.x|..x.gx.x..x.gxxx", 6},
     {"speed_garage", B, "..X...X...X..X..|..X...X...X..X..", 6},
 
-    {"bassline", K, "X...X...X...X...|X...X...X...X..."},
+    {"bassline", K, "X...x...X...x...|X...x...X...x..."},
     {"bassline", S, "....X.......X...|....X.......X..."},
     {"bassline", H, "..x...x...x...x.|..x...x...x.x.x."},
     {"bassline", B, "X..X..X...X.XX..|X..X..X.X.X..X.x"},
@@ -197,13 +201,13 @@ constexpr Line kLines[] = {
     {"electro", S, "....X.......X...|....X.......X..."},
     {"electro", H, "xgxgxgxgxgxgxgxg|xgxgxgxgxgxgxgxx"},
 
-    {"trance", K, "X...X...X...X...|X...X...X...X..."},
-    {"trance", S, "....x.......x...|....x.......x..."},
+    {"trance", K, "X...x...X...x...|X...x...X...x..."},
+    {"trance", S, "....X.......X...|....X.......X..."},
     {"trance", H, "..X...X...X...X.|..X...X...X...X."},
     {"trance", B, "..X...X...X...X.|..X...X...X.x.X."},
 
     // A four-floor kick under a break layer of its own.
-    {"rave_breaks", K, "X...X...X...X...|X...X...X...X..."},
+    {"rave_breaks", K, "X...x...X...x...|X...x...X...x..."},
     {"rave_breaks", K, "..x.......x.....|..x...o...x....."},
     {"rave_breaks", S, "....X..g.g..X..g|....X..g.g..X.g."},
     {"rave_breaks", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
@@ -213,7 +217,7 @@ constexpr Line kLines[] = {
     {"dembow", S, "...X..X....X..X.|...X..X....X..X."},
     {"dembow", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
-    {"disco", K, "X...X...X...X...|X...X...X...X..."},
+    {"disco", K, "X...x...X...x...|X...x...X...x..."},
     {"disco", S, "....X.......X...|....X.......X..."},
     {"disco", H, "gxXxgxXxgxXxgxXx|gxXxgxXxgxXxgxXX"},
     {"disco", B, "..x...x...x...x.|..x...x...x..xx."},
@@ -225,7 +229,7 @@ constexpr Line kLines[] = {
     {"amapiano", T, "..x.....x..x....|.....x.....x..x."},
     {"amapiano", B, "...X..X...X..X..|X..X....X..X.X.."},
 
-    {"jersey_five", K, "X..X..X...X.X...|X..X..X...X.X..."},
+    {"jersey_five", K, "X..X..X...X.X...|X..X..X...X.x..."},
     {"jersey_five", S, "....X.......X...|....X.......X..."},
     {"jersey_five", H, "..x...x...x...x.|..x...x...x...x."},
 
@@ -245,18 +249,18 @@ constexpr Line kLines[] = {
     {"footwork_sparse", H, "x...x...x...x...|x...x.......x..."},
     {"footwork_sparse", B, "X.....X.........|X..X.....x......"},
 
-    {"funky_toms", K, "X...X...X...X...|X...X...X...X..."},
-    {"funky_toms", S, "....x.......x...|....x.......x..."},
+    {"funky_toms", K, "X...x...X...x...|X...x...X...x..."},
+    {"funky_toms", S, "....X.......X...|....X.......X..."},
     {"funky_toms", T, "..x..x.x..x...x.|.x..x..x..x..x.x", 6},
     {"funky_toms", H, "..x.gx.x..x.gx.x|..x.gx.x..x.gx.x", 6},
 
-    {"funky_syncopated", K, "X...X...X...X...|X...X...X..gX..."},
+    {"funky_syncopated", K, "X...x...X...x...|X...x...X..gx..."},
     {"funky_syncopated", S, "....X..x....X...|..x.X.......X.x."},
     {"funky_syncopated", T, "...x......x..x..|......x.x.....x.", 5},
-    {"funky_syncopated", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 5},
+    {"funky_syncopated", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
     // Snare answers played early, tom answers played late.
-    {"broken_push", K, "X.....X...X.....|..X...X.....X..."},
+    {"broken_push", K, "X.....X...X.....|..X...X.....x..."},
     {"broken_push", S, "....X.......X...|....X.......X..."},
     {"broken_push", S, "..x.............|..........x.....", 0, -4},
     {"broken_push", T, ".......x........|...x...........x", 0, 4},
@@ -264,19 +268,19 @@ constexpr Line kLines[] = {
     {"broken_push", B, "X.....X.........|..X...X........."},
 
     // A swung rim circuit around the backbeat.
-    {"broken_shuffle", K, "X.......X.x.....|X.....X...x.....", 6},
+    {"broken_shuffle", K, "X.......X.x.....|X.....X...x....."},
     {"broken_shuffle", S, "....X.......X...|....X.......X..."},
     {"broken_shuffle", S, "..x..x.x..x..x.x|.x.x..x..x.x..x.", 6},
-    {"broken_shuffle", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 6},
+    {"broken_shuffle", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
-    {"afro_bell", K, "X...X...X...X...|X...X...X...X..."},
+    {"afro_bell", K, "X...x...X...x...|X...x...X...x..."},
     {"afro_bell", S, "....o.......o...|....o.......o..."},
     {"afro_bell", H, "X.X.XX.X.X.XX.X.|X.X.XX.X.X.XX.X."},
     {"afro_bell", T, "..x..x....x..x..|..x..x....x.xx.."},
 
     // Three evenly spaced strokes across each bar over a triplet shaker.
-    {"afro_cross", K, "X...X...X...X...|X...X...X...X..."},
-    {"afro_cross", S, "....x.......x...|....x.......x..."},
+    {"afro_cross", K, "X...x...X...x...|X...x...X...x..."},
+    {"afro_cross", S, "....X.......X...|....X.......X..."},
     {"afro_cross", T, "XXX|XXX"},
     {"afro_cross", H, "xgxxgxxgxxgx|xgxxgxxgxxgx"},
 
@@ -302,7 +306,7 @@ constexpr Line kLines[] = {
     // Kick and rim together on three only.
     {"reggae_one_drop", K, "........X.......|........X......."},
     {"reggae_one_drop", S, "........X.......|........X......."},
-    {"reggae_one_drop", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 8},
+    {"reggae_one_drop", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
     {"reggae_one_drop", B, "X...x.X.....x...|X...x.X...x.x..."},
 
     {"reggae_steppers", K, "X...X...X...X...|X...X...X...X..."},
@@ -312,35 +316,35 @@ constexpr Line kLines[] = {
 
     {"reggae_rockers", K, "X.......X.......|X.......X......."},
     {"reggae_rockers", S, "....X.......X...|....X.......X..."},
-    {"reggae_rockers", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x.", 6},
+    {"reggae_rockers", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
     {"reggae_rockers", B, "X..x..x.X...x...|X..x..x.X.x.x..."},
 
     // Son clave on the rim lane: three-side and two-side bars.
-    {"son_clave_32", K, "X...X...X...X...|X...X...X...X..."},
+    {"son_clave_32", K, "X...x...X...x...|X...x...X...x..."},
     {"son_clave_32", S, "X.....X.....X...|....X...X......."},
     {"son_clave_32", H, "..x...x...x...x.|..x...x...x...x."},
 
-    {"son_clave_23", K, "X...X...X...X...|X...X...X...X..."},
+    {"son_clave_23", K, "X...x...X...x...|X...x...X...x..."},
     {"son_clave_23", S, "....X...X.......|X.....X.....X..."},
     {"son_clave_23", H, "..x...x...x...x.|..x...x...x...x."},
 
-    {"psy_rolling", K, "X...X...X...X...|X...X...X...X..."},
-    {"psy_rolling", S, "....x.......x...|....x.......x..."},
+    {"psy_rolling", K, "X...x...X...x...|X...x...X...x..."},
+    {"psy_rolling", S, "....X.......X...|....X.......X..."},
     {"psy_rolling", H, "g.X.g.X.g.X.g.X.|g.X.g.X.g.X.g.X."},
     {"psy_rolling", B, ".xxx.xxx.xxx.xxx|.xxx.xxx.xxx...."},
 
-    {"psy_offbeat", K, "X...X...X...X...|X...X...X...X..."},
-    {"psy_offbeat", S, "....x.......x...|....x.......x..."},
+    {"psy_offbeat", K, "X...x...X...x...|X...x...X...x..."},
+    {"psy_offbeat", S, "....X.......X...|....X.......X..."},
     {"psy_offbeat", H, "...x...x...x...x|...x...x...x...x"},
     {"psy_offbeat", B, "..X...X...X...X.|.x.x..X..x.x..X."},
 
     // The bass swells answer each kick late.
-    {"hard_reverse", K, "X...X...X...X...|X...X...X...X..."},
+    {"hard_reverse", K, "X...x...X...x...|X...x...X...x..."},
     {"hard_reverse", S, "....X.......X...|....X.......X..."},
     {"hard_reverse", H, "..X...X...X...X.|..X...X...X.X.X."},
     {"hard_reverse", B, ".xx..xx..xx..xx.|.xx..xx..xx..xXx", 0, 6},
 
-    {"italo_machine", K, "X...X...X...X...|X...X...X...X..."},
+    {"italo_machine", K, "X...x...X...x...|X...x...X...x..."},
     {"italo_machine", S, "....X.......X...|....X.......X..."},
     {"italo_machine", S, "..x..x.x..x..x..|.x...x.x..x...x."},
     {"italo_machine", H, "ggxgggxgggxgggxg|ggxgggxgggxgggxg"},
@@ -351,13 +355,13 @@ constexpr Line kLines[] = {
     {"electro_robot", T, "......x.......x.|..x.........x..."},
     {"electro_robot", H, "x.xxx.xxx.xxx.xx|x.xxx.xxx.xxx.xx"},
 
-    {"acid_percussion", K, "X...X...X...X...|X...X...X...X..."},
+    {"acid_percussion", K, "X...x...X...x...|X...x...X...x..."},
     {"acid_percussion", S, "....X.......X...|....X.......X..."},
     {"acid_percussion", H, "..x.g.x...x.g.x.|..x.g.x.g.x.g.x."},
     {"acid_percussion", B, "o.xX.oxX.ox.xo.X|o.xX.oxX.oxXo.xX"},
 
     // The rumble answers each kick a little late.
-    {"techno_rumble", K, "X...X...X...X...|X...X...X...X..."},
+    {"techno_rumble", K, "X...x...X...x...|X...x...X...x..."},
     {"techno_rumble", S, "....o.......o...|....o.......o..."},
     {"techno_rumble", H, "g.x.g.x.g.x.g.x.|g.x.g.x.g.x.g.xx"},
     {"techno_rumble", B, ".xx..xx..xx..xx.|.xx..xx..xx..xx.", 0, 3},
@@ -376,7 +380,7 @@ constexpr Line kLines[] = {
     {"jungle_switchback", S, "....X..g.g..X..g|........X......g"},
     {"jungle_switchback", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 
-    {"amapiano_answer", K, "X...X...X...X...|X...X...X...X..."},
+    {"amapiano_answer", K, "X...x...X...x...|X...x...X...x..."},
     {"amapiano_answer", S, "....o.......o...|....o.......o..."},
     {"amapiano_answer", H, "gxgxgxgxgxgxgxgx|gxgxgxgxgxgxgxgx"},
     {"amapiano_answer", B, "..X..X.....X.X..|.X...X..X...X.X."},
@@ -390,6 +394,26 @@ constexpr Line kLines[] = {
     {"dembow_push", S, "...X..X....X..X.|...X..X....X.XX."},
     {"dembow_push", H, "x.x.x.x.x.x.x.x.|x.x.x.x.x.x.x.x."},
 };
+
+// Genres whose eighth notes swing, and how late their "and" falls, in pips:
+// a straight "and" sits 32 pips into the beat, a triplet one 42.67.
+struct EighthSwing {
+  std::string_view genre;
+  double delay;
+};
+constexpr EighthSwing kEighthSwing[] = {
+    {"reggae_one_drop", 10},   // lazy, close to triplets
+    {"reggae_rockers", 8},
+    {"broken_shuffle", 10},    // a shuffle: nearly triplets
+    {"funky_syncopated", 6},   // a light lilt
+};
+
+double eighth_swing(std::string_view genre) {
+  for (const EighthSwing& swing : kEighthSwing) {
+    if (swing.genre == genre) return swing.delay;
+  }
+  return 0.0;
+}
 
 constexpr double kGhost = 0.25;
 
@@ -427,13 +451,16 @@ void add_line(const Line& line, int period, std::vector<Onset>& onsets) {
   if (static_cast<double>(bars.size()) * kBar != period) {
     throw std::logic_error("beat score " + std::string(line.genre) + ": bars do not fill the period");
   }
+  const double eighth_delay = eighth_swing(line.genre);
   for (std::size_t bar = 0; bar < bars.size(); ++bar) {
     const double step = kBar / static_cast<double>(bars[bar].size());
     for (std::size_t i = 0; i < bars[bar].size(); ++i) {
       const double velocity = velocity_of(bars[bar][i]);
       if (velocity == 0.0 || (!line.ghosts && velocity == kGhost)) continue;
-      const double swing = i % 2 == 1 ? line.swing : 0.0;
-      double pip = static_cast<double>(bar) * kBar + static_cast<double>(i) * step + swing + line.shift;
+      const double place = static_cast<double>(i) * step;
+      double swing = i % 2 == 1 ? line.swing : 0.0;
+      if (std::fmod(place, kBeat) == kBeat / 2.0) swing += eighth_delay;
+      double pip = static_cast<double>(bar) * kBar + place + swing + line.shift;
       pip = std::fmod(pip + period, static_cast<double>(period));
       onsets.push_back({pip, line.lane, velocity, 0});
     }
