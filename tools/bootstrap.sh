@@ -80,44 +80,53 @@ fi
 # CMake and Ninja come from .venv too, so every build uses the same versions.
 export PATH="$root/.venv/bin:$PATH"
 
-# Reinstall the tools only when their list changed.
+# Runs a command with all its output in the log file LOG, showing only the
+# lines the awk program PROGRESS prints from it; on failure, the log's end.
+logged() {
+  local log=$1 progress=$2 status
+  shift 2
+  mkdir -p "$(dirname "$log")"
+  set +e
+  "$@" 2>&1 | tee "$log" | awk "$progress" >&2
+  status=${PIPESTATUS[0]}
+  set -e
+  if [ "$status" -ne 0 ]; then
+    say "failed; the end of $log:"
+    tail -n 40 "$log" >&2
+    exit "$status"
+  fi
+}
+
+# Reinstall the tools only when their list changed, naming each as pip
+# fetches it.
 stamp=.venv/.requirements.sha256
 wanted=$(sha256sum tools/requirements-dev.txt | cut -d' ' -f1)
 if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
   say "installing build and test tools into .venv"
-  .venv/bin/python -m pip install -q --disable-pip-version-check -r tools/requirements-dev.txt
+  logged build/tools-install.log \
+    '/^Collecting / { print "bootstrap:   " $2; fflush() }' \
+    .venv/bin/python -m pip install --disable-pip-version-check -r tools/requirements-dev.txt
   echo "$wanted" > "$stamp"
 fi
 
-# Ninja's "[done/total]" lines from the build log (pip indents them), as a line at every tenth
-# of the way, so a build of a minute or more is not a silent one.
-show_progress() {
-  awk -v shown=-1 'match($0, /^ *\[[0-9]+\/[0-9]+\]/) {
-    split(substr($0, index($0, "[") + 1), step, /[\/\]]/)
-    if (step[1] == 0) next
-    tenth = int(10 * step[1] / step[2])
-    if (tenth > shown) {
-      printf "bootstrap: building the native code: %d of %d steps\n", step[1], step[2]
-      fflush(); shown = tenth
-    }
-  }' >&2
-}
+# Ninja's "[done/total]" lines (pip indents them), shown at every tenth of
+# the way, so a build of a minute or more is not a silent one.
+build_progress='match($0, /^ *\[[0-9]+\/[0-9]+\]/) {
+  split(substr($0, index($0, "[") + 1), step, /[\/\]]/)
+  if (step[1] == 0) next
+  tenth = int(10 * step[1] / step[2])
+  if (tenth > shown) {
+    printf "bootstrap: building the native code: %d of %d steps\n", step[1], step[2]
+    fflush(); shown = tenth
+  }
+}'
 
 # One CMake build tree serves the wheel, the native tests and the benchmarks.
-mkdir -p build
-log=build/native-build.log
 started=$SECONDS
-set +e
-.venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
-  -C build-dir=build/py \
-  -C cmake.define.MOVIMO_BUILD_TESTS=ON \
-  -C cmake.define.MOVIMO_BUILD_BENCH=ON \
-  . 2>&1 | tee "$log" | show_progress
-status=${PIPESTATUS[0]}
-set -e
-if [ "$status" -ne 0 ]; then
-  say "the build failed; the end of $log:"
-  tail -n 40 "$log" >&2
-  exit "$status"
-fi
+logged build/native-build.log "BEGIN { shown = -1 } $build_progress" \
+  .venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
+    -C build-dir=build/py \
+    -C cmake.define.MOVIMO_BUILD_TESTS=ON \
+    -C cmake.define.MOVIMO_BUILD_BENCH=ON \
+    .
 say "built and installed into .venv in $((SECONDS - started)) s"
