@@ -109,7 +109,8 @@ def test_a_broken_reference_or_a_missing_entry_fails_the_build_with_its_name(tmp
     for folder in ("include", "examples"):
         (tmp_path / folder).symlink_to(ROOT / folder)
     with open(tmp_path / "docs" / "guide" / "concepts.md", "a", encoding="utf-8") as page:
-        page.write("\nSee [nowhere](nowhere.md) and {py:func}`movimo_tools.no_such_function`.\n")
+        page.write("\nSee [nowhere](nowhere.md), [a heading](arrays.md#no-such-heading) and "
+                   "{py:func}`movimo_tools.no_such_function`.\n")
     reference = tmp_path / "docs" / "reference" / "movimo.md"
     text = reference.read_text(encoding="utf-8")
     reference.write_text(re.sub(r"```\{py:function\} helix\(.*?```\n", "", text, flags=re.S),
@@ -118,7 +119,8 @@ def test_a_broken_reference_or_a_missing_entry_fails_the_build_with_its_name(tmp
                            "html", str(tmp_path / "docs"), str(tmp_path / "html")],
                           capture_output=True, text=True, timeout=300)
     assert done.returncode != 0
-    for name in ("nowhere", "movimo_tools.no_such_function", "does not document movimo.helix"):
+    for name in ("nowhere", "no-such-heading", "movimo_tools.no_such_function",
+                 "does not document movimo.helix"):
         assert name in done.stderr
 
 
