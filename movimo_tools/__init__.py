@@ -13,9 +13,13 @@ that the `movimo` command can start, and be interrupted while it starts,
 before any of them loads.
 """
 
+import sys
+import types
+
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    __version__: str
     from movimo_tools.batch import evaluate, library_tables, period_pips, table
     from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
     from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
@@ -39,6 +43,9 @@ __all__ = sorted(_HOME_OF)
 
 
 def __getattr__(name: str):
+    if name == "__version__":  # the library's, from its version header
+        from movimo_tools._native import native
+        return native.__version__
     if name not in _HOME_OF:
         raise AttributeError(f"module 'movimo_tools' has no attribute '{name}'")
     home = _HOME_OF[name]
@@ -51,16 +58,13 @@ def __dir__() -> list[str]:
     return sorted(set(globals()) | set(__all__))
 
 
-_Module = type(__import__("sys"))
-
-
-class _Package(_Module):
-    """Keeps `movimo_tools.spread` the function: loading the submodule of the
-    same name would otherwise rebind the package's attribute to the module."""
+class _Package(types.ModuleType):
+    """Importing the submodule `spread` would bind the module to the name of
+    the function it defines; the function keeps the name."""
 
     def __setattr__(self, name: str, value) -> None:
-        if not (name in _HOME_OF and isinstance(value, _Module)):
+        if not (name in _HOME_OF and isinstance(value, types.ModuleType)):
             super().__setattr__(name, value)
 
 
-__import__("sys").modules[__name__].__class__ = _Package
+sys.modules[__name__].__class__ = _Package

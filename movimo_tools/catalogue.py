@@ -8,7 +8,6 @@ import functools
 import movimo
 from movimo_tools._native import native
 
-PROCEDURAL = "procedural"
 LIBRARY = "library"
 
 
@@ -50,8 +49,7 @@ def family_of(name: str) -> str:
     return name.partition("_")[0]
 
 
-def _entry(info: dict, pack: str) -> PatternEntry:
-    family = PROCEDURAL if pack == PROCEDURAL else family_of(info["name"])
+def _entry(info: dict, pack: str, family: str) -> PatternEntry:
     return PatternEntry(info["name"], info["description"], info["period_pips"],
                         info["dimensions"], pack, family)
 
@@ -64,12 +62,8 @@ def entries() -> tuple[PatternEntry, ...]:
     >>> len(patterns), patterns[0].name, patterns[15].pack
     (1731, 'bounce', 'initial')
     """
-    infos = movimo.catalogue()
-    packs = []
-    for pack, count in native.PACKS:
-        packs += [pack] * count
-    packs = [PROCEDURAL] * (len(infos) - len(packs)) + packs
-    return tuple(_entry(info, pack) for info, pack in zip(infos, packs, strict=True))
+    return tuple(_entry(info, pack, family)
+                 for info, (pack, family) in zip(movimo.catalogue(), native.groups(), strict=True))
 
 
 def check_library(library, optional: bool = True) -> None:
@@ -95,7 +89,7 @@ def library_entries(library: movimo.PatternLibrary) -> tuple[PatternEntry, ...]:
     """
     check_library(library, optional=False)
     own = library.catalogue()[len(entries()):]
-    return tuple(_entry(info, LIBRARY) for info in own)
+    return tuple(_entry(info, LIBRARY, family_of(info["name"])) for info in own)
 
 
 @functools.cache

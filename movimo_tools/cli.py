@@ -21,6 +21,7 @@ import numpy as np
 
 import movimo
 from movimo_tools import gallery, preview, rig, stream
+from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.clock import MAX_BPM, MIN_BPM
@@ -161,7 +162,7 @@ def _check_option(option: str, value: float, low: float, high: float) -> None:
     movimo_tools.cli.CommandError: --bpm must be 1 to 1000, not 1e+308
     """
     if not low <= value <= high:
-        raise CommandError(f"{option} must be {low:g} to {high:g}, not {value:g}")
+        raise CommandError(f"{option} must be {low:.15g} to {high:.15g}, not {value:.15g}")
 
 
 def _render_blocks(args, tempo: Tempo, count: int):
@@ -187,34 +188,45 @@ def _render(args, out) -> None:
     last_pip = frame_pips(tempo, args.fps, args.beats, args.start_beat, count - 1)
     check_pip_range(args.start_beat * movimo.PIPS_PER_BEAT, last_pip.max())
     blocks = functools.partial(_render_blocks, args, tempo, count)
+    write = {"npy": _write_npy, "json": _write_json, "csv": _write_csv}[args.format]
+    write(args, pattern.name, count, blocks, out)
 
-    def values(pips):
-        return evaluate_at(pattern.name, pips, args.interpolation)
 
-    if args.format == "npy":
-        np.lib.format.write_array_header_1_0(
-            out.buffer, {"descr": "<f8", "fortran_order": False, "shape": (count, 3)})
-        for _, pips in blocks():
-            out.buffer.write(values(pips).astype("<f8").tobytes())
-    elif args.format == "json":
-        # The text json.dump writes for the whole document, one block at a time.
-        head = json.dumps({"pattern": pattern.name, "bpm": args.bpm, "fps": args.fps,
-                           "interpolation": args.interpolation})
-        out.write(head[:-1])
-        for key, column in (("seconds", lambda s, p: s), ("pips", lambda s, p: p),
-                            ("values", lambda s, p: values(p))):
-            out.write(f', "{key}": [')
-            for index, (seconds, pips) in enumerate(blocks()):
-                items = json.dumps(column(seconds, pips).tolist())[1:-1]
-                out.write(f", {items}" if index else items)
-            out.write("]")
-        out.write("}\n")
-    else:
-        # One row per frame: seconds, pip, x, y, z, every float written exactly.
-        writer = csv.writer(out, lineterminator="\n")
-        writer.writerow(["seconds", "pip", "x", "y", "z"])
-        for seconds, pips in blocks():
-            writer.writerows(zip(seconds.tolist(), pips.tolist(), *values(pips).T.tolist()))
+def _values(args, name: str, pips):
+    return evaluate_at(name, pips, args.interpolation)
+
+
+def _write_npy(args, name: str, count: int, blocks, out) -> None:
+    """The bytes np.save writes for the (count, 3) array, block by block."""
+    np.lib.format.write_array_header_1_0(
+        out.buffer, {"descr": "<f8", "fortran_order": False, "shape": (count, 3)})
+    for _, pips in blocks():
+        out.buffer.write(_values(args, name, pips).astype("<f8").tobytes())
+
+
+def _write_json(args, name: str, count: int, blocks, out) -> None:
+    """The text json.dump writes for the whole document, block by block."""
+    head = json.dumps({"pattern": name, "bpm": args.bpm, "fps": args.fps,
+                       "interpolation": args.interpolation})
+    out.write(head[:-1])
+    columns = {"seconds": lambda seconds, pips: seconds, "pips": lambda seconds, pips: pips,
+               "values": lambda seconds, pips: _values(args, name, pips)}
+    for key, column in columns.items():
+        out.write(f', "{key}": [')
+        for index, (seconds, pips) in enumerate(blocks()):
+            items = json.dumps(column(seconds, pips).tolist())[1:-1]
+            out.write(f", {items}" if index else items)
+        out.write("]")
+    out.write("}\n")
+
+
+def _write_csv(args, name: str, count: int, blocks, out) -> None:
+    """One row per frame: seconds, pip, x, y, z, every float written exactly."""
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(["seconds", "pip", "x", "y", "z"])
+    for seconds, pips in blocks():
+        values = _values(args, name, pips)
+        writer.writerows(zip(seconds.tolist(), pips.tolist(), *values.T.tolist()))
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -224,6 +236,7 @@ def build_parser() -> argparse.ArgumentParser:
     90.0
     """
     parser = _Parser(prog="movimo", description="Browse and render movimo patterns.")
+    parser.add_argument("--version", action="version", version=f"movimo {native.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
 
     listing = commands.add_parser("list", help="list patterns, optionally filtered")

@@ -36,9 +36,10 @@ find_python312() {
 # with its runtime for the fuzzers, and valgrind, for the hardening stages;
 # Chromium and its WebDriver for the gallery tests; the Open Lighting
 # Architecture daemon, iproute2 and util-linux (unshare, setpriv) for the DMX
-# receiver test, which runs olad in a network namespace of its own.
+# receiver test, which runs olad in a network namespace of its own; pkgconf
+# and unzip for the packaging tests.
 debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                 chromium chromium-driver ola iproute2 util-linux)
+                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip)
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

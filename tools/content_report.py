@@ -394,8 +394,27 @@ def flat_axes(p, peak):
     """Declared axes that move less than VISIBLE_RANGE where the motion's
     peak on that axis would allow it."""
     ranges = np.ptp(p.rows, axis=0)
+    still = {0} if p.name in Y_ONLY else set()
     return [AXES[axis] for axis in range(p.dimensions)
-            if ranges[axis] < VISIBLE_RANGE <= peak[axis]]
+            if axis not in still and ranges[axis] < VISIBLE_RANGE <= peak[axis]]
+
+
+# A swing of the spring this large (of the table's largest magnitude) is a
+# response; it must rise from within a tenth of rest over the rows before it.
+RESPONSE_LEVEL = 0.5
+SETTLED_LEVEL = 0.1
+RISE_ROWS = 8
+
+
+def unsettled_swings(rows):
+    """Rows where a swing of the spring peaks without having risen from
+    (near) rest: the ring before it had not settled."""
+    magnitude = np.linalg.norm(rows, axis=1)
+    top = magnitude.max()
+    before, after = np.roll(magnitude, 1), np.roll(magnitude, -1)
+    swings = np.flatnonzero((magnitude >= RESPONSE_LEVEL * top) & (magnitude > before) & (magnitude >= after))
+    rise = np.array([np.roll(magnitude, k) for k in range(1, RISE_ROWS + 1)]).min(axis=0)
+    return [int(pip) for pip in swings if rise[pip] > SETTLED_LEVEL * top]
 
 
 def beat_report(patterns, out=sys.stdout):
@@ -430,6 +449,9 @@ def beat_report(patterns, out=sys.stdout):
         peak = peaks(np.concatenate([m.rows for m in members]))
         shortfalls += [f"{m.name}: {axis} moves less than {VISIBLE_RANGE}"
                        for m in members for axis in flat_axes(m, peak)]
+    unsettled = [p.name for p in beats if p.name.endswith("_spring") and unsettled_swings(p.rows)]
+    print(f"\nspring: {len(unsettled)} tables swing again before a ring has settled", file=out)
+    shortfalls += [f"{name}: swings again before its ring has settled" for name in unsettled]
     print("\nswing: largest difference per motion", file=out)
     for straight, swung in SWING_PAIRS:
         differences = {p.name.rsplit("_", 1)[1]: largest_difference(p.rows, by_name[f"beat_{swung}_"

@@ -10,7 +10,7 @@ bash tools/bootstrap.sh
 .venv/bin/python tools/demo.py
 echo
 # --force: build/ is ours, and a gallery from before the marker file has none.
-url=$(.venv/bin/python -m movimo_tools gallery -o build/gallery --force)
+url=$(.venv/bin/python -P -m movimo_tools gallery -o build/gallery --force)
 echo "movimo gallery of every pattern: $url"
 # -P: the installed movimo_tools, not the source folder, documents itself.
 .venv/bin/python -P -m sphinx -q -b html docs build/docs/html

@@ -27,6 +27,7 @@ import subprocess
 import sys
 import time
 import timeit
+import zlib
 from dataclasses import dataclass
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -86,6 +87,17 @@ def native_figures() -> list[Figure]:
         if name.startswith("SampleByName/"):
             figures.append(Figure(f"`sample(name, pip)`, {name[13:]}", ns, "ns", "≤ 80 ns",
                                   ns <= 80))
+        elif name.startswith("Handle/"):
+            figures.append(Figure(f"resolved handle call, {name[7:]}", ns, "ns", "≤ 3 ns",
+                                  ns <= 3))
+        elif name.startswith("Fill"):
+            # Named kind/pattern/pips; the figure is per pip.
+            kind, pattern, pips = name.split("/")
+            per_pip = ns / int(pips)
+            table = pattern.startswith("sampled_")
+            figures.append(Figure(f"`fill` {kind[4:].lower()} pips, {pattern}", per_pip,
+                                  "ns per pip", "≤ 1.5 ns" if table else "",
+                                  per_pip <= 1.5 if table else None))
         else:
             figures.append(Figure(f"`catalogue()`, {name}", ns, "ns", "", None))
     for name, ns in native_benchmarks("movimo_constructors_bench").items():
@@ -219,6 +231,25 @@ def clean_build_figures() -> list[Figure]:
             Figure("size of the built module", size_mib, "MiB", "", None)]
 
 
+def size_figures() -> list[Figure]:
+    """The installed module, the tables it carries and the wheel, in MiB."""
+    module = pathlib.Path(movimo.__file__).stat().st_size / 2**20
+    blobs = sorted((ROOT / "build" / "py" / "src" / "packs" / "generated").glob("*.bin"))
+    tables = b"".join(blob.read_bytes() for blob in blobs)
+    figures = [Figure("the `movimo` module file", module, "MiB", "", None),
+               Figure(f"its pattern tables ({len(blobs)} packs, raw)", len(tables) / 2**20, "MiB",
+                      "", None),
+               Figure("the tables deflated, as in a wheel", len(zlib.compress(tables)) / 2**20,
+                      "MiB", "", None)]
+    wheels = sorted((ROOT / "build" / "dist" / "repaired").glob("movimo-*.whl"))
+    if wheels:
+        figures.append(Figure(f"the wheel, {wheels[-1].name}", wheels[-1].stat().st_size / 2**20,
+                              "MiB", "", None))
+    else:
+        print("no wheel in build/dist/repaired: bash tools/package_test.sh builds one")
+    return figures
+
+
 def machine() -> str:
     model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
                   if line.startswith("model name")), platform.processor())
@@ -239,10 +270,20 @@ EXPLANATIONS = """\
   start of the run is given above. Figures close to a target can land either
   side of it from run to run.
 - `movimo_tools.table` is what callers use, and the figure held to the bar.
-  Underneath, the first request for a table evaluates it row by row through
-  the pattern's exported sampler — a function call per row, where a NumPy copy
-  is one `memcpy` — which lands near 2× a copy; the result is kept read-only
-  (the 64 most recently used tables) and later calls hand back a copy of it.
+  Underneath, a table-backed pattern's table is copied from its stored rows by
+  `movimo::fill` (a procedural one is evaluated row by row); the result is kept
+  read-only (the 64 most recently used tables) and later calls hand back a
+  copy of it.
+- A resolved handle (`movimo::resolve`) calls the pattern's sampler through a
+  function pointer, the same call as the sampler figures above. `fill` over
+  consecutive pips copies a table-backed pattern's rows a period at a time;
+  at given pips it indexes the rows by each pip's phase (a mask for a
+  power-of-two period, a remainder otherwise); both give the sampler's bits.
+  Per-pip figures are one fill of 4096 pips divided by 4096.
+- The wheel is almost all pattern tables: 1,022,912 rows of three doubles
+  (about 23 MiB raw) inside the `movimo` module. Deflate in the wheel brings
+  them to about 14 MiB; `movimo_tools`' native part links the module rather
+  than carrying a second copy.
 - `BM_RecordingNestedRows` measures the C++ constructor that takes one
   vector per frame, which pays one heap block per frame; Python callers go
   through the flat-frame constructor (`BM_RecordingFlatFrames`).
@@ -274,7 +315,8 @@ def main(argv=None) -> int:
                 ("Construction from Python", construction_figures()),
                 ("movimo_tools batch evaluation", tools_figures()),
                 ("`movimo stream` timing", stream_figures()),
-                ("`movimo dmx` frames", rig_figures())]
+                ("`movimo dmx` frames", rig_figures()),
+                ("Sizes", size_figures())]
     if args.clean_build:
         sections.insert(0, ("Build", clean_build_figures()))
     lines = ["# Performance", "",

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "movimo/internal/registry.h"
+#include "movimo/pattern_handle.h"
 #include "movimo/patterns.h"
 
 namespace movimo {
@@ -18,7 +19,7 @@ struct ProceduralPattern {
 };
 
 // The procedural patterns in catalogue order.
-constexpr std::array<ProceduralPattern, 15> kProcedural{{
+constexpr std::array<ProceduralPattern, 15> kProceduralPatterns{{
     {{"bounce", "One-beat vertical bounce", 64, 1}, bounce},
     {{"sway", "Two-beat side-to-side sway", 128, 1}, sway},
     {{"circle", "One-beat circular orbit", 64, 2}, circle},
@@ -40,25 +41,20 @@ constexpr std::array<ProceduralPattern, 15> kProcedural{{
 
 std::vector<PatternInfo> build_catalogue() {
   std::vector<PatternInfo> entries;
-  entries.reserve(kProcedural.size() + kSampledPatternCount);
-  for (const ProceduralPattern& pattern : kProcedural) entries.push_back(pattern.info);
+  entries.reserve(kProceduralPatterns.size() + kSampledPatternCount);
+  for (const ProceduralPattern& pattern : kProceduralPatterns) entries.push_back(pattern.info);
   for (const SampledDescriptor& pattern : SAMPLED_PATTERNS) {
     entries.push_back({pattern.name, pattern.description, pattern.period_pips, pattern.dimensions});
   }
   return entries;
 }
 
-// The pattern called `name`, or nullptr. Procedural names come first; a
-// sampled name is found by binary search over the name-ordered index
-// (string_view compares bytes as unsigned values).
-Sampler find_pattern(std::string_view name) noexcept {
-  for (const ProceduralPattern& pattern : kProcedural) {
-    if (pattern.info.name == name) return pattern.evaluate;
-  }
-  const auto name_at = [](std::uint64_t position) { return SAMPLED_PATTERNS[position].name; };
-  const auto found = std::ranges::lower_bound(SAMPLED_NAME_INDEX, name, {}, name_at);
-  if (found == std::end(SAMPLED_NAME_INDEX) || name_at(*found) != name) return nullptr;
-  return SAMPLED_PATTERNS[*found].sampler;
+PatternHandle sampled_handle(const SampledDescriptor& pattern) noexcept {
+  return {{pattern.name, pattern.description, pattern.period_pips, pattern.dimensions},
+          pattern.pack,
+          pattern.family,
+          pattern.sampler,
+          {pattern.pack_rows + pattern.first_row, pattern.period_pips}};
 }
 
 }  // namespace
@@ -69,9 +65,23 @@ const std::vector<PatternInfo>& catalogue() {
   return entries;
 }
 
+// Procedural names come first; a sampled name is found by binary search
+// over the name-ordered index (string_view compares bytes as unsigned values).
+PatternHandle resolve(std::string_view name) noexcept {
+  for (const ProceduralPattern& pattern : kProceduralPatterns) {
+    if (pattern.info.name == name) return {pattern.info, kProcedural, kProcedural, pattern.evaluate, {}};
+  }
+  const auto name_at = [](std::uint64_t position) { return SAMPLED_PATTERNS[position].name; };
+  const auto found = std::ranges::lower_bound(SAMPLED_NAME_INDEX, name, {}, name_at);
+  if (found == std::end(SAMPLED_NAME_INDEX) || name_at(*found) != name) return {};
+  return sampled_handle(SAMPLED_PATTERNS[*found]);
+}
+
+std::span<const PackInfo> packs() noexcept { return SAMPLED_PACKS; }
+
 Offset3 sample(std::string_view name, std::int32_t pip) {
-  const Sampler pattern = find_pattern(name);
-  if (pattern == nullptr) throw std::invalid_argument("Unknown movimo: " + std::string(name));
+  const PatternHandle pattern = resolve(name);
+  if (!pattern) throw std::invalid_argument("Unknown movimo: " + std::string(name));
   return pattern(pip);
 }
 

@@ -220,3 +220,48 @@ def test_ricochet_targets_do_not_hang_on_the_onset_count(tables):
                                   != tables["beat_amen_no_ghosts_ricochet"].rows, axis=1))
     assert len(moved) > 0
     assert all(any(-7 < pip - ghost < 24 for ghost in ghosts) for pip in moved)
+
+
+def test_every_dive_plunges_with_its_lowest_voice(tables):
+    dives = [p for p in tables.values() if p.group == "beat dive"]
+    assert min(np.ptp(p.rows[:, 2]) for p in dives) >= 0.3 * 0.92
+
+
+# The one drop's kick and rim land together and lean opposite ways.
+FLAT_AXES = {"bounce": [("beat_reggae_one_drop_bounce", "z")]}
+
+
+@pytest.mark.parametrize("motion", MOTIONS)
+def test_every_declared_axis_moves_visibly(tables, motion):
+    group = [p for p in tables.values() if p.group == f"beat {motion}"]
+    peak = content_report.peaks(np.concatenate([p.rows for p in group]))
+    flat = [(p.name, axis) for p in group for axis in content_report.flat_axes(p, peak)]
+    assert flat == FLAT_AXES.get(motion, [])
+
+
+def test_every_spring_ring_settles_before_the_next_response(tables):
+    springs = [p for p in tables.values() if p.group == "beat spring"]
+    assert {p.name: content_report.unsettled_swings(p.rows) for p in springs
+            if content_report.unsettled_swings(p.rows)} == {}
+
+
+# The bounce and the step keep the bass out (its long fall would fill their
+# rests) and their four-floor genres share kick and clap, which carry fixed
+# amplitudes; so there genres that differ only in hats and bass stay close.
+CLOSE_KNIT = {"bounce", "step"}
+
+
+@pytest.mark.parametrize("motion", MOTIONS)
+def test_genres_dance_each_motion_apart(tables, motion):
+    group = [p for p in tables.values() if p.group == f"beat {motion}"]
+    pairs = content_report.genre_distances(group)
+    assert np.mean([relative for _, relative, _, _ in pairs]) >= 0.5
+    if motion not in CLOSE_KNIT:
+        assert pairs[0][0] >= 0.05, pairs[0]
+
+
+@pytest.mark.parametrize("motion", sorted(set(MOTIONS) - CLOSE_KNIT))
+def test_the_shuffle_shows_in_every_motion(tables, motion):
+    straight = tables[f"beat_house_classic_{motion}"].rows
+    swung = tables[f"beat_house_shuffle_{motion}"].rows
+    assert content_report.largest_difference(straight, swung) >= 0.05

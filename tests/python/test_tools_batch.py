@@ -1,5 +1,7 @@
 """Batch evaluation: bit-identical to movimo.sample, shapes, libraries, bad input."""
 
+import itertools
+
 import numpy as np
 import pytest
 
@@ -17,8 +19,13 @@ def reference(name, pips, sample=movimo.sample):
     return np.array([sample(name, int(p)).as_tuple() for p in pips]).reshape(-1, 3)
 
 
-def test_every_builtin_is_called_through_its_own_sampler():
-    assert native.direct_sampler_count() == len(NAMES) == 1731
+def test_packs_and_families_come_from_the_library_in_catalogue_order():
+    groups = native.groups()
+    runs = [(pack, len(list(run))) for pack, run in itertools.groupby(p for p, _ in groups)]
+    assert runs == [("procedural", 15), ("initial", 28), ("expansion", 24), ("atlas", 256),
+                    ("continuum", 320), ("club", 144), ("dancefloor", 944)]
+    assert all(family == ("procedural" if pack == "procedural" else name.partition("_")[0])
+               for name, (pack, family) in zip(NAMES, groups, strict=True))
 
 
 def test_every_table_and_edge_pip_matches_sample_bit_for_bit():

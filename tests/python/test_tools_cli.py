@@ -1,9 +1,11 @@
 """The movimo command: list, show, render and its one-line errors."""
 
+import importlib.metadata
 import io
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -102,7 +104,7 @@ def test_render_formats_carry_the_same_frames(fmt):
     (["render", "bounce", "--beats", "1", "--bpm", "1e308", "--fps", "60"], 1,
      "--bpm must be 1 to 1000, not 1e+308"),
     (["render", "bounce", "--beats", "1", "--bpm", "120", "--fps", "60", "--start-beat",
-      "1e300"], 1, "--start-beat must be -3.35544e+07 to 3.35544e+07, not 1e+300"),
+      "1e300"], 1, "--start-beat must be -33554432 to 33554431, not 1e+300"),
     (["render", "bounce", "--beats", "2", "--bpm", "120", "--fps", "60", "--start-beat",
       "33554431"], 1, "pips must lie within the signed 32-bit pip range"),
     (["show", "bounce", "--bpm", "1e308"], 1, "--bpm must be 1 to 1000, not 1e+308"),
@@ -244,3 +246,15 @@ def test_console_script_runs_as_a_program():
     assert done.returncode == 0, done.stderr
     assert [line.split()[0] for line in done.stdout.splitlines()] == [
         "path_torus_knot", "path_woven_3d", "rhythm_three_four_five"]
+
+
+def test_version_comes_from_the_version_header(capsys):
+    header = (pathlib.Path(__file__).parents[2] / "include/movimo/version.h").read_text()
+    parts = [re.search(rf"MOVIMO_VERSION_{part} (\d+)", header)[1]
+             for part in ("MAJOR", "MINOR", "PATCH")]
+    version = ".".join(parts)
+    with pytest.raises(SystemExit) as done:
+        main(["--version"])
+    assert done.value.code == 0
+    assert capsys.readouterr().out == f"movimo {version}\n"
+    assert movimo_tools.__version__ == importlib.metadata.version("movimo") == version

@@ -6,6 +6,8 @@ import textwrap
 USES_EVERYTHING = """
     from collections.abc import Callable
 
+    import numpy
+
     import movimo
 
     beat: int = movimo.PIPS_PER_BEAT
@@ -36,6 +38,7 @@ USES_EVERYTHING = """
     listed: list[dict[str, object]] = library.catalogue() + empty.catalogue()
 
     builtin: movimo.Offset3 = movimo.sample("bounce", 32)
+    from_numpy: movimo.Offset3 = movimo.circle(numpy.int64(3))
     everything: list[dict[str, object]] = movimo.catalogue()
 
     functions: list[Callable[[int], movimo.Offset3]] = [
@@ -50,6 +53,9 @@ USES_EVERYTHING = """
 MISTAKES = """
     import movimo
     movimo.bounce("1")
+    movimo.circle(1.5)
+    movimo.sample("bounce", 2.0)
+    movimo.SampledRecording("r", ["x"], [[0.0]], 120, start_pip=0.5)
     movimo.SampledPattern("p", "", [[0.0, 0.0, 0.0]]).sample(1.5)
     text: str = movimo.sway(0).x
     movimo.PatternLibrary([1])

@@ -6,6 +6,7 @@
 
 #include "beat_motions.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -96,7 +97,7 @@ MotionParts shaped_only(Table shaped) {
   return {Table(shaped.size()), std::move(shaped)};
 }
 
-constexpr LaneWeights kEveryLane{1.0, 0.8, 0.3, 0.6, 0.5};
+constexpr LaneWeights kEveryLane{1.0, 0.8, 0.5, 0.6, 0.7};
 constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
 constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
 constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
@@ -112,18 +113,19 @@ MotionParts voiced(const Score& score, const Voices& voices) {
   return {lane_events(score, voices.fixed), lane_events(score, voices.shaped)};
 }
 
-// The kick lifts y by 0.55, claps and snares swing x to alternate sides,
-// hats dip y a little, toms add side and lift; the bass stays out.
+// The kick lifts y by 0.55 and leans forward, claps and snares swing x to
+// alternate sides and lean back, hats dip y a little, toms add side and
+// lift. The bass stays out: its long fall would fill the rests between hits.
 constexpr Voices kBounce{
     .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, 0.4}, {}, {1.0, 0.3, 0.6}, {}}},
+    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, -0.5}, {0.0, 0.0, -0.4}, {1.0, 0.3, 0.3}, {}}},
 };
 
-// Kicks step to alternate sides and down; snares answer with a wider step.
+// Kicks step to alternate sides and down; snares answer with a wider step, down too.
 // The bass stays out.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 0.6}, {0.0, 0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {0.0, -0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
 };
 // The snare's side step, 0.43 at full velocity. A backbeat steps right on
 // beat two and left on beat four; any other snare steps away from the side
@@ -176,8 +178,8 @@ constexpr Voices kSurge{
 // Snares push sideways, the kick counters on y by 0.257.
 constexpr Voices kRecoil{
     .fixed = {{{0.0, 0.257, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.1, 0.05, 0.0}, {0.5, 0.3, 0.0},
-                {0.0, 0.5, 0.0}}},
+    .shaped = {{{0.2, 0.0, 0.0}, {1.0, 0.2, 0.0}, {0.3, 0.15, 0.0}, {0.5, 0.3, 0.0},
+                {0.3, 0.5, 0.0}}},
 };
 // Each kick and snare echoes three eighths of a beat later, drawing back in depth.
 constexpr double kEchoDelay = 24.0;
@@ -195,8 +197,9 @@ MotionParts recoil(const Score& score) {
 // peak a lane's kSpringPeak pips after the onset (where tan(ωd) = ωτ): five
 // for the drums, three for the snappier bass. It fades out over its last
 // kSpringFade pips and is gone kSpringLength pips after the onset, so a kick
-// on every beat leaves the spring at rest just before the next.
-constexpr double kRingPeriod = 24.0;
+// on every beat leaves the spring at rest just before the next. The period
+// puts the ring's zero crossings between rows, so it rests only once it is gone.
+constexpr double kRingPeriod = 28.8;
 constexpr std::array<double, kLaneCount> kSpringPeak = {5.0, 5.0, 5.0, 5.0, 3.0};
 constexpr double kSpringLength = 60.0;
 constexpr double kSpringFade = 20.0;
@@ -215,15 +218,61 @@ double spring_response(double d, double peak) {
   return fade * spring_ring(d, peak) / spring_ring(peak, peak);
 }
 
+// How long after its onset a ring has settled: its swing within a tenth of
+// its peak (the envelope e^(−d/τ) down to a tenth of the ring's peak value).
+double spring_settle(double peak) {
+  const double omega = kTwoPi / kRingPeriod;
+  const double tau = std::tan(omega * peak) / omega;
+  return std::fmin(kSpringLength, tau * std::log(10.0 / spring_ring(peak, peak)));
+}
+
 // Kick, snare and bass landing together throw the spring deepest; the
 // bass's depth sets how steep that throw is: the bassline hook's, the
 // steepest step of any table, is 0.2677.
-constexpr LaneRows kSpring = {{{0.5, 0.4, 0.6}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
-                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.4767}}};
+constexpr LaneRows kSpring = {{{0.5, 0.4, 0.3}, {1.0, 0.3, 0.6}, {0.1, 0.1, 0.1},
+                               {0.6, -0.4, 0.3}, {0.2, -0.3, 0.2592}}};
+
+// The onsets that land together, as one strike of the spring.
+struct Strike {
+  double pip;
+  double strength = 0.0;  // the length of its push
+  double settle = 0.0;    // when its slowest ring has settled
+};
+
+double loop_distance(double from, double to, double period) { return std::fmod(to - from + period, period); }
+
+// The pips whose strikes ring: strongest first, each only where the rings
+// around it have settled before it starts and it settles before the next,
+// so dense onsets ring the spring on their accents and the rest pass by.
+std::vector<double> ringing_pips(const Score& score) {
+  std::vector<Strike> strikes;
+  for (const Onset& onset : score.onsets) {
+    if (strikes.empty() || strikes.back().pip != onset.pip) strikes.push_back({onset.pip});
+    const Row push = scaled(kSpring[lane_index(onset)], onset.velocity);
+    strikes.back().strength += std::sqrt(push.x * push.x + push.y * push.y + push.z * push.z);
+    strikes.back().settle = std::fmax(strikes.back().settle, spring_settle(kSpringPeak[lane_index(onset)]));
+  }
+  std::stable_sort(strikes.begin(), strikes.end(),
+                   [](const Strike& a, const Strike& b) { return a.strength > b.strength; });
+  std::vector<Strike> ringing;
+  for (const Strike& strike : strikes) {
+    const bool clear = std::all_of(ringing.begin(), ringing.end(), [&](const Strike& other) {
+      return loop_distance(other.pip, strike.pip, score.period) >= other.settle &&
+             loop_distance(strike.pip, other.pip, score.period) >= strike.settle;
+    });
+    if (clear) ringing.push_back(strike);
+  }
+  std::vector<double> pips;
+  for (const Strike& strike : ringing) pips.push_back(strike.pip);
+  std::sort(pips.begin(), pips.end());
+  return pips;
+}
 
 MotionParts spring(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
+  const std::vector<double> ringing = ringing_pips(score);
   for (const Onset& onset : score.onsets) {
+    if (!std::binary_search(ringing.begin(), ringing.end(), onset.pip)) continue;
     const int lane = lane_index(onset);
     Row push = scaled(kSpring[lane], onset.velocity);
     if (onset.turn % 2 == 1) push = times(push, kSwapSides);
@@ -241,12 +290,12 @@ MotionParts spring(const Score& score) {
 
 // Event-weighted speed around the circle, drums widen it, hats and toms add depth.
 MotionParts orbit(const Score& score) {
-  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 2.0, bars(score));
+  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 4.5, bars(score));
   const std::vector<double> swell = activity(score, kDrums);
   const std::vector<double> depth = activity(score, {0.4, 0.3, 1.0, 0.8, 0.3});
   Table table(spin.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 + 0.5 * swell[p];
+    const double radius = 1.0 + 1.5 * swell[p];
     table[p] = {radius * std::cos(spin[p]), radius * std::sin(spin[p]), depth[p]};
   }
   return shaped_only(std::move(table));
@@ -254,7 +303,7 @@ MotionParts orbit(const Score& score) {
 
 // A phrase-long closed path; bass onsets pull it down and forward, the
 // drums nudge it.
-constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {0.03, 0.04, 0.03},
+constexpr LaneRows kGlideExcursion = {{{0.15, -0.2, 0.2}, {0.1, 0.25, 0.0}, {0.15, 0.2, 0.15},
                                        {0.2, 0.2, 0.3}, {0.5, -0.7, 0.8}}};
 
 MotionParts glide(const Score& score) {
@@ -272,7 +321,7 @@ constexpr LaneWeights kFlutterPace{1.0, 1.0, 0.0, 0.3, 0.3};
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 1.5, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 4.0, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -281,13 +330,26 @@ MotionParts flutter(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// Bass deepens a plunge that never surfaces; drums sway to alternate sides.
+// The bass, or where a genre has none its lowest voice: the toms, else the kick.
+Lane lowest_voice(const Score& score) {
+  bool toms = false;
+  for (const Onset& onset : score.onsets) {
+    if (onset.lane == Lane::bass) return Lane::bass;
+    toms = toms || onset.lane == Lane::tom;
+  }
+  return toms ? Lane::tom : Lane::kick;
+}
+
+// The lowest voice deepens a plunge that never surfaces; drums sway to
+// alternate sides.
 constexpr LaneWeights kDiveDepth{0.4, 0.0, 0.0, 0.3, 1.0};
-constexpr LaneRows kDiveCounter = {{{1.0, 0.2, 0.0}, {1.0, -0.3, 0.0}, {0.1, 0.05, 0.0},
+constexpr LaneRows kDiveCounter = {{{1.0, -0.2, 0.0}, {1.0, 0.3, 0.0}, {0.3, 0.15, 0.0},
                                     {0.6, 0.2, 0.0}, {}}};
 
 MotionParts dive(const Score& score) {
-  const std::vector<double> depth = activity(score, kDiveDepth);
+  LaneWeights deepening = kDiveDepth;
+  deepening[static_cast<int>(lowest_voice(score))] = kDiveDepth[static_cast<int>(Lane::bass)];
+  const std::vector<double> depth = activity(score, deepening);
   Table table = lane_events(score, kDiveCounter);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
@@ -299,7 +361,7 @@ MotionParts dive(const Score& score) {
 
 // Two swings a bar; the drums widen the swing, every lane quickens it.
 MotionParts pendulum(const Score& score) {
-  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 1.5, 2.0 * bars(score));
+  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 3.5, 2.0 * bars(score));
   const std::vector<double> reach = activity(score, kDrums);
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -310,15 +372,16 @@ MotionParts pendulum(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// One figure eight a bar; kicks widen the lobes, snares lift the crossing.
-constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {}, {}, {}}};
+// One figure eight a bar; kicks widen the lobes, snares and hats lift the
+// crossing, the bass pulls it down.
+constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {0.0, 0.5, 0.3}, {}, {0.0, -0.6, 0.4}}};
 
 MotionParts figure8(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 2.0, bars(score));
   const std::vector<double> width = activity(score, kKick);
   Table table = lane_events(score, kFigureLift, kSameSide);
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 + 0.6 * width[p];
+    const double radius = 1.0 + 1.2 * width[p];
     table[p] = {radius * std::sin(turn[p]),
                 table[p].y + radius * std::sin(turn[p]) * std::cos(turn[p]),
                 table[p].z + 0.4 * std::cos(turn[p])};
@@ -330,7 +393,7 @@ MotionParts figure8(const Score& score) {
 constexpr double kCornerSharpness = 2.5;
 
 MotionParts box(const Score& score) {
-  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 10.0, bars(score));
   const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
@@ -353,7 +416,7 @@ MotionParts corkscrew(const Score& score) {
   const std::vector<double> percussion = activity(score, kPercussion);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
-    const double radius = 1.0 / (1.0 + 0.5 * percussion[p]);
+    const double radius = 1.0 / (1.0 + 3.0 * percussion[p]);
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 std::sin(loop_angle(p, score))};
   }
@@ -364,24 +427,26 @@ MotionParts corkscrew(const Score& score) {
 constexpr LaneWeights kHatsToms{0.0, 0.0, 1.0, 1.0, 0.0};
 
 MotionParts spiral(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 1.5, 2.0);
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 4.0, 2.0);
   const std::vector<double> swell = activity(score, kKickSnare);
   const std::vector<double> shimmer = activity(score, kHatsToms);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
-    const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.25 * swell[p];
+    const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.7 * swell[p];
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 0.6 * std::cos(t) + 0.3 * shimmer[p]};
   }
   return shaped_only(std::move(table));
 }
 
-// One S a bar; kicks lift, snares cut back, depth runs against the sides.
-constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {}, {0.3, 0.4, 0.0}, {}}};
+// One S a bar; kicks lift, snares cut back, hats flick, the bass pulls down
+// and forward; depth runs against the sides.
+constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {0.15, 0.1, 0.1}, {0.3, 0.4, 0.0},
+                                     {0.0, -0.4, 0.3}}};
 
 MotionParts slalom(const Score& score) {
-  const std::vector<double> course = rhythm_phase(score, kEveryLane, 1.5, bars(score));
+  const std::vector<double> course = rhythm_phase(score, kEveryLane, 5.0, bars(score));
   Table table = lane_events(score, kSlalomAccents);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double side = std::sin(course[p]);

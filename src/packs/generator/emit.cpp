@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "sha256.h"
+
 namespace movimo_gen {
 namespace {
 
@@ -48,6 +50,16 @@ std::string cpp_string(std::string_view text) {
   return out + "\"sv";
 }
 
+std::string hex(const Digest& digest) {
+  std::string text;
+  for (const std::uint8_t byte : digest) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    text += pair;
+  }
+  return text;
+}
+
 std::string sampler_name(const Entry& entry) { return "sample_" + entry.name; }
 
 std::string blob_file(std::string_view pack) { return std::string(pack) + ".bin"; }
@@ -65,49 +77,69 @@ std::string pack_blob(const Pack& pack, const std::vector<Table>& tables) {
   return bytes;
 }
 
-std::string pack_source(const Pack& pack, const std::vector<Entry>& entries,
-                        const std::vector<std::size_t>& first_rows) {
-  const std::string symbol = blob_symbol(pack.name);
+// The samplers of every pack in one unit, so the build needs to know no pack
+// by name. Each pack's table rows come in from its blob with .incbin; the
+// blob's digest is written into the assembly beside it, so that a changed
+// table changes the compiled text and no cache serves the old object.
+std::string samplers_source(const std::vector<Pack>& packs, const std::vector<Entry>& entries,
+                            const std::vector<std::size_t>& first_rows,
+                            const std::vector<std::string>& blobs) {
   std::ostringstream out;
-  out << kBanner << "// The " << pack.positions.size() << " samplers of the " << pack.name
-      << " pack. Their tables lie one after another in " << blob_file(pack.name)
-      << ", rows of three doubles (x, y, z); a sampler reads one row.\n\n"
+  out << kBanner << "// The samplers of the " << entries.size() << " sampled patterns in "
+      << packs.size() << " packs. Each pack's tables lie one after another in its blob, rows\n"
+      << "// of three doubles (x, y, z); a sampler reads one row.\n\n"
       << "#include <cstdint>\n\n"
       << "#include \"movimo/internal/sampler.h\"\n"
-      << "#include \"movimo/packs.h\"\n\n"
-      << "asm(R\"(\n"
-      << "\t.section .rodata\n"
-      << "\t.balign 8\n"
-      << "\t.globl " << symbol << "\n"
-      << "\t.hidden " << symbol << "\n"
-      << "\t.type " << symbol << ", @object\n"
-      << symbol << ":\n"
-      << "\t.incbin \"" << blob_file(pack.name) << "\"\n"
-      << "\t.size " << symbol << ", . - " << symbol << "\n"
-      << "\t.previous\n"
-      << ")\");\n\n"
-      << "extern \"C\" __attribute__((visibility(\"hidden\"))) const movimo::Offset3 " << symbol
-      << "[];\n\n"
-      << "namespace movimo_" << pack.name << " {\n\n"
-      << "using movimo::internal::loop_phase;\n\n";
-  for (const std::size_t i : pack.positions) {
-    out << "MOVIMO_API movimo::Offset3 " << sampler_name(entries[i])
-        << "(std::int32_t pip) noexcept {\n  return " << symbol << "[" << first_rows[i]
-        << " + loop_phase<" << entries[i].period << ">(pip)];\n}\n";
+      << "#include \"movimo/packs.h\"\n";
+  for (std::size_t p = 0; p < packs.size(); ++p) {
+    const Pack& pack = packs[p];
+    const std::string symbol = blob_symbol(pack.name);
+    out << "\nasm(R\"(\n"
+        << "\t# " << blob_file(pack.name) << ": " << pack.positions.size() << " tables, sha256 "
+        << hex(sha256(blobs[p])) << "\n"
+        << "\t.section .rodata\n"
+        << "\t.balign 8\n"
+        << "\t.globl " << symbol << "\n"
+        << "\t.hidden " << symbol << "\n"
+        << "\t.type " << symbol << ", @object\n"
+        << symbol << ":\n"
+        << "\t.incbin \"" << blob_file(pack.name) << "\"\n"
+        << "\t.size " << symbol << ", . - " << symbol << "\n"
+        << "\t.previous\n"
+        << ")\");\n\n"
+        << "namespace movimo_" << pack.name << " {\n\n"
+        << "using movimo::internal::loop_phase;\n\n";
+    for (const std::size_t i : pack.positions) {
+      out << "MOVIMO_API movimo::Offset3 " << sampler_name(entries[i])
+          << "(std::int32_t pip) noexcept {\n  return " << symbol << "[" << first_rows[i]
+          << " + loop_phase<" << entries[i].period << ">(pip)];\n}\n";
+    }
+    out << "\n}  // namespace movimo_" << pack.name << "\n";
   }
-  out << "\n}  // namespace movimo_" << pack.name << "\n";
   return out.str();
 }
 
-std::string packs_header(const std::vector<Entry>& entries) {
+std::string packs_header(const std::vector<Pack>& packs, const std::vector<Entry>& entries) {
   std::ostringstream out;
   out << "#pragma once\n\n"
-      << kBanner << "// The samplers of the " << entries.size()
+      << kBanner << "// The counts of the sampled patterns and their packs, the packs' table\n"
+      << "// rows, and the samplers of the " << entries.size()
       << " sampled patterns, one namespace per pack.\n\n"
+      << "#include <cstddef>\n"
       << "#include <cstdint>\n\n"
       << "#include \"movimo/core.h\"\n"
-      << "#include \"movimo/export.h\"\n";
-  for (const Pack& pack : packs_of(entries)) {
+      << "#include \"movimo/export.h\"\n\n"
+      << "namespace movimo {\n\n"
+      << "inline constexpr std::size_t kSampledPatternCount = " << entries.size() << ";\n"
+      << "inline constexpr std::size_t kPackCount = " << packs.size() << ";\n\n"
+      << "}  // namespace movimo\n\n"
+      << "extern \"C\" {\n";
+  for (const Pack& pack : packs) {
+    out << "__attribute__((visibility(\"hidden\"))) extern const movimo::Offset3 "
+        << blob_symbol(pack.name) << "[];\n";
+  }
+  out << "}\n";
+  for (const Pack& pack : packs) {
     out << "\nnamespace movimo_" << pack.name << " {\n";
     for (const std::size_t i : pack.positions) {
       out << "MOVIMO_API movimo::Offset3 " << sampler_name(entries[i])
@@ -129,10 +161,12 @@ std::vector<std::size_t> name_order(const std::vector<Entry>& entries) {
   return order;
 }
 
-std::string registry_source(const std::vector<Entry>& entries) {
+std::string registry_source(const std::vector<Pack>& packs, const std::vector<Entry>& entries,
+                            const std::vector<std::size_t>& first_rows) {
   std::ostringstream out;
   out << kBanner << "// The registry of the " << entries.size()
-      << " sampled patterns in registry order, and their positions ordered by name.\n\n"
+      << " sampled patterns in registry order, their positions ordered by name,\n"
+      << "// and the packs in registry order.\n\n"
       << "#include <cstdint>\n"
       << "#include <string_view>\n\n"
       << "#include \"movimo/internal/registry.h\"\n"
@@ -140,10 +174,13 @@ std::string registry_source(const std::vector<Entry>& entries) {
       << "namespace movimo {\n\n"
       << "using namespace std::string_view_literals;\n\n"
       << "constinit const SampledDescriptor SAMPLED_PATTERNS[] = {\n";
-  for (const Entry& entry : entries) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& entry = entries[i];
     out << "    {" << cpp_string(entry.name) << ",\n     " << cpp_string(entry.description) << ",\n     "
         << entry.period << ", " << entry.dimensions << ", &movimo_" << entry.pack
-        << "::" << sampler_name(entry) << "},\n";
+        << "::" << sampler_name(entry) << ",\n     " << cpp_string(entry.pack) << ", "
+        << cpp_string(entry.family) << ", " << blob_symbol(entry.pack) << ", " << first_rows[i]
+        << "},\n";
   }
   out << "};\n\n"
       << "constinit const std::uint64_t SAMPLED_NAME_INDEX[] = {\n";
@@ -151,6 +188,11 @@ std::string registry_source(const std::vector<Entry>& entries) {
   for (std::size_t k = 0; k < order.size(); ++k) {
     out << (k % 12 == 0 ? "    " : " ") << order[k] << ",";
     if (k % 12 == 11 || k + 1 == order.size()) out << "\n";
+  }
+  out << "};\n\n"
+      << "constinit const PackInfo SAMPLED_PACKS[] = {\n";
+  for (const Pack& pack : packs) {
+    out << "    {" << cpp_string(pack.name) << ", " << pack.positions.size() << "},\n";
   }
   out << "};\n\n}  // namespace movimo\n";
   return out.str();
@@ -190,19 +232,19 @@ void emit_all(const std::filesystem::path& out, const std::vector<Entry>& entrie
   const std::vector<Pack> packs = packs_of(entries);
   // Row index of each entry's first row within its pack blob.
   std::vector<std::size_t> first_rows(entries.size());
+  std::vector<std::string> blobs;
   for (const Pack& pack : packs) {
     std::size_t row = 0;
     for (const std::size_t i : pack.positions) {
       first_rows[i] = row;
       row += tables[i].size();
     }
+    blobs.push_back(pack_blob(pack, tables));
+    write_if_changed(out / blob_file(pack.name), blobs.back());
   }
-  for (const Pack& pack : packs) {
-    write_if_changed(out / blob_file(pack.name), pack_blob(pack, tables));
-    write_if_changed(out / (std::string(pack.name) + ".cpp"), pack_source(pack, entries, first_rows));
-  }
-  write_if_changed(out / "registry.cpp", registry_source(entries));
-  write_if_changed(out / "include" / "movimo" / "packs.h", packs_header(entries));
+  write_if_changed(out / "samplers.cpp", samplers_source(packs, entries, first_rows, blobs));
+  write_if_changed(out / "registry.cpp", registry_source(packs, entries, first_rows));
+  write_if_changed(out / "include" / "movimo" / "packs.h", packs_header(packs, entries));
   write_if_changed(out / "manifest.tsv", manifest(entries, first_rows));
 }
 

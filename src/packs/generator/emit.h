@@ -1,8 +1,10 @@
 #pragma once
 
 // Writes what the library compiles from the vocabulary and its stored
-// tables: per pack a sampler unit and its binary table blob, the registry
-// with its name index, the sampler declarations and a manifest for tools.
+// tables: per pack a binary table blob, one unit with every pack's samplers,
+// the registry with its name index and pack index, the header with the
+// pattern and pack counts and the sampler declarations, and a manifest for
+// tools.
 
 #include <filesystem>
 #include <vector>
