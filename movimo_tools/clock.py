@@ -205,12 +205,14 @@ def stdin_commands(note=lambda text: None) -> queue.Queue:
     return commands
 
 
-def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, report_line,
-                   other=None) -> bool:
+def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, not_after: float,
+                   report_line, other=None) -> bool:
     """Applies the waiting commands to the clock; returns False after quit.
 
-    A command takes effect when it arrived, but never before the last frame
-    sent, so the pips of successive frames never run backwards from it.
+    A command takes effect when it arrived, but not before the last frame
+    sent nor after the frame about to go (a late frame finds commands that
+    arrived after its time), so the pips of successive frames never run
+    backwards from it.
     `other(line)`, when given, gets first look at each line and returns
     whether it handled it (a command's own verbs, such as switching pattern).
     """
@@ -221,7 +223,7 @@ def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, repor
             return True
         if other is not None and other(line):
             continue
-        at = max(arrived, not_before)
+        at = min(max(arrived, not_before), not_after)
         try:
             verb, value = parse_command(line)
             if verb == "quit":
@@ -285,16 +287,18 @@ def run_frames(send_frame, make_clock: ClockFactory, *, rate: float, frames: int
     clock = make_clock(start)
     report = FrameReport(start)
     frame = 0
+    last_due = start  # of the last frame sent
     try:
         while frames is None or frame < frames:
             due = start + frame / rate
             sleep(max(0.0, due - now()))
-            if commands is not None and not apply_commands(clock, commands, due, report_line,
-                                                           other_command):
+            if commands is not None and not apply_commands(clock, commands, last_due, due,
+                                                           report_line, other_command):
                 break
             pip, bpm = clock.pip_at(due), clock.bpm
             lateness = now() - due
             report.add_frame(send_frame(frame, pip, bpm), lateness)
+            last_due = due
             frame += 1
             behind = math.floor((now() - start) * rate) - frame
             if behind > MAX_CATCH_UP_SECONDS * rate:

@@ -73,12 +73,13 @@ def sha256(values):
 class BuildValues:
     """Every built-in pattern's values in one build (or in a verified copy)."""
 
-    def __init__(self, tables_dir, procedural_text_):
+    def __init__(self, tables_dir, procedural):
         self.tables_dir = pathlib.Path(tables_dir)
+        self.procedural = procedural
         patterns = content_report.load_patterns(self.tables_dir)
         self.packs = list(dict.fromkeys(p.pack for p in patterns))
         self.values = {("procedural", name): rows
-                       for name, rows in parse_procedural(procedural_text_).items()}
+                       for name, rows in parse_procedural(procedural).items()}
         self.values.update({("pattern", p.name): p.rows for p in patterns})
 
     @classmethod
@@ -97,14 +98,14 @@ class BuildValues:
         found.update({key: sha256(rows) for key, rows in self.values.items()})
         return found
 
-    def save_copy(self, directory, procedural_text_):
+    def save_copy(self, directory):
         """Keeps these values as the reference for later mismatch reports."""
         directory = pathlib.Path(directory)
         directory.mkdir(parents=True, exist_ok=True)
         for pack in self.packs:
             shutil.copyfile(self.tables_dir / f"{pack}.bin", directory / f"{pack}.bin")
         shutil.copyfile(self.tables_dir / "manifest.tsv", directory / "manifest.tsv")
-        (directory / PROCEDURAL_VALUES).write_text(procedural_text_, encoding="utf-8")
+        (directory / PROCEDURAL_VALUES).write_text(self.procedural, encoding="utf-8")
 
 
 def read_golden(path=GOLDEN_FILE):
@@ -158,19 +159,19 @@ def mismatch_report(golden, found, current, reference):
         if change is None:
             detail = "digest differs (no reference values to measure the change)"
         else:
-            detail = f"largest change {change[0]:.4g} steps of 1e-12, {change[1]} ULPs"
+            steps, ulps = change
+            detail = f"largest change {steps:.4g} step{'' if steps == 1 else 's'} of 1e-12, {ulps} ULPs"
         lines.append(f"{kind} {name}: {detail}")
     return lines
 
 
 def check(build, reference_build=None):
-    text = procedural_text(build)
-    current = BuildValues(generated_dir(build), text)
+    current = BuildValues.of_build(build)
     found = current.digests()
     golden = read_golden()
     verified = pathlib.Path(build) / VERIFIED
     if found == golden:
-        current.save_copy(verified, text)
+        current.save_copy(verified)
         print(f"golden digests: all {len(found)} match ({build})")
         return 0
     if reference_build is not None:
@@ -189,11 +190,10 @@ def check(build, reference_build=None):
 
 
 def write(build):
-    text = procedural_text(build)
-    current = BuildValues(generated_dir(build), text)
+    current = BuildValues.of_build(build)
     digests = current.digests()
     write_golden(digests)
-    current.save_copy(pathlib.Path(build) / VERIFIED, text)
+    current.save_copy(pathlib.Path(build) / VERIFIED)
     print(f"golden digests: wrote {len(digests)} to {GOLDEN_FILE.relative_to(ROOT)}")
     return 0
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Native hardening stages, run by tools/test.sh after the main build:
 #   1. AddressSanitizer + UndefinedBehaviorSanitizer build of the library and
-#      its native tests (build/asan), all tests run;
+#      its native tests (build/asan), all tests run and its procedural
+#      patterns checked against the golden digests;
 #   2. valgrind memcheck over the native tests of the main build;
 #   3. ThreadSanitizer build (build/tsan) running the concurrency tests;
 #   4. libFuzzer harnesses built with clang (build/fuzz), each run for a
@@ -26,7 +27,9 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 configure build/asan -DMOVIMO_BUILD_TESTS=ON -DMOVIMO_SANITIZE=address,undefined
 cmake --build build/asan -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j2
+  ctest --test-dir build/asan --output-on-failure -j2 \
+  ${MOVIMO_TEST_REPORTS:+--output-junit "$MOVIMO_TEST_REPORTS/ctest-asan.xml"}
+.venv/bin/python tools/golden_digests.py check --build build/asan --reference build/py
 
 stage "valgrind memcheck"
 for binary in build/py/tests/native/movimo_{native,concurrency,generator}_tests; do

@@ -1,18 +1,59 @@
 #!/usr/bin/env bash
-# Builds movimo and runs every test: native tests through CTest, Python
-# tests through pytest, then the sanitizer, valgrind and fuzzing stages.
+# Builds movimo and runs every test, stage by stage: the build; native tests
+# through CTest; Python tests (the golden digests among them) and the
+# movimo_tools doctests through pytest; the clang build; the Python and C++
+# packages as users get them; then the sanitizer, valgrind and fuzzing
+# stages. A missing piece of our own fails its stage.
+# The last line sums up: stages passed, tests run, skips with their reasons,
+# and the time taken.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash tools/bootstrap.sh
+
+stages=(build native python doctests clang package cpp-package hardening)
+passed=()
+current=
+export MOVIMO_TEST_REPORTS="$root/build/test-reports"
+rm -rf "$MOVIMO_TEST_REPORTS"
+mkdir -p "$MOVIMO_TEST_REPORTS"
+
+summarise() {
+  local python=.venv/bin/python failed=() pending=()
+  [ -x "$python" ] || python=python3
+  if [ -n "$current" ]; then
+    failed=(--failed "$current")
+    pending=(--pending "${stages[@]:$((${#passed[@]} + 1))}")
+  fi
+  printf '\n'
+  "$python" tools/test_summary.py "$MOVIMO_TEST_REPORTS" "$SECONDS" "${passed[@]}" \
+    "${failed[@]}" "${pending[@]}"
+}
+trap summarise EXIT
+
+# Runs one stage; a passed stage is recorded with its time, as NAME=SECONDS.
+run() {
+  local started=$SECONDS
+  current=$1
+  shift
+  printf '\n== %s\n' "$current"
+  "$@"
+  passed+=("$current=$((SECONDS - started))")
+  current=
+}
+
+run build bash tools/bootstrap.sh
 export PATH="$root/.venv/bin:$PATH"
-ctest --test-dir build/py --output-on-failure -j2
-.venv/bin/python -m pytest -q tests/python
+run native ctest --test-dir build/py --output-on-failure -j2 \
+  --output-junit "$MOVIMO_TEST_REPORTS/ctest.xml"
+run python .venv/bin/python -m pytest -q -rs tests/python \
+  --junitxml="$MOVIMO_TEST_REPORTS/pytest.xml"
 # The examples in the movimo_tools docstrings run as doctests, on the installed
 # package (-P keeps the source folder, which lacks the native part, off the path).
-.venv/bin/python -P -m pytest -q --doctest-modules --pyargs movimo_tools
+run doctests .venv/bin/python -P -m pytest -q --doctest-modules --pyargs movimo_tools \
+  --junitxml="$MOVIMO_TEST_REPORTS/doctests.xml"
+run clang bash tools/clang_build.sh
 # The sdist and the wheel as users get them, installed where nothing can build;
 # the C++ package installed and used by examples/cpp three ways.
-bash tools/package_test.sh
-bash tools/cpp_package_test.sh
-bash tools/harden.sh
+run package bash tools/package_test.sh
+run cpp-package bash tools/cpp_package_test.sh
+run hardening bash tools/harden.sh

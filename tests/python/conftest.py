@@ -13,3 +13,8 @@ os.environ["PYTHONSAFEPATH"] = "1"
 
 # Developer scripts under tools/ are importable from the tests.
 sys.path.insert(0, str(ROOT / "tools"))
+
+# The module and its native companion are ours: a suite without them fails
+# here, whatever a test module does on import.
+import movimo  # noqa: E402,F401
+import movimo_tools  # noqa: E402,F401

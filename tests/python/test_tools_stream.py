@@ -225,6 +225,16 @@ def test_bad_commands_are_reported_and_the_stream_runs_on():
     assert len(said) == 7 and said[-1] == "tempo 90 bpm"
 
 
+def test_a_command_found_by_a_late_frame_never_runs_the_beat_backwards():
+    fake = FakeTime()
+    commands = queue.Queue()
+    commands.put((fake.now + 0.5, "bpm 1000"))  # arrived after frame 0 was due
+    _, clocks, _ = run_fake(["bounce"], 40, fake, commands=commands)
+    beats = [beat for _, beat, _ in clocks]
+    assert beats[0] == 0.0 and (np.diff(beats) > 0).all()
+    assert {bpm for _, _, bpm in clocks} == {1000.0}
+
+
 def test_quit_stops_the_stream():
     commands = queue.Queue()
     commands.put((0.0, "quit"))

@@ -15,11 +15,10 @@
 #include <vector>
 
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
-
-constexpr double kBar = 256.0;  // pips in a bar of four beats
 
 // How long each lane's response rises before its onset and falls after it.
 constexpr std::array<Response, kLaneCount> kLaneResponse = {{
@@ -97,7 +96,11 @@ MotionParts shaped_only(Table shaped) {
   return {Table(shaped.size()), std::move(shaped)};
 }
 
+// Lane weights of activity(), in lane order kick, snare, hat, tom, bass.
+// Every lane, the kick most and the hats least: a hat line, the busiest,
+// should not outweigh the kick.
 constexpr LaneWeights kEveryLane{1.0, 0.8, 0.5, 0.6, 0.7};
+// The drums that carry the groove in full; toms and bass at half, hats out.
 constexpr LaneWeights kDrums{1.0, 1.0, 0.0, 0.5, 0.5};
 constexpr LaneWeights kKickSnare{1.0, 1.0, 0.0, 0.0, 0.0};
 constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
@@ -131,8 +134,8 @@ constexpr Voices kStep{
 // beat two and left on beat four; any other snare steps away from the side
 // the last kick took, so the kick lane's alternation never doubles it.
 constexpr double kSnareStep = 0.43;
-constexpr double kBeatTwo = 64.0;
-constexpr double kBeatFour = 192.0;
+constexpr double kBeatTwo = kBeat;
+constexpr double kBeatFour = 3 * kBeat;
 
 double snare_side(double pip, double last_kick_side) {
   const double place = std::fmod(pip, kBar);
@@ -288,11 +291,17 @@ MotionParts spring(const Score& score) {
 
 // ---- never-resting motions -------------------------------------------------
 
+// The numbers inside a path set its proportions only (axis against axis,
+// a lane against the resting path): each axis of the shaped part is scaled
+// by the motion's gain afterwards.
+
 // Event-weighted speed around the circle, drums widen it, hats and toms add depth.
+constexpr LaneWeights kOrbitDepth{0.4, 0.3, 1.0, 0.8, 0.3};
+
 MotionParts orbit(const Score& score) {
   const std::vector<double> spin = rhythm_phase(score, kEveryLane, 4.5, bars(score));
   const std::vector<double> swell = activity(score, kDrums);
-  const std::vector<double> depth = activity(score, {0.4, 0.3, 1.0, 0.8, 0.3});
+  const std::vector<double> depth = activity(score, kOrbitDepth);
   Table table(spin.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double radius = 1.0 + 1.5 * swell[p];
@@ -353,6 +362,7 @@ MotionParts dive(const Score& score) {
   Table table = lane_events(score, kDiveCounter);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // 0.35 deep at the downbeat, 0.3 deeper half way round the loop.
     const double plunge = 0.35 + 0.15 * (1.0 - std::cos(t)) + depth[p];
     table[p] = {table[p].x, table[p].y - 0.3 * depth[p], -plunge};
   }
@@ -366,6 +376,7 @@ MotionParts pendulum(const Score& score) {
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     // The loop starts at the end of a swing, where the weight moves slowest.
+    // It swings 0.7 rad either side at rest, up to 1.1 rad with the drums.
     const double angle = (0.7 + 0.4 * reach[p]) * std::cos(swing[p]);
     table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::sin(swing[p])};
   }
@@ -389,12 +400,14 @@ MotionParts figure8(const Score& score) {
   return shaped_only(std::move(table));
 }
 
-// One tour of a rounded square a bar, paced by every lane; the drums add depth.
+// One tour of a rounded square a bar, paced by every lane; the drums add
+// depth, the kick most.
 constexpr double kCornerSharpness = 2.5;
+constexpr LaneWeights kBoxDepth{1.0, 0.6, 0.2, 0.5, 0.5};
 
 MotionParts box(const Score& score) {
   const std::vector<double> tour = rhythm_phase(score, kEveryLane, 10.0, bars(score));
-  const std::vector<double> depth = activity(score, {1.0, 0.6, 0.2, 0.5, 0.5});
+  const std::vector<double> depth = activity(score, kBoxDepth);
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -433,6 +446,7 @@ MotionParts spiral(const Score& score) {
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // From 0.3 at the downbeat out to 1 half way round; kick and snare push it out.
     const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.7 * swell[p];
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 0.6 * std::cos(t) + 0.3 * shimmer[p]};
@@ -464,7 +478,6 @@ constexpr Row kRicochetTargets[] = {{0.55, 0.6, 0.35}, {-1.0, 0.2, 0.45}, {-0.4,
                                     {0.9, -0.45, 0.6}, {0.1, 1.0, -0.8}};
 constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
 constexpr std::array<int, kLaneCount> kRicochetTurn = {0, 2, 1, 3, 4};
-constexpr double kEighth = kBar / 8.0;
 
 const Row& ricochet_target(const Onset& onset) {
   const int eighth = static_cast<int>(std::fmod(onset.pip, kBar) / kEighth);

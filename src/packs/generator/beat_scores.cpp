@@ -17,11 +17,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "units.h"
+
 namespace movimo_gen {
 namespace {
-
-constexpr double kBar = 256.0;  // pips in a bar of four beats
-constexpr double kBeat = 64.0;
 
 struct Line {
   std::string_view genre;

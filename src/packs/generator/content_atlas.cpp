@@ -15,11 +15,10 @@
 #include "curves.h"
 #include "sha256.h"
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
-
-constexpr double kAtlasPeak = 0.82;  // largest magnitude of the curve families
 
 Table sample_curve(int period, const std::function<Row(double t)>& curve) {
   Table table(static_cast<std::size_t>(period));
@@ -61,7 +60,7 @@ Table wave(const Entry& entry) {
   for (const WaveRecipe& recipe : wave_recipes()) {
     if (recipe.member != entry.member) continue;
     Table table = sample_x(entry.period, [&](double t) { return harmonic_sum(recipe.partials, t); });
-    scale_to_peak(table, kAtlasPeak);
+    scale_to_peak(table, kShapePeak);
     return table;
   }
   throw std::invalid_argument("No wave recipe: " + entry.name);
@@ -205,7 +204,7 @@ Table noise(const Entry& entry) {
   for (int p = 0; p < entry.period; ++p) {
     table[p] = closed_catmull_rom(points, static_cast<double>(p) / entry.period);
   }
-  scale_plane_to_peak(table, kAtlasPeak);
+  scale_plane_to_peak(table, kShapePeak);
   scale_axis_to_peak(table, &Row::z, 0.5159);
   return table;
 }
@@ -222,7 +221,7 @@ Table polar_scallop(const Entry& entry) {
     const double radius = 1.0 + 0.28 * std::cos(n * u + 0.6 * std::sin(n * u)) + 0.1 * std::cos(u);
     return Row{radius * std::cos(u), radius * std::sin(u), 0.0};
   });
-  scale_to_peak(table, kAtlasPeak);
+  scale_to_peak(table, kShapePeak);
   return table;
 }
 
@@ -425,7 +424,7 @@ Table mechanism(const Entry& entry) {
     if (mechanism.member != entry.member) continue;
     Table table = sample_curve(entry.period, mechanism.trace);
     for (double Row::* axis : {&Row::x, &Row::y, &Row::z}) centre_axis(table, axis);
-    scale_plane_to_peak(table, kAtlasPeak);
+    scale_plane_to_peak(table, kShapePeak);
     scale_axis_to_peak(table, &Row::z, 0.41);  // flat mechanisms keep z at rest
     return table;
   }
@@ -485,7 +484,7 @@ Table gesture(const Entry& entry) {
     for (int p = 0; p < entry.period; ++p) {
       table[p] = closed_catmull_rom(shape.poses, static_cast<double>(p) / entry.period);
     }
-    scale_to_peak(table, kAtlasPeak);
+    scale_to_peak(table, kShapePeak);
     return table;
   }
   throw std::invalid_argument("No gesture: " + entry.name);

@@ -11,14 +11,11 @@
 #include "curves.h"
 #include "sha256.h"
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
 
-constexpr double kBeat = 64.0;  // pips per beat
-constexpr double kEighth = kBeat / 2.0;
-
-double side(int i) { return i % 2 == 0 ? 1.0 : -1.0; }
 
 // ---- lfo_: low-frequency shapes ----
 
@@ -118,13 +115,12 @@ Table rhythm_seven_four(int period) { return hits_against_beats(period, 14, 0.78
 // sides swapped in the second; each bar's first onset is the accent.
 Table euclid_bars(int period, int k) {
   constexpr int kSteps = 16;
-  const double sixteenth = kBeat / 4.0;
   std::vector<Event> events;
   for (int bar = 0; bar < 2; ++bar) {
     for (int i = 0; i < k; ++i) {
-      const double step = std::ceil(static_cast<double>(i) * kSteps / k);
+      const int step = euclidean_step(i, k, kSteps);
       const double accent = i == 0 ? 1.0 : 0.7;
-      events.push_back({bar * 4 * kBeat + step * sixteenth,
+      events.push_back({bar * kBar + step * kSixteenth,
                         {0.78 * accent * side(i + bar), -0.34 * accent, 0.0}, symmetric(9)});
     }
   }

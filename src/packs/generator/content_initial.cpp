@@ -14,11 +14,10 @@
 #include "content.h"
 #include "curves.h"
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
-
-constexpr double kBeat = 64.0;  // pips per beat
 
 // ---- lfo_: low-frequency shapes ----
 
@@ -49,8 +48,7 @@ Table lfo_ratchet(int period) {
   constexpr double kDecay[] = {1.0, 0.72, 0.52, 0.37};
   std::vector<Event> hits;
   for (int i = 0; i < 4; ++i) {
-    const double side = i % 2 == 0 ? 1.0 : -1.0;
-    hits.push_back({32.0 * i, {0.84 * kDecay[i] * side, -0.5 * kDecay[i], 0.0}, symmetric(16)});
+    hits.push_back({kEighth * i, {0.84 * kDecay[i] * side(i), -0.5 * kDecay[i], 0.0}, symmetric(16)});
   }
   return render_events(period, hits);
 }
@@ -92,11 +90,10 @@ Table lfo_morph(int period) {
 Table euclid_study(int period, int k, int n, double x_peak, double y_peak, double half_width) {
   std::vector<Event> events;
   for (int i = 0; i < k; ++i) {
-    const double step = std::ceil(static_cast<double>(i) * n / k);
+    const int step = euclidean_step(i, k, n);
     const double accent = i == 0 ? 1.0 : 0.75;
-    const double side = i % 2 == 0 ? 1.0 : -1.0;
-    events.push_back(
-        {step * period / n, {x_peak * accent * side, -y_peak * accent, 0.0}, symmetric(half_width)});
+    events.push_back({static_cast<double>(step) * period / n,
+                      {x_peak * accent * side(i), -y_peak * accent, 0.0}, symmetric(half_width)});
   }
   return render_events(period, events);
 }
@@ -118,8 +115,7 @@ Table rhythm_half_time(int period) {
   std::vector<Event> events = {{0, {0.0, -0.85, 0.0}, symmetric(22)},
                                {2 * kBeat, {0.7, -0.45, 0.0}, symmetric(20)}};
   for (int beat = 0; beat < 4; ++beat) {
-    const double side = beat % 2 == 0 ? -1.0 : 1.0;
-    events.push_back({beat * kBeat + kBeat * 2.0 / 3.0, {0.24 * side, -0.12, 0.0}, symmetric(8)});
+    events.push_back({beat * kBeat + kBeat * 2.0 / 3.0, {-0.24 * side(beat), -0.12, 0.0}, symmetric(8)});
   }
   return render_events(period, events);
 }
@@ -367,7 +363,6 @@ Row push_of(Voice voice, int step) {
   return {};
 }
 
-constexpr double kSixteenth = kBeat / 4.0;
 
 // Each hit is a pose the motion passes through: raised-cosine responses a
 // sixteenth wide each side, so on the grid the motion crossfades from one

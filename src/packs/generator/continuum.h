@@ -10,13 +10,9 @@
 
 #include "shaping.h"
 #include "table.h"
+#include "units.h"
 
 namespace movimo_gen::continuum {
-
-// The largest magnitude of every continuous path table.
-inline constexpr double kPathPeak = 0.82;
-
-inline constexpr double kBeat = 64.0;  // pips per beat
 
 // The member's place in its family by its first number, from 0:
 // "shaped_09" gives 8.

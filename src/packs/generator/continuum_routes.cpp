@@ -342,7 +342,7 @@ Table packet(const Entry& entry) {
   // x alone is scaled to the path peak; the side swings keep their amplitudes.
   double largest = 0.0;
   for (const Row& row : table) largest = std::max(largest, std::fabs(row.x));
-  for (Row& row : table) row.x *= kPathPeak / largest;
+  for (Row& row : table) row.x *= kShapePeak / largest;
   return table;
 }
 

@@ -169,7 +169,6 @@ Table accent(const Entry& entry) {
   constexpr Row kFirst{0.3139, -0.1185, 0.0768};
   constexpr Row kSecond{-0.2197, -0.0711, 0.1536};
   constexpr Row kPulse{0.0471, -0.0474, 0.0};
-  constexpr double kBar = 4 * kBeat;
   const std::vector<int> ab = member_numbers(entry.member);
   const int pulses = ab[0];
   std::vector<Onset> onsets;
@@ -232,7 +231,6 @@ Table dialogue(const Entry& entry) {
       {{-0.31, 0.0, 0.0}, {0.29, 0.0, 0.0}, {0.0, -0.32, 0.12}, {0.0, -0.12, 0.32}}};
   constexpr Row kPickup{-0.018, 0.135, -0.0405};
   constexpr double kLater = 0.55;
-  constexpr double kEighth = kBeat / 2;
   const std::vector<int> groups = member_numbers(entry.member);
   std::vector<Onset> onsets;
   double start = 0.0;

@@ -27,7 +27,7 @@ void scale_path(const Entry& entry, Table& table) {
   if (entry.dimensions < 3) {
     for (Row& row : table) row.z = 0.0;
   }
-  scale_to_peak(table, kPathPeak);
+  scale_to_peak(table, kShapePeak);
 }
 
 Row hermite_loop(std::span<const Key> keys, double u) {

@@ -17,20 +17,20 @@
 
 #include "content.h"
 #include "shaping.h"
+#include "units.h"
 
 namespace movimo_gen {
 namespace {
 
 // Largest magnitude of the peak-scaled curves, and the radius of the roses.
-constexpr double kCurvePeak = 0.82;
 
-constexpr double kBeat = 64.0;  // pips per beat
-constexpr double kEighth = kBeat / 2;
 
 [[noreturn]] void no_rule(const Entry& entry) {
   throw std::invalid_argument("Member without a rule: " + entry.name);
 }
 
+// Callers copy the numbers into plain ints where a lambda uses them: clang 14
+// cannot capture structured bindings.
 template <std::size_t N>
 std::array<int, N> numbers_of(const Entry& entry) {
   const std::vector<int> numbers = member_numbers(entry.member);
@@ -46,7 +46,6 @@ std::string_view member_word(const Entry& entry) {
 }
 
 // +1 for even i, -1 for odd i: alternating sides.
-double side(std::size_t i) { return i % 2 == 0 ? 1.0 : -1.0; }
 
 Row scaled(Row row, double factor) { return {row.x * factor, row.y * factor, row.z * factor}; }
 
@@ -63,7 +62,7 @@ Table trace(int period, Curve curve) {
 template <class Curve>
 Table trace_to_peak(int period, Curve curve) {
   Table table = trace(period, curve);
-  scale_to_peak(table, kCurvePeak);
+  scale_to_peak(table, kShapePeak);
   return table;
 }
 
@@ -133,14 +132,15 @@ Table rose(const Entry& entry) {
   const double k = odd ? n : n / 2;
   return trace(entry.period, [=](double t) -> Row {
     const double u = odd ? t / 2 : t;
-    const double radius = kCurvePeak * std::cos(k * u);
+    const double radius = kShapePeak * std::cos(k * u);
     return {radius * std::cos(u), radius * std::sin(u)};
   });
 }
 
 // Three lanes at frequencies a, b, c with their own phases.
 Table space_weave(const Entry& entry) {
-  const auto [a, b, c] = numbers_of<3>(entry);
+  const std::array<int, 3> abc = numbers_of<3>(entry);
+  const int a = abc[0], b = abc[1], c = abc[2];
   return trace(entry.period, [a, b, c](double t) -> Row {
     return {0.82 * std::sin(a * t), 0.656 * std::sin(b * t + 0.4), 0.574 * std::cos(c * t + 0.7)};
   });
@@ -148,7 +148,8 @@ Table space_weave(const Entry& entry) {
 
 // A (p, q) torus knot: p turns around the axis, q around the tube.
 Table space_torus(const Entry& entry) {
-  const auto [p, q] = numbers_of<2>(entry);
+  const std::array<int, 2> pq = numbers_of<2>(entry);
+  const int p = pq[0], q = pq[1];
   return trace_to_peak(entry.period, [p, q](double t) -> Row {
     const double r = 2.9 + std::cos(q * t);
     return {r * std::cos(p * t), r * std::sin(p * t), 2.1 * std::sin(q * t)};
@@ -157,7 +158,8 @@ Table space_torus(const Entry& entry) {
 
 // a horizontal against b vertical cycles, offset in phase.
 Table weave(const Entry& entry) {
-  const auto [a, b] = numbers_of<2>(entry);
+  const std::array<int, 2> ab = numbers_of<2>(entry);
+  const int a = ab[0], b = ab[1];
   return trace_to_peak(entry.period, [a, b](double t) -> Row {
     return {std::sin(a * t + 0.37), 0.8125 * std::sin(b * t)};
   });
@@ -196,7 +198,8 @@ constexpr PenRatio kPenRatios[] = {{3, 1, 0.45}, {4, 1, 0.60}, {5, 2, 0.75}, {5,
 // fixed circle of radius R.
 Table spiro(const Entry& entry) {
   const std::string_view word = member_word(entry);
-  const auto [big_r, r] = numbers_of<2>(entry);
+  const std::array<int, 2> radii = numbers_of<2>(entry);
+  const int big_r = radii[0], r = radii[1];
   const PenRatio* pen = nullptr;
   for (const PenRatio& candidate : kPenRatios) {
     if (candidate.fixed_radius == big_r && candidate.rolling_radius == r) pen = &candidate;
@@ -226,7 +229,7 @@ Table euclid(const Entry& entry) {
   const auto [k, n] = numbers_of<2>(entry);
   std::vector<Event> events;
   for (int i = 0; i < k; ++i) {
-    const int step = (i * n + k - 1) / k;  // ceil(i·n/k)
+    const int step = euclidean_step(i, k, n);
     const double accent = i == 0 ? 1.0 : 0.75;
     events.push_back({kEighth * step, {0.75 * accent * side(i), -0.32 * accent, 0.0}, symmetric(24)});
   }
