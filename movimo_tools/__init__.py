@@ -19,14 +19,23 @@ import types
 # Type checkers take this branch; at run time it costs not even `typing`.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    # `name as name` exports each name to a type checker (the names are lazy).
     __version__: str
-    from movimo_tools.batch import evaluate, library_tables, period_pips, table
-    from movimo_tools.catalogue import PatternEntry, entries, entry, library_entries
-    from movimo_tools.limits import MotionLimits, all_motion_limits, fastest_tempos, motion_limits
-    from movimo_tools.spread import (even_offsets, group_offsets, position_offsets, spread,
-                                     wing_offsets)
-    from movimo_tools.timing import (INTERPOLATIONS, Tempo, evaluate_at, evaluate_beats,
-                                     evaluate_seconds, frame_pips)
+    from movimo_tools.batch import (evaluate as evaluate, library_tables as library_tables,
+                                    period_pips as period_pips, table as table)
+    from movimo_tools.catalogue import (PatternEntry as PatternEntry, entries as entries,
+                                        entry as entry, library_entries as library_entries)
+    from movimo_tools.limits import (MotionLimits as MotionLimits,
+                                     all_motion_limits as all_motion_limits,
+                                     fastest_tempos as fastest_tempos,
+                                     motion_limits as motion_limits)
+    from movimo_tools.spread import (even_offsets as even_offsets, group_offsets as group_offsets,
+                                     position_offsets as position_offsets, spread as spread,
+                                     wing_offsets as wing_offsets)
+    from movimo_tools.timing import (INTERPOLATIONS as INTERPOLATIONS, Tempo as Tempo,
+                                     evaluate_at as evaluate_at, evaluate_beats as evaluate_beats,
+                                     evaluate_seconds as evaluate_seconds,
+                                     frame_pips as frame_pips)
 
 # Each public name and the module that defines it.
 _HOMES = {
@@ -42,7 +51,7 @@ _HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
 __all__ = sorted(_HOME_OF)
 
 
-def __getattr__(name: str):
+def __getattr__(name: str) -> object:
     if name == "__version__":  # the library's, from its version header
         from movimo_tools._native import native
         return native.__version__
@@ -62,7 +71,7 @@ class _Package(types.ModuleType):
     """Importing the submodule `spread` would bind the module to the name of
     the function it defines; the function keeps the name."""
 
-    def __setattr__(self, name: str, value) -> None:
+    def __setattr__(self, name: str, value: object) -> None:
         if not (name in _HOME_OF and isinstance(value, types.ModuleType)):
             super().__setattr__(name, value)
 

@@ -9,6 +9,7 @@ from __future__ import annotations
 import functools
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools._native import native
@@ -46,7 +47,7 @@ def check_pip_range(low: float, high: float) -> None:
         raise ValueError("pips must lie within the signed 32-bit pip range")
 
 
-def as_pips(pips) -> np.ndarray:
+def as_pips(pips: ArrayLike) -> np.ndarray:
     """Integer pips as a C-contiguous int32 array of the same shape.
 
     Accepts an int, a range, a sequence or an integer array.
@@ -70,7 +71,7 @@ def as_pips(pips) -> np.ndarray:
     return np.asarray(array, dtype=np.int32, order="C")
 
 
-def _check_request(name, library) -> None:
+def _check_request(name: object, library: object) -> None:
     if not isinstance(name, str):
         raise TypeError("a pattern name must be a str")
     check_library(library)
@@ -131,7 +132,8 @@ def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray
     return loop_rows(name, library).copy()
 
 
-def evaluate(name: str, pips, library: movimo.PatternLibrary | None = None) -> np.ndarray:
+def evaluate(name: str, pips: ArrayLike,
+             library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at integer pips; the result has the shape of `pips` plus (3,).
 
     Negative pips wrap as everywhere in movimo.

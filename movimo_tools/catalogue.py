@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import dataclasses
 import functools
+from typing import Any
 
 import movimo
 from movimo_tools._native import native
@@ -49,7 +50,7 @@ def family_of(name: str) -> str:
     return name.partition("_")[0]
 
 
-def _entry(info: dict, pack: str, family: str) -> PatternEntry:
+def _entry(info: dict[str, Any], pack: str, family: str) -> PatternEntry:
     return PatternEntry(info["name"], info["description"], info["period_pips"],
                         info["dimensions"], pack, family)
 
@@ -66,7 +67,7 @@ def entries() -> tuple[PatternEntry, ...]:
                  for info, (pack, family) in zip(movimo.catalogue(), native.groups(), strict=True))
 
 
-def check_library(library, optional: bool = True) -> None:
+def check_library(library: object, optional: bool = True) -> None:
     """Refuses anything but a `movimo.PatternLibrary`, or None (the built-ins
     alone) where `optional`.
 

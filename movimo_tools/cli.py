@@ -16,8 +16,11 @@ import json
 import math
 import os
 import sys
+from collections.abc import Callable, Iterator
+from typing import NoReturn, TextIO
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools import gallery, preview, rig, stream
@@ -28,6 +31,8 @@ from movimo_tools.clock import MAX_BPM, MIN_BPM
 from movimo_tools.limits import motion_limits
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
 
+# The (seconds, pips) blocks of a render's frames, produced again on each call.
+Blocks = Callable[[], Iterator[tuple[np.ndarray, np.ndarray]]]
 SPARK_LEVELS = "▁▂▃▄▅▆▇█"
 AXES = "xyz"
 # Frames a render computes and writes at a time.
@@ -45,7 +50,7 @@ class UsageError(CommandError):
 
 
 class _Parser(argparse.ArgumentParser):
-    def error(self, message: str):
+    def error(self, message: str) -> NoReturn:
         raise UsageError(message)
 
 
@@ -56,7 +61,7 @@ def _width(text: str) -> int:
     return value
 
 
-def sparkline(values, width: int = 64) -> str:
+def sparkline(values: ArrayLike, width: int = 64) -> str:
     """Values in [-1, 1] drawn as one line of block characters, `width` wide,
     picking evenly spaced values from the loop.
 
@@ -69,7 +74,7 @@ def sparkline(values, width: int = 64) -> str:
     return "".join(SPARK_LEVELS[int(level)] for level in levels)
 
 
-def _matches(pattern: PatternEntry, args) -> bool:
+def _matches(pattern: PatternEntry, args: argparse.Namespace) -> bool:
     """Whether a pattern passes the filters of `movimo list`."""
     text = (args.text or "").lower()
     return ((args.pack is None or pattern.pack == args.pack)
@@ -94,7 +99,7 @@ def _check_choice(kind: str, kinds: str, value: str | None, known: list[str]) ->
     raise CommandError(f"unknown {kind} '{value}'{hint}; {kinds}: {', '.join(known)}")
 
 
-def _list(args, out) -> None:
+def _list(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo list`: one line per pattern: name, pack, period in beats, axes,
     description."""
     _check_choice("pack", "packs", args.pack, list(dict.fromkeys(e.pack for e in entries())))
@@ -121,7 +126,7 @@ def _known_entry(name: str) -> PatternEntry:
         raise CommandError(f"unknown pattern '{name}'{hint}") from None
 
 
-def _check_pattern_names(args) -> None:
+def _check_pattern_names(args: argparse.Namespace) -> None:
     """Every pattern a command names is a known one, or the command stops
     with the closest names, before it starts any work."""
     names = getattr(args, "names", None) or []
@@ -131,7 +136,7 @@ def _check_pattern_names(args) -> None:
         _known_entry(name)
 
 
-def _show(args, out) -> None:
+def _show(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo show`: descriptor, period, peak speed at a tempo, the fastest
     tempo for fixture limits when given, one sparkline per axis."""
     pattern = _known_entry(args.name)
@@ -165,7 +170,8 @@ def _check_option(option: str, value: float, low: float, high: float) -> None:
         raise CommandError(f"{option} must be {low:.15g} to {high:.15g}, not {value:.15g}")
 
 
-def _render_blocks(args, tempo: Tempo, count: int):
+def _render_blocks(args: argparse.Namespace, tempo: Tempo, count: int,
+                   ) -> Iterator[tuple[np.ndarray, np.ndarray]]:
     """(seconds, pips) of the frames of a render, RENDER_BLOCK frames at a time."""
     # Times from beat zero, like the pips: the start beat's time plus i / fps.
     start = tempo.seconds(args.start_beat * movimo.PIPS_PER_BEAT)
@@ -175,7 +181,7 @@ def _render_blocks(args, tempo: Tempo, count: int):
         yield start + np.arange(first, first + len(pips)) / args.fps, pips
 
 
-def _render(args, out) -> None:
+def _render(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo render`: the pattern at every video frame, as csv, json or npy,
     written block by block so that a long render never sits in memory whole."""
     if args.format == "npy" and out.isatty():
@@ -192,11 +198,12 @@ def _render(args, out) -> None:
     write(args, pattern.name, count, blocks, out)
 
 
-def _values(args, name: str, pips):
+def _values(args: argparse.Namespace, name: str, pips: np.ndarray) -> np.ndarray:
     return evaluate_at(name, pips, args.interpolation)
 
 
-def _write_npy(args, name: str, count: int, blocks, out) -> None:
+def _write_npy(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+               out: TextIO) -> None:
     """The bytes np.save writes for the (count, 3) array, block by block."""
     np.lib.format.write_array_header_1_0(
         out.buffer, {"descr": "<f8", "fortran_order": False, "shape": (count, 3)})
@@ -204,13 +211,15 @@ def _write_npy(args, name: str, count: int, blocks, out) -> None:
         out.buffer.write(_values(args, name, pips).astype("<f8").tobytes())
 
 
-def _write_json(args, name: str, count: int, blocks, out) -> None:
+def _write_json(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+                out: TextIO) -> None:
     """The text json.dump writes for the whole document, block by block."""
     head = json.dumps({"pattern": name, "bpm": args.bpm, "fps": args.fps,
                        "interpolation": args.interpolation})
     out.write(head[:-1])
-    columns = {"seconds": lambda seconds, pips: seconds, "pips": lambda seconds, pips: pips,
-               "values": lambda seconds, pips: _values(args, name, pips)}
+    columns: dict[str, Callable[[np.ndarray, np.ndarray], np.ndarray]] = {
+        "seconds": lambda seconds, pips: seconds, "pips": lambda seconds, pips: pips,
+        "values": lambda seconds, pips: _values(args, name, pips)}
     for key, column in columns.items():
         out.write(f', "{key}": [')
         for index, (seconds, pips) in enumerate(blocks()):
@@ -220,7 +229,8 @@ def _write_json(args, name: str, count: int, blocks, out) -> None:
     out.write("}\n")
 
 
-def _write_csv(args, name: str, count: int, blocks, out) -> None:
+def _write_csv(args: argparse.Namespace, name: str, count: int, blocks: Blocks,
+               out: TextIO) -> None:
     """One row per frame: seconds, pip, x, y, z, every float written exactly."""
     writer = csv.writer(out, lineterminator="\n")
     writer.writerow(["seconds", "pip", "x", "y", "z"])
@@ -273,7 +283,7 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def main(argv: list[str] | None = None, out=None) -> int:
+def main(argv: list[str] | None = None, out: TextIO | None = None) -> int:
     """Runs the command line `argv`, writing to `out` (stdout by default), and
     returns the exit status.
 
@@ -297,11 +307,11 @@ def main(argv: list[str] | None = None, out=None) -> int:
     """
     out = sys.stdout if out is None else out
     argv = sys.argv[1:] if argv is None else argv
-    parser = build_parser()
-    if not argv:
-        out.write(parser.format_help())
-        return 2
     try:
+        parser = build_parser()
+        if not argv:
+            out.write(parser.format_help())
+            return 2
         args = parser.parse_args(argv)
         _check_pattern_names(args)
         args.run(args, out)
@@ -329,7 +339,7 @@ def main(argv: list[str] | None = None, out=None) -> int:
     return 0
 
 
-def _fail(status: int, error) -> int:
+def _fail(status: int, error: object) -> int:
     print(f"movimo: error: {error}", file=sys.stderr)
     return status
 

@@ -22,11 +22,16 @@ import queue
 import sys
 import threading
 import time
-from typing import Callable, Protocol
+from collections.abc import Iterable
+from typing import Callable, Protocol, TypeAlias, TypeVar
 
 import movimo
 from movimo_tools.console import command_lines
 from movimo_tools.timing import Tempo
+
+# Command lines, each with the time it arrived.
+Commands: TypeAlias = "queue.Queue[tuple[float, str]]"
+Number = TypeVar("Number", int, float)
 
 CONTROL_HELP = """\
 While it runs, it reads commands from standard input, one a line:
@@ -185,7 +190,8 @@ def parse_command(line: str) -> tuple[str, float | None]:
     raise ValueError(f"unknown command '{line.strip()}': use 'bpm B', 'tap' or 'quit'")
 
 
-def read_commands(lines, commands: queue.Queue, now=time.perf_counter) -> None:
+def read_commands(lines: Iterable[str], commands: Commands,
+                  now: Callable[[], float] = time.perf_counter) -> None:
     """Puts each line on `commands` with the time it arrived (for a tap, the
     time is what counts); meant to run in a thread over standard input."""
     try:
@@ -195,18 +201,19 @@ def read_commands(lines, commands: queue.Queue, now=time.perf_counter) -> None:
         pass  # standard input is gone (a hung-up terminal): no more commands
 
 
-def stdin_commands(note=lambda text: None) -> queue.Queue:
+def stdin_commands(note: Callable[[str], object] = lambda text: None) -> Commands:
     """A queue fed with the lines of standard input by a background thread;
     `note(text)` hears of lines skipped as no command (see command_lines)."""
-    commands: queue.Queue = queue.Queue()
+    commands: Commands = queue.Queue()
     if sys.stdin is not None:  # None when the command was started with stdin closed
         threading.Thread(target=read_commands, args=(command_lines(sys.stdin, note), commands),
                          daemon=True).start()
     return commands
 
 
-def apply_commands(clock: Clock, commands: queue.Queue, not_before: float, not_after: float,
-                   report_line, other=None) -> bool:
+def apply_commands(clock: Clock, commands: Commands, not_before: float, not_after: float,
+                   report_line: Callable[[str], object],
+                   other: Callable[[str], object] | None = None) -> bool:
     """Applies the waiting commands to the clock; returns False after quit.
 
     A command takes effect when it arrived, but not before the last frame
@@ -263,9 +270,12 @@ class FrameReport:
         return self.total_lateness / self.frames if self.frames else 0.0
 
 
-def run_frames(send_frame, make_clock: ClockFactory, *, rate: float, frames: int | None = None,
-               commands: queue.Queue | None = None, report_line=lambda line: None,
-               other_command=None, now=time.perf_counter, sleep=time.sleep) -> FrameReport:
+def run_frames(send_frame: Callable[[int, float, float], int], make_clock: ClockFactory, *,
+               rate: float, frames: int | None = None, commands: Commands | None = None,
+               report_line: Callable[[str], object] = lambda line: None,
+               other_command: Callable[[str], object] | None = None,
+               now: Callable[[], float] = time.perf_counter,
+               sleep: Callable[[float], object] = time.sleep) -> FrameReport:
     """Calls `send_frame(frame, pip, bpm)` at `rate` frames per second until
     `frames` have gone (or for ever), a quit command arrives or Ctrl-C;
     `send_frame` returns how many messages or packets it sent.
@@ -309,9 +319,9 @@ def run_frames(send_frame, make_clock: ClockFactory, *, rate: float, frames: int
     return report
 
 
-def positive(kind):
+def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:
     """An argparse type: a finite number of `kind` above 0."""
-    def parse(text: str):
+    def parse(text: str) -> Number:
         value = kind(text)
         if not (math.isfinite(value) and value > 0):
             raise argparse.ArgumentTypeError("must be above 0")
@@ -332,7 +342,7 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
     parser.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
 
 
-def clock_from_arguments(args) -> tuple[ClockFactory, int | None]:
+def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | None]:
     """The clock factory and the frame count (None: endless) the options ask for."""
     check_rate(args.rate)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))

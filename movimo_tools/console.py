@@ -6,6 +6,8 @@ bytes that are not text and lines of any length.
 from __future__ import annotations
 
 import os
+from collections.abc import Callable, Iterator
+from typing import IO, TextIO, cast
 
 # Longest command line read; anything longer is no command and is skipped.
 MAX_COMMAND_BYTES = 256
@@ -22,7 +24,7 @@ class LineWriter:
     (None, False)
     """
 
-    def __init__(self, stream) -> None:
+    def __init__(self, stream: TextIO) -> None:
         self._stream = stream
         self.lost = False
 
@@ -45,7 +47,7 @@ class LineWriter:
             pass  # no file behind it: nothing will flush it
 
 
-def command_lines(stream, note):
+def command_lines(stream: IO[str] | IO[bytes], note: Callable[[str], object]) -> Iterator[str]:
     """The lines of `stream` as text, each at most MAX_COMMAND_BYTES long.
 
     A text stream is read through its bytes (its `buffer`), so that a byte
@@ -60,7 +62,7 @@ def command_lines(stream, note):
     >>> notes
     ['skipped a line that is not UTF-8 text', 'skipped a line of more than 256 bytes']
     """
-    binary = getattr(stream, "buffer", stream)
+    binary = cast(IO[bytes], getattr(stream, "buffer", stream))
     while line := binary.readline(MAX_COMMAND_BYTES + 1):
         if isinstance(line, str):  # a text stream without bytes beneath
             line = line.encode()

@@ -17,11 +17,13 @@ packed as little-endian int16 in base64.
 
 from __future__ import annotations
 
+import argparse
 import base64
 import json
 import os
 import pathlib
 import secrets
+from typing import TextIO
 
 import numpy as np
 
@@ -154,12 +156,12 @@ def drawing(pattern: PatternEntry, rows: np.ndarray) -> tuple[str, str, str]:
     return path, depth, ticks
 
 
-def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list:
+def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list[object]:
     return [pattern.name, pattern.pack, pattern.family, pattern.period_pips,
             pattern.dimensions, pattern.description, *drawing(pattern, rows)]
 
 
-def write_gallery(directory, force: bool = False) -> pathlib.Path:
+def write_gallery(directory: str | os.PathLike[str], force: bool = False) -> pathlib.Path:
     """Writes the gallery of every built-in pattern into `directory` and
     returns the path of its index.html.
 
@@ -234,11 +236,11 @@ def _write_file(path: pathlib.Path, data: bytes) -> None:
         raise
 
 
-def _json(value) -> str:
+def _json(value: object) -> str:
     return json.dumps(value, separators=(",", ":"))
 
 
-def add_command(commands) -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers `movimo gallery` with the command's subparsers."""
     parser = commands.add_parser(
         "gallery", help="write a browsable web gallery of every pattern",
@@ -253,6 +255,6 @@ def add_command(commands) -> None:
     parser.set_defaults(run=_run)
 
 
-def _run(args, out) -> None:
+def _run(args: argparse.Namespace, out: TextIO) -> None:
     index = write_gallery(args.output, args.force)
     out.write(f"{index.resolve().as_uri()}\n")

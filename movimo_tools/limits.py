@@ -21,6 +21,7 @@ import dataclasses
 import math
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools._native import native
@@ -46,7 +47,7 @@ class MotionLimits:
     peak_speed: tuple[float, float, float]
     peak_acceleration: tuple[float, float, float]
 
-    def fastest_bpm(self, max_speed, max_acceleration=math.inf) -> float:
+    def fastest_bpm(self, max_speed: ArrayLike, max_acceleration: ArrayLike = math.inf) -> float:
         """The fastest tempo at which no axis exceeds the given limits.
 
         Limits are one number for all axes or one per axis, above 0 (inf
@@ -68,14 +69,14 @@ class MotionLimits:
         return float(min(tempos))
 
 
-def _per_axis(value, what: str) -> np.ndarray:
+def _per_axis(value: ArrayLike, what: str) -> np.ndarray:
     array = np.broadcast_to(np.asarray(value, dtype=np.float64), (3,))
     if np.isnan(array).any():
         raise ValueError(f"{what} must be numbers, not NaN")
     return array
 
 
-def _scale(scale) -> np.ndarray:
+def _scale(scale: ArrayLike) -> np.ndarray:
     try:
         factors = _per_axis(scale, "scale")
     except ValueError as error:
@@ -104,7 +105,7 @@ def _limits(name: str, rows: np.ndarray, tempo: Tempo, factors: np.ndarray) -> M
     return MotionLimits(name, tempo.bpm, tuple(speed.tolist()), tuple(acceleration.tolist()))
 
 
-def motion_limits(name: str, bpm: float, scale=1.0,
+def motion_limits(name: str, bpm: float, scale: ArrayLike = 1.0,
                   library: movimo.PatternLibrary | None = None) -> MotionLimits:
     """Peak speed and acceleration of the pattern `name` at `bpm`, times `scale`.
 
@@ -114,7 +115,7 @@ def motion_limits(name: str, bpm: float, scale=1.0,
     return _limits(name, loop_rows(name, library), Tempo(bpm), _scale(scale))
 
 
-def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
+def all_motion_limits(bpm: float, scale: ArrayLike = 1.0) -> list[MotionLimits]:
     """`motion_limits` for every built-in pattern, in catalogue order.
 
     >>> limits = all_motion_limits(128.0, scale=[540.0, 270.0, 0.0])
@@ -127,7 +128,8 @@ def all_motion_limits(bpm: float, scale=1.0) -> list[MotionLimits]:
     return [_limits(e.name, native.table(e.name), tempo, factors) for e in entries()]
 
 
-def fastest_tempos(max_speed, max_acceleration=math.inf, scale=1.0) -> dict[str, float]:
+def fastest_tempos(max_speed: ArrayLike, max_acceleration: ArrayLike = math.inf,
+                   scale: ArrayLike = 1.0) -> dict[str, float]:
     """The fastest followable tempo of every built-in pattern, by name, for a
     fixture with the given limits (see `MotionLimits.fastest_bpm`).
 

@@ -18,8 +18,11 @@ Needs matplotlib, an optional extra: `pip install 'movimo[plot]'`.
 
 from __future__ import annotations
 
+import argparse
+import os
 import pathlib
 import textwrap
+from typing import TYPE_CHECKING, TextIO
 
 import numpy as np
 
@@ -29,6 +32,11 @@ from movimo_tools.catalogue import entry
 from movimo_tools.clock import positive
 from movimo_tools.gallery import moving_axes
 from movimo_tools.rig import Player, Rig, load_patch
+
+if TYPE_CHECKING:  # matplotlib loads only when a preview is drawn
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+    from matplotlib.lines import Line2D
 
 FORMATS = (".png", ".svg")
 RIG_FORMATS = (".gif", ".png", ".svg")
@@ -47,7 +55,7 @@ class PlotUnavailable(ValueError):
     reports it in one line."""
 
 
-def _figure_class():
+def _figure_class() -> type[Figure]:
     try:
         from matplotlib.figure import Figure
     except ImportError:
@@ -55,7 +63,7 @@ def _figure_class():
     return Figure
 
 
-def _draw_path(axes, figure, rows: np.ndarray, dimensions: int) -> None:
+def _draw_path(axes: Axes, figure: Figure, rows: np.ndarray, dimensions: int) -> None:
     from matplotlib.collections import LineCollection
 
     closed = np.vstack((rows, rows[:1]))
@@ -65,12 +73,12 @@ def _draw_path(axes, figure, rows: np.ndarray, dimensions: int) -> None:
         # path passes the same point at two depths, both colours show.
         order = np.argsort(rows[:, 2], kind="stable")
         segments, depth = segments[order], rows[order, 2]
-        lines = LineCollection(segments, array=depth, cmap="coolwarm",
-                               linewidths=PATH_WIDTH + 2.5 * (1 - depth) / 2)
+        lines = LineCollection(list(segments), array=depth, cmap="coolwarm",
+                               linewidths=(PATH_WIDTH + 2.5 * (1 - depth) / 2).tolist())
         lines.set_clim(-1.0, 1.0)  # the whole scale, white at 0, whatever the pattern's range
         label = "z (depth): blue far, red near"
     else:
-        lines = LineCollection(segments, array=np.arange(len(rows)) / movimo.PIPS_PER_BEAT,
+        lines = LineCollection(list(segments), array=np.arange(len(rows)) / movimo.PIPS_PER_BEAT,
                                cmap="viridis", linewidths=PATH_WIDTH)
         label = "beat within the loop"
     axes.add_collection(lines)
@@ -84,7 +92,7 @@ def _draw_path(axes, figure, rows: np.ndarray, dimensions: int) -> None:
     axes.legend(loc="upper center", bbox_to_anchor=(0.5, -0.12), fontsize=8, frameon=False)
 
 
-def _draw_axis(axes, name: str, axis: int, period_pips: int) -> None:
+def _draw_axis(axes: Axes, name: str, axis: int, period_pips: int) -> None:
     shown = period_pips + period_pips // 8
     values = evaluate(name, range(shown))[:, axis]
     beats = np.arange(shown) / movimo.PIPS_PER_BEAT
@@ -98,7 +106,7 @@ def _draw_axis(axes, name: str, axis: int, period_pips: int) -> None:
     axes.set(xlim=(0, beats[-1]), ylim=(-1.05, 1.05), ylabel=AXIS_NAMES[axis].split()[0])
 
 
-def write_preview(name: str, path) -> pathlib.Path:
+def write_preview(name: str, path: str | os.PathLike[str]) -> pathlib.Path:
     """Draws the pattern `name` into `path`, a .png or .svg file."""
     path = pathlib.Path(path)
     if path.suffix.lower() not in FORMATS:
@@ -115,7 +123,7 @@ def write_preview(name: str, path) -> pathlib.Path:
     else:  # one moving axis: its wave says it all
         lane_area = figure.add_gridspec(1, 1)[0, 0]
     lanes = lane_area.subgridspec(len(moving), 1)
-    lane_axes: list = []
+    lane_axes: list[Axes] = []
     for lane, axis in enumerate(moving):
         lane_axes.append(figure.add_subplot(lanes[lane, 0],
                                             sharex=lane_axes[0] if lane_axes else None))
@@ -155,10 +163,11 @@ def _aim_points(rig: Rig, aims: np.ndarray) -> np.ndarray:
     gaps = np.linalg.norm(positions[:, None] - positions[None], axis=-1)
     spacing = gaps[gaps > 0].min() if (gaps > 0).any() else 1.0
     reach = np.abs(offsets).max()
-    return positions + offsets * (AIM_REACH * spacing / reach if reach > 0 else 0.0)
+    return np.asarray(positions + offsets * (AIM_REACH * spacing / reach if reach > 0 else 0.0))
 
 
-def write_rig_preview(name: str, patch, path, bpm: float = 120.0) -> pathlib.Path:
+def write_rig_preview(name: str, patch: str | os.PathLike[str], path: str | os.PathLike[str],
+                      bpm: float = 120.0) -> pathlib.Path:
     """Draws the rig of `patch` playing `name` at `bpm` into `path` (.gif
     moving, .png or .svg traces), seen from above."""
     path = pathlib.Path(path)
@@ -191,18 +200,20 @@ def write_rig_preview(name: str, patch, path, bpm: float = 120.0) -> pathlib.Pat
     heads, = axes.plot(*points[0].T, "o", color=SEAM_COLOUR, markersize=5, label="aim")
     axes.legend(loc="upper right", fontsize=8)
 
-    def show(frame: int):
+    def show(frame: int) -> list[Line2D]:
         for beam, position, point in zip(beams, rig.positions, points[frame]):
             beam.set_data(*np.stack([position, point], axis=1))
         heads.set_data(*points[frame].T)
         return [*beams, heads]
 
     animation = FuncAnimation(figure, show, frames=len(points))
-    animation.save(path, writer=PillowWriter(fps=len(points) / loop_seconds), dpi=60)
+    # Pillow takes a fractional rate, whatever matplotlib's annotation says.
+    writer = PillowWriter(fps=len(points) / loop_seconds)  # type: ignore[arg-type]
+    animation.save(path, writer=writer, dpi=60)
     return path
 
 
-def add_command(commands) -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers `movimo preview` with the command's subparsers."""
     parser = commands.add_parser(
         "preview", help="draw a pattern, or a rig playing it (needs movimo[plot])",
@@ -219,7 +230,7 @@ def add_command(commands) -> None:
     parser.set_defaults(run=_run)
 
 
-def _run(args, out) -> None:
+def _run(args: argparse.Namespace, out: TextIO) -> None:
     if args.patch is None:
         out.write(f"{write_preview(args.name, args.output)}\n")
     else:

@@ -55,6 +55,7 @@ import dataclasses
 import difflib
 import ipaddress
 import math
+import os
 import pathlib
 import re
 import signal
@@ -62,6 +63,8 @@ import socket
 import struct
 import tomllib
 import uuid
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any, TextIO
 from typing import NoReturn
 
 import numpy as np
@@ -69,8 +72,8 @@ import numpy as np
 import movimo
 from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, add_clock_arguments, clock_from_arguments,
-                                run_frames, stdin_commands)
+from movimo_tools.clock import (CONTROL_HELP, ClockFactory, add_clock_arguments,
+                                clock_from_arguments, run_frames, stdin_commands)
 from movimo_tools.limits import motion_limits
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
@@ -191,7 +194,7 @@ def _fail(source: str, where: str, field: str, problem: str) -> NoReturn:
     raise PatchError(f"{source}: {where}: {field}: {problem}")
 
 
-def _unknown_keys(table: dict, known: set[str], source: str, where: str) -> None:
+def _unknown_keys(table: dict[str, Any], known: set[str], source: str, where: str) -> None:
     for key in table:
         if key not in known:
             close = difflib.get_close_matches(key, sorted(known), n=1)
@@ -199,7 +202,8 @@ def _unknown_keys(table: dict, known: set[str], source: str, where: str) -> None
             _fail(source, where, key, f"unknown key{hint}")
 
 
-def _number(value, source, where, field, *, positive=False, low=None, high=None) -> float:
+def _number(value: object, source: str, where: str, field: str, *, positive: bool = False,
+            low: float | None = None, high: float | None = None) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)) or math.isnan(value):
         _fail(source, where, field, "must be a number")
     if positive and not value > 0:
@@ -211,13 +215,13 @@ def _number(value, source, where, field, *, positive=False, low=None, high=None)
     return float(value)
 
 
-def _integer(value, source, where, field, low: int, high: int) -> int:
+def _integer(value: object, source: str, where: str, field: str, low: int, high: int) -> int:
     if isinstance(value, bool) or not isinstance(value, int) or not low <= value <= high:
         _fail(source, where, field, f"must be a whole number from {low} to {high}")
     return value
 
 
-def _pair(value, source, where, field) -> tuple[float, float]:
+def _pair(value: object, source: str, where: str, field: str) -> tuple[float, float]:
     if not isinstance(value, list) or len(value) != 2:
         _fail(source, where, field, "must be two numbers, [pan, tilt]")
     return tuple(_number(v, source, where, field) for v in value)  # type: ignore[return-value]
@@ -243,7 +247,7 @@ class _Entry:
     position: tuple[float, float] | None
 
 
-def _channels(value, source, where) -> list[str]:
+def _channels(value: object, source: str, where: str) -> list[str]:
     if not isinstance(value, list) or not value:
         _fail(source, where, "channels", "must be a list of channel names")
     for name in value:
@@ -257,7 +261,8 @@ def _channels(value, source, where) -> list[str]:
     return value
 
 
-def _named_table(table, kind: str, known: set[str], source: str, index: int):
+def _named_table(table: object, kind: str, known: set[str], source: str, index: int,
+                 ) -> tuple[str, str]:
     """The name of the index-th [[fixtures]] or [[groups]] table, and the
     words that place it in an error; checks it is a table of known keys."""
     where = f"{kind} {index + 1}"
@@ -271,7 +276,7 @@ def _named_table(table, kind: str, known: set[str], source: str, index: int):
     return name, where
 
 
-def _entry_of(table: dict, types: dict, source: str, index: int) -> _Entry:
+def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: int) -> _Entry:
     name, where = _named_table(table, "fixture", _FIXTURE_KEYS, source, index)
     settings = {}
     if "type" in table:
@@ -331,7 +336,8 @@ def _entry_of(table: dict, types: dict, source: str, index: int) -> _Entry:
                   values, amplitude, home, set(invert), swap, z, position)
 
 
-def _group_of(table: dict, by_name: dict[str, np.ndarray], source: str, index: int) -> Group:
+def _group_of(table: dict[str, Any], by_name: dict[str, np.ndarray], source: str,
+              index: int) -> Group:
     name, where = _named_table(table, "group", _GROUP_KEYS, source, index)
     fixtures = table.get("fixtures")
     if not isinstance(fixtures, list) or not fixtures:
@@ -357,7 +363,7 @@ def _group_of(table: dict, by_name: dict[str, np.ndarray], source: str, index: i
     return Group(name, members, spread, blocks, span, direction, pattern)
 
 
-def parse_patch(document: dict, source: str = "patch") -> Rig:
+def parse_patch(document: dict[str, Any], source: str = "patch") -> Rig:
     """A rig from a parsed patch document; `source` names it in errors."""
     _unknown_keys(document, _TOP_KEYS, source, "top level")
     types = document.get("types", {})
@@ -390,7 +396,8 @@ def parse_patch(document: dict, source: str = "patch") -> Rig:
     return Rig(source, tuple(names), groups=groups, **rig_arrays)
 
 
-def _groups(tables, by_name, count: int, source: str) -> tuple[Group, ...]:
+def _groups(tables: object, by_name: dict[str, np.ndarray], count: int, source: str,
+            ) -> tuple[Group, ...]:
     if not isinstance(tables, list):
         _fail(source, "top level", "groups", "must be [[groups]] tables")
     groups = [_group_of(table, by_name, source, i) for i, table in enumerate(tables)]
@@ -409,9 +416,9 @@ def _groups(tables, by_name, count: int, source: str) -> tuple[Group, ...]:
     return tuple(groups)
 
 
-def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
+def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict[str, Any]:
     """Per-fixture arrays from the checked entries; refuses overlapping addresses."""
-    def per_fixture(value_of, dtype=np.float64):
+    def per_fixture(value_of: Callable[[_Entry], float], dtype: type = np.float64) -> np.ndarray:
         return np.concatenate([np.full(e.count, value_of(e), dtype=dtype) for e in entries])
 
     index = np.concatenate([np.arange(e.count) for e in entries])
@@ -456,7 +463,8 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict:
                 resting=resting.reshape(len(universes), SLOTS))
 
 
-def _check_overlaps(universe, address, footprint, names, source) -> None:
+def _check_overlaps(universe: np.ndarray, address: np.ndarray, footprint: np.ndarray,
+                    names: list[str], source: str) -> None:
     order = np.lexsort((address, universe))
     same = universe[order][1:] == universe[order][:-1]
     ends = (address + footprint - 1)[order]
@@ -469,7 +477,7 @@ def _check_overlaps(universe, address, footprint, names, source) -> None:
               f"({address[first]}-{address[first] + footprint[first] - 1})")
 
 
-def load_patch(path) -> Rig:
+def load_patch(path: str | os.PathLike[str]) -> Rig:
     """Reads and checks a patch file; every problem is a one-line PatchError."""
     path = pathlib.Path(path)
     try:
@@ -503,10 +511,10 @@ class Motion:
         """Where each fixture's x value sits in `values` at a whole pip; its
         y and z follow it."""
         # 3 (pip - offset) mod 3 period is 3 ((pip - offset) mod period).
-        return self.base + (3 * pip - self.offset) % self.period
+        return np.asarray(self.base + (3 * pip - self.offset) % self.period)
 
 
-def motion(rig: Rig, patterns) -> Motion:
+def motion(rig: Rig, patterns: Sequence[str]) -> Motion:
     """Group g plays patterns[g] (its own pattern when the patch pins one)."""
     tables: dict[str, tuple[int, np.ndarray]] = {}
     count = len(rig)
@@ -556,7 +564,7 @@ class Player:
     """Frames of a rig playing a list of patterns, one at a time, every
     fixture held to its speed from frame to frame (starting from home)."""
 
-    def __init__(self, rig: Rig, patterns, rate: float) -> None:
+    def __init__(self, rig: Rig, patterns: Sequence[str], rate: float) -> None:
         self.rig = rig
         self.patterns = [entry(name).name for name in patterns]
         if not self.patterns:
@@ -585,7 +593,7 @@ class Player:
         step = np.minimum(np.maximum(change, self.min_step), self.max_step)
         self.degrees = self.degrees + step
         cut = step != change
-        held = np.count_nonzero(cut[:, 0] | cut[:, 1])  # any(axis=1) is far slower
+        held = int(np.count_nonzero(cut[:, 0] | cut[:, 1]))  # any(axis=1) is far slower
         self.limited_frames += held > 0
         z = self.motion.values.take(at.take(self.rig.z_fixtures) + 2)
         return dmx_frame(self.rig, self.degrees, z), held
@@ -603,7 +611,7 @@ class SpeedCheck:
     too_fast: np.ndarray           # indices of those it would push past their speed
     fastest_bpm: float             # the fastest tempo within every fixture's speed
 
-    def line(self, names) -> str:
+    def line(self, names: Sequence[str]) -> str:
         safe = f"fastest safe tempo {self.fastest_bpm:.4g} bpm"
         if not len(self.too_fast):
             return f"{self.pattern}: within every fixture's speed at {self.bpm:g} bpm ({safe})"
@@ -613,7 +621,7 @@ class SpeedCheck:
                 f"{len(self.fixtures)} fixtures ({shown}{more}); {safe}")
 
 
-def speed_checks(rig: Rig, patterns, bpm: float) -> list[SpeedCheck]:
+def speed_checks(rig: Rig, patterns: Sequence[str], bpm: float) -> list[SpeedCheck]:
     """For each pattern, the fixtures it would push past their patch speed at
     `bpm`, and the fastest tempo at which it pushes none (inf if it is still)."""
     free = np.concatenate([np.zeros(0, np.int64)]
@@ -720,7 +728,7 @@ def default_cid() -> bytes:
 class DmxSender:
     """Sends every universe of a frame as one packet to one unicast address."""
 
-    def __init__(self, protocol: str, host: str, port: int, universes, *,
+    def __init__(self, protocol: str, host: str, port: int, universes: Iterable[int], *,
                  cid: bytes | None = None, source_name: str = "movimo",
                  priority: int = 100) -> None:
         self.protocol = protocol
@@ -774,7 +782,7 @@ def parse_destination(text: str, default_port: int) -> tuple[str, int]:
     return host, int(port)
 
 
-def resolve_unicast(host: str, port: int) -> tuple[int, tuple]:
+def resolve_unicast(host: str, port: int) -> tuple[int, tuple[Any, ...]]:
     """The address family and socket address of a unicast host."""
     try:
         family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
@@ -806,7 +814,7 @@ def fixture_lines(rig: Rig, degrees: np.ndarray, frame: np.ndarray) -> list[str]
     return lines
 
 
-def add_command(commands) -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers `movimo dmx` with the command's subparsers."""
     parser = commands.add_parser(
         "dmx", help="drive moving heads over Art-Net or sACN from a patch file",
@@ -836,7 +844,7 @@ def add_command(commands) -> None:
     parser.set_defaults(run=_run)
 
 
-def _run(args, out) -> None:
+def _run(args: argparse.Namespace, out: TextIO) -> None:
     make_clock, frames = clock_from_arguments(args)
     loaded = load_patch(args.patch)
     player = Player(loaded, args.names, args.rate)
@@ -888,11 +896,12 @@ def _run(args, out) -> None:
         f" {player.limited_frames} frames held a fixture to its speed; parked at home")
 
 
-def _interrupt(signum, frame) -> None:
+def _interrupt(signum: int, frame: object) -> None:
     raise KeyboardInterrupt  # the frame loop stops on it, and the rig is parked
 
 
-def _dry_run(player: Player, make_clock, frames: int, rate: float, say) -> None:
+def _dry_run(player: Player, make_clock: ClockFactory, frames: int, rate: float,
+             say: Callable[[str], object]) -> None:
     clock = make_clock(0.0)
     for frame in range(frames):
         pip = clock.pip_at(frame / rate)

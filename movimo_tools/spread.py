@@ -8,8 +8,10 @@ at `pip - offsets[i]`, so a larger offset lags behind.
 from __future__ import annotations
 
 import operator
+from typing import Any
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools.timing import evaluate_at
@@ -18,7 +20,7 @@ from movimo_tools.timing import evaluate_at
 MAX_TARGETS = 1 << 16
 
 
-def _whole(value, what: str) -> int:
+def _whole(value: Any, what: str) -> int:
     """`value` as an int; a fractional count would silently become another.
 
     >>> _whole(2.5, "groups")
@@ -83,7 +85,8 @@ def group_offsets(count: int, groups: int, period_pips: int) -> np.ndarray:
     return block * period_pips // groups
 
 
-def position_offsets(positions, span_pips: int, direction=None) -> np.ndarray:
+def position_offsets(positions: ArrayLike, span_pips: int, direction: ArrayLike | None = None,
+                     ) -> np.ndarray:
     """Offsets from target positions: a wave crossing the rig along `direction`.
 
     `positions` holds one coordinate per target, or one row of coordinates
@@ -116,10 +119,10 @@ def position_offsets(positions, span_pips: int, direction=None) -> np.ndarray:
         raise ValueError("positions must lie within a finite extent along the direction")
     if extent == 0:
         return np.zeros(len(points), dtype=np.int64)
-    return np.rint((along - along.min()) / extent * span_pips).astype(np.int64)
+    return np.asarray(np.rint((along - along.min()) / extent * span_pips).astype(np.int64))
 
 
-def spread(name: str, pip, offsets, interpolation: str = "linear",
+def spread(name: str, pip: float, offsets: ArrayLike, interpolation: str = "linear",
            library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """One frame for all targets: an (N, 3) array, row i at `pip - offsets[i]`.
 

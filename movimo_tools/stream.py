@@ -21,15 +21,17 @@ import signal
 import socket
 import sys
 import time
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any, TextIO
 
 import numpy as np
 from pythonosc.osc_message_builder import OscMessageBuilder
 
 import movimo
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, ClockFactory, FrameReport, add_clock_arguments,
-                                clock_from_arguments, positive, run_frames, stdin_commands,
-                                tempo_clock)
+from movimo_tools.clock import (CONTROL_HELP, ClockFactory, Commands, FrameReport,
+                                add_clock_arguments, clock_from_arguments, positive, run_frames,
+                                stdin_commands, tempo_clock)
 from movimo_tools.console import LineWriter
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS
@@ -64,7 +66,8 @@ def check_prefix(prefix: str) -> str:
     return prefix
 
 
-def make_targets(names, spread_count: int = 1, prefix: str = "/movimo") -> list[Target]:
+def make_targets(names: Sequence[str], spread_count: int = 1,
+                 prefix: str = "/movimo") -> list[Target]:
     """The streamed patterns; with a spread above 1, each gets numbered addresses.
 
     >>> [t.addresses for t in make_targets(["bounce", "sway"], 2, "/rig")]
@@ -86,7 +89,8 @@ def make_targets(names, spread_count: int = 1, prefix: str = "/movimo") -> list[
 
 
 def frame_messages(targets: list[Target], frame: int, pip: float, bpm: float,
-                   prefix: str = "/movimo", interpolation: str = "step") -> list[tuple]:
+                   prefix: str = "/movimo", interpolation: str = "step",
+                   ) -> list[tuple[str, tuple[Any, ...]]]:
     """The (address, arguments) of every message of one frame.
 
     >>> frame_messages(make_targets(["bounce"]), 3, 32.5, 120.0)
@@ -108,14 +112,15 @@ class OscSender:
     start, floats as 32-bit or 64-bit values. Broadcast addresses work."""
 
     def __init__(self, host: str, port: int, double: bool = False) -> None:
-        family, _, _, _, self._address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+        family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+        self._address: Any = address
         self._socket = socket.socket(family, socket.SOCK_DGRAM)
         if family == socket.AF_INET:
             self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
         self._float_type = (OscMessageBuilder.ARG_TYPE_DOUBLE if double
                             else OscMessageBuilder.ARG_TYPE_FLOAT)
 
-    def send(self, address: str, arguments) -> None:
+    def send(self, address: str, arguments: Iterable[float]) -> None:
         builder = OscMessageBuilder(address)
         for value in arguments:
             builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
@@ -141,14 +146,15 @@ class SendFailures:
     2
     """
 
-    def __init__(self, send, where: str, warn) -> None:
+    def __init__(self, send: Callable[..., object], where: str,
+                 warn: Callable[[str], object]) -> None:
         self._send = send
         self._where = where
         self._warn = warn
         self._burst = 0
         self.failed = 0
 
-    def __call__(self, *message) -> None:
+    def __call__(self, *message: Any) -> None:
         try:
             self._send(*message)
         except OSError as error:
@@ -180,10 +186,13 @@ def parse_endpoint(text: str) -> tuple[str, int]:
     return host, int(port)
 
 
-def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
+def run_stream(targets: list[Target], bpm: float, send: Callable[[str, Any], object], *,
+               rate: float = 60.0,
                frames: int | None = None, start_beat: float = 0.0, prefix: str = "/movimo",
-               interpolation: str = "step", commands: queue.Queue | None = None,
-               report_line=lambda line: None, now=time.perf_counter, sleep=time.sleep,
+               interpolation: str = "step", commands: Commands | None = None,
+               report_line: Callable[[str], object] = lambda line: None,
+               now: Callable[[], float] = time.perf_counter,
+               sleep: Callable[[float], object] = time.sleep,
                make_clock: ClockFactory | None = None) -> FrameReport:
     """Sends frames at `rate` per second until `frames` have been sent (or
     for ever), or a quit command arrives; `send(address, arguments)` sends
@@ -204,7 +213,7 @@ def run_stream(targets: list[Target], bpm: float, send, *, rate: float = 60.0,
                       sleep=sleep)
 
 
-def add_command(commands) -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers `movimo stream` with the command's subparsers."""
     parser = commands.add_parser(
         "stream", help="send patterns as OSC messages in time with a tempo",
@@ -228,7 +237,7 @@ def add_command(commands) -> None:
     parser.set_defaults(run=_run)
 
 
-def _run(args, out) -> None:
+def _run(args: argparse.Namespace, out: TextIO) -> None:
     host, port = parse_endpoint(args.osc)
     make_clock, frames = clock_from_arguments(args)
     targets = make_targets(args.names, args.spread, args.prefix)

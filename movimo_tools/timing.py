@@ -20,8 +20,11 @@ from __future__ import annotations
 
 import dataclasses
 import math
+from collections.abc import Callable
+from typing import Any
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools.batch import (MAX_ROWS, check_pip_range, check_row_count, evaluate, loop_rows,
@@ -64,7 +67,7 @@ class Tempo:
         """The length of one pip in seconds."""
         return 60.0 / self.bpm / movimo.PIPS_PER_BEAT
 
-    def pips(self, seconds):
+    def pips(self, seconds: ArrayLike) -> float | np.ndarray:
         """Fractional pips at times in seconds; a float for a number, else an array.
 
         >>> Tempo(60.0).pips([0.0, 0.25])
@@ -73,7 +76,7 @@ class Tempo:
         times = _finite(seconds, "times")
         return _unwrap((times - self.beat_zero_seconds) / self.pip_seconds)
 
-    def seconds(self, pips):
+    def seconds(self, pips: ArrayLike) -> float | np.ndarray:
         """Times in seconds of (fractional) pips; a float for a number, else an array.
 
         >>> Tempo(60.0).seconds(64)
@@ -82,14 +85,14 @@ class Tempo:
         return _unwrap(self.beat_zero_seconds + _finite(pips, "pips") * self.pip_seconds)
 
 
-def _finite(values, what: str) -> np.ndarray:
+def _finite(values: ArrayLike, what: str) -> np.ndarray:
     array = np.asarray(values, dtype=np.float64)
     if not np.isfinite(array).all():
         raise ValueError(f"{what} must be finite numbers")
     return array
 
 
-def _unwrap(array: np.ndarray):
+def _unwrap(array: np.ndarray) -> float | np.ndarray:
     return float(array) if array.ndim == 0 else array
 
 
@@ -131,7 +134,7 @@ def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0,
     return start_beat * movimo.PIPS_PER_BEAT + frames / fps / tempo.pip_seconds
 
 
-def as_fractional_pips(pips) -> np.ndarray:
+def as_fractional_pips(pips: ArrayLike) -> np.ndarray:
     """Pips as a float64 array, finite, non-empty and within the 32-bit pip range.
 
     >>> as_fractional_pips([float("nan")])
@@ -145,7 +148,7 @@ def as_fractional_pips(pips) -> np.ndarray:
     return array
 
 
-def evaluate_at(name: str, pips, interpolation: str = "linear",
+def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
                 library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at fractional pips; the result has the shape of `pips` plus (3,).
 
@@ -166,7 +169,7 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
     phase = whole.astype(np.int64) % period
     here = rows_at(phase)
     if interpolation == "step":
-        return here
+        return np.asarray(here)
     fraction = (pips - whole)[..., np.newaxis]
     after = rows_at((phase + 1) % period)
     if interpolation == "linear":
@@ -175,10 +178,11 @@ def evaluate_at(name: str, pips, interpolation: str = "linear",
         before = rows_at((phase - 1) % period)
         later = rows_at((phase + 2) % period)
         between = np.clip(_catmull_rom(before, here, after, later, fraction), -1.0, 1.0)
-    return np.where(fraction == 0.0, here, between)
+    return np.asarray(np.where(fraction == 0.0, here, between))
 
 
-def _rows_by_phase(name: str, library: movimo.PatternLibrary | None):
+def _rows_by_phase(name: str, library: movimo.PatternLibrary | None,
+                   ) -> tuple[int, Callable[[np.ndarray], np.ndarray]]:
     """The period of a pattern and a function from phase arrays to rows.
 
     Built-ins read their (cached) table; a library pattern is asked only for
@@ -194,7 +198,7 @@ def _rows_by_phase(name: str, library: movimo.PatternLibrary | None):
     return period_pips(name, library), lambda phases: evaluate(name, phases, library)
 
 
-def _catmull_rom(p0, p1, p2, p3, t):
+def _catmull_rom(p0: Any, p1: Any, p2: Any, p3: Any, t: Any) -> Any:
     """Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form.
 
     >>> _catmull_rom(0.0, 1.0, 1.0, 0.0, 0.5)
@@ -205,7 +209,7 @@ def _catmull_rom(p0, p1, p2, p3, t):
     return p1 + 0.5 * t * ((p2 - p0) + t * (quadratic + t * cubic))
 
 
-def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "linear",
+def evaluate_seconds(name: str, seconds: ArrayLike, tempo: Tempo, interpolation: str = "linear",
                      library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at times in seconds under `tempo`.
 
@@ -216,7 +220,7 @@ def evaluate_seconds(name: str, seconds, tempo: Tempo, interpolation: str = "lin
     return evaluate_at(name, tempo.pips(seconds), interpolation, library)
 
 
-def evaluate_beats(name: str, beats, interpolation: str = "linear",
+def evaluate_beats(name: str, beats: ArrayLike, interpolation: str = "linear",
                    library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at (fractional) beats, 64 pips to a beat.
 

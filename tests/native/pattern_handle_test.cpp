@@ -96,7 +96,7 @@ TEST(Fill, ConsecutivePipsMatchEvaluation) {
   for (const std::string_view name : kNames) {
     const movimo::PatternHandle pattern = movimo::resolve(name);
     const std::int32_t period = pattern.info.period_pips;
-    for (const auto [first, count] : std::vector<std::pair<std::int32_t, std::int32_t>>{
+    for (const auto& [first, count] : std::vector<std::pair<std::int32_t, std::int32_t>>{
              {0, 1}, {-3, 7}, {period - 1, 3 * period + 2}, {-2 * period, period}, {INT_MIN, 300},
              {INT_MAX - 299, 300}}) {
       std::vector<movimo::Offset3> out(static_cast<std::size_t>(count));

@@ -88,3 +88,26 @@ def test_each_mistake_is_reported(tmp_path):
     mistakes = {number for number, line in enumerate(textwrap.dedent(MISTAKES).splitlines(), 1)
                 if line.strip() and not line.startswith("import")}
     assert reported == mistakes, result.stdout + result.stderr
+
+
+def test_a_script_using_the_public_names_of_movimo_tools_type_checks(tmp_path):
+    import movimo_tools
+    names = ", ".join(f"movimo_tools.{name}" for name in movimo_tools.__all__)
+    result = run_mypy(tmp_path, f"""
+        import movimo_tools
+        everything: tuple[object, ...] = ({names},)
+        version: str = movimo_tools.__version__
+        rows = movimo_tools.evaluate("helix", [0, 16])
+        beats: float = movimo_tools.Tempo(120.0).bpm
+    """)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_movimo_tools_passes_mypy_strict(tmp_path):
+    # The installed package, with the stubs of its native part, from a folder
+    # where the source tree is not on the path.
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
+         f"--cache-dir={tmp_path / 'cache'}", "-p", "movimo_tools"],
+        capture_output=True, text=True, check=False, cwd=tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
