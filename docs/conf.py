@@ -25,7 +25,11 @@ autodoc_default_options = {"members": True, "show-inheritance": True}
 # Every cross-reference must resolve. The site builds offline, so types of
 # NumPy and the standard library are named but not linked.
 nitpicky = True
-nitpick_ignore_regex = [("py:class", r"(numpy|queue|pathlib|argparse)\..*")]
+# Type variables of the annotations are no documented names either.
+nitpick_ignore_regex = [
+    ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket)\..*"),
+    ("py:class", r"movimo_tools\.clock\.Number"),
+]
 
 html_theme = "furo"
 html_title = f"movimo {release}"
