@@ -27,7 +27,8 @@ autodoc_default_options = {"members": True, "show-inheritance": True}
 nitpicky = True
 # Type variables of the annotations are no documented names either.
 nitpick_ignore_regex = [
-    ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket)\..*"),
+    ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket|pythonosc)\..*"),
+    ("py:obj", r"(typing|collections)\..*"),
     ("py:class", r"movimo_tools\.clock\.Number"),
 ]
 
