@@ -23,7 +23,7 @@ from pythonosc.osc_server import BlockingOSCUDPServer
 import movimo
 import movimo_tools
 from movimo_tools.cli import main
-from movimo_tools.clock import TempoClock
+from movimo_tools.clock import TempoClock, apply_commands
 from movimo_tools.stream import MAX_BUNDLE_BYTES, OscSender, make_targets, run_stream
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -287,11 +287,10 @@ def test_taps_and_tempo_changes_never_run_the_pips_backwards():
 
 
 def test_each_tap_is_acknowledged_with_the_tempo_it_implies():
-    commands = queue.Queue()
-    for seconds in (100.0, 100.4, 100.9):
+    clock, commands, said = TempoClock(120.0, start=100.0), queue.Queue(), []
+    for seconds in (100.0, 100.4, 100.9):  # each tap read by the frame due then
         commands.put((seconds, "tap"))
-    said = []
-    run_fake(["bounce"], 2, FakeTime(), commands=commands, report_line=said.append)
+        apply_commands(clock, commands, seconds, seconds, said.append)
     assert said == ["tap: tap again on each beat to set the tempo",
                     "tap: tempo 150.00 bpm", "tap: tempo 133.33 bpm"]
 
