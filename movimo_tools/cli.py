@@ -84,9 +84,26 @@ def _matches(pattern: PatternEntry, args: argparse.Namespace) -> bool:
             and (text in pattern.name or text in pattern.description.lower()))
 
 
+def _check_choice(kind: str, kinds: str, value: str | None, known: list[str]) -> None:
+    """Refuses a filter value that no pattern has, naming the values there are.
+
+    >>> _check_choice("pack", "packs", "clubb", ["club", "initial"])
+    Traceback (most recent call last):
+    ...
+    movimo_tools.cli.CommandError: unknown pack 'clubb' (did you mean club?); packs: club, initial
+    """
+    if value is None or value in known:
+        return
+    close = difflib.get_close_matches(value, known, n=3)
+    hint = f" (did you mean {', '.join(close)}?)" if close else ""
+    raise CommandError(f"unknown {kind} '{value}'{hint}; {kinds}: {', '.join(known)}")
+
+
 def _list(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo list`: one line per pattern: name, pack, period in beats, axes,
     description."""
+    _check_choice("pack", "packs", args.pack, list(dict.fromkeys(e.pack for e in entries())))
+    _check_choice("family", "families", args.family, sorted({e.family for e in entries()}))
     for pattern in entries():
         if _matches(pattern, args):
             out.write(f"{pattern.name:<34} {pattern.pack:<11} {pattern.period_beats:>5g} beats"
@@ -107,6 +124,16 @@ def _known_entry(name: str) -> PatternEntry:
         close = difflib.get_close_matches(name, [e.name for e in entries()], n=3)
         hint = f" (did you mean {', '.join(close)}?)" if close else ""
         raise CommandError(f"unknown pattern '{name}'{hint}") from None
+
+
+def _check_pattern_names(args: argparse.Namespace) -> None:
+    """Every pattern a command names is a known one, or the command stops
+    with the closest names, before it starts any work."""
+    names = getattr(args, "names", None) or []
+    if getattr(args, "name", None) is not None:
+        names = [args.name, *names]
+    for name in names:
+        _known_entry(name)
 
 
 def _show(args: argparse.Namespace, out: TextIO) -> None:
@@ -279,8 +306,14 @@ def main(argv: list[str] | None = None, out: TextIO | None = None) -> int:
     1
     """
     out = sys.stdout if out is None else out
+    argv = sys.argv[1:] if argv is None else argv
     try:
-        args = build_parser().parse_args(argv)
+        parser = build_parser()
+        if not argv:
+            out.write(parser.format_help())
+            return 2
+        args = parser.parse_args(argv)
+        _check_pattern_names(args)
         args.run(args, out)
         out.flush()
     except UsageError as error:

@@ -73,6 +73,7 @@ def check_tempo(bpm: float) -> Tempo:
 
 
 def check_rate(rate: float) -> None:
+    """Refuses a frame rate outside 1 to 1000 frames per second."""
     if not (math.isfinite(rate) and 1.0 <= rate <= 1000.0):
         raise ValueError("the frame rate must be 1 to 1000 per second")
 
@@ -241,7 +242,9 @@ def apply_commands(clock: Clock, commands: Commands, not_before: float, not_afte
                 clock.set_bpm(at, value)
                 report_line(f"tempo {clock.bpm:g} bpm")
             elif clock.tap(at):
-                report_line(f"tempo {clock.bpm:.2f} bpm (tapped)")
+                report_line(f"tap: tempo {clock.bpm:.2f} bpm")
+            else:
+                report_line("tap: tap again on each beat to set the tempo")
         except ValueError as error:
             report_line(str(error))
 

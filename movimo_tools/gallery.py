@@ -4,7 +4,8 @@
 
 - index.html, gallery.js and gallery.css, copied from gallery_assets/;
 - catalogue.js: every pattern's descriptor, pack, family and an SVG
-  thumbnail, drawn here straight from its table;
+  thumbnail, drawn here straight from its table (with its strokes ticked
+  for the families of strokes on a grid);
 - rows/N.js: the rows of PATTERNS_PER_FILE patterns at a time, in
   catalogue order, for the animated detail view; a file is loaded with a
   <script> element when one of its patterns is first opened (browsers
@@ -50,6 +51,12 @@ STRIP_CENTRE = 220
 STRIP_REACH = 17
 # An axis whose values stay within this of each other does not move.
 STILL = 1e-9
+# Strokes on a grid look alike at thumbnail size; these families' thumbnails
+# add a tick in the strip at each stroke: up for a stroke to the right (or
+# up), down for one to the left, as long as the stroke is strong.
+ONSET_FAMILIES = ("rudiment", "euclid", "rhythm")
+# A stroke is a peak of the distance from rest of at least this share of the largest.
+ONSET_SHARE = 0.25
 
 
 def _relative_path(points: np.ndarray) -> str:
@@ -103,6 +110,34 @@ def thumbnail(rows: np.ndarray) -> tuple[str, str]:
     return _wave(picked[:, moving[0] if moving else 0], HALF, REACH), depth
 
 
+def onsets(rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """The rows where a stroke peaks, and each stroke's strength (its peak
+    over the largest), signed by its side: the sign of x, or of y where x is 0.
+
+    >>> strokes = np.array([[0, 0, 0], [1.0, 0, 0], [0, 0, 0], [-0.5, 0, 0], [0, 0, 0]])
+    >>> onsets(strokes)
+    (array([1, 3]), array([ 1. , -0.5]))
+    """
+    reach = np.linalg.norm(rows, axis=1)
+    peaks = np.flatnonzero((reach > np.roll(reach, 1)) & (reach >= np.roll(reach, -1))
+                           & (reach >= ONSET_SHARE * reach.max()))
+    side = np.where(rows[peaks, 0] != 0, np.sign(rows[peaks, 0]), np.sign(rows[peaks, 1]))
+    return peaks, side * reach[peaks] / reach.max()
+
+
+def onset_ticks(rows: np.ndarray) -> str:
+    """SVG path data of one tick per stroke in the thumbnail's strip, placed
+    across the box as the wave is.
+
+    >>> onset_ticks(np.array([[0, 0, 0], [1.0, 0, 0], [0, 0, 0], [-0.5, 0, 0]]))
+    'M54 220v-17M146 220v8'
+    """
+    peaks, strength = onsets(rows)
+    x = np.rint(8 + 184 * peaks / len(rows)).astype(np.int64)
+    length = np.rint(-STRIP_REACH * strength).astype(np.int64)
+    return "".join(f"M{left} {STRIP_CENTRE}v{dy}" for left, dy in zip(x.tolist(), length.tolist()))
+
+
 def display_rows(rows: np.ndarray, dimensions: int) -> str:
     """The used axes of a table, rounded for display, as base64 of int16.
 
@@ -113,10 +148,17 @@ def display_rows(rows: np.ndarray, dimensions: int) -> str:
     return base64.b64encode(scaled.tobytes()).decode("ascii")
 
 
-def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list[object]:
+def drawing(pattern: PatternEntry, rows: np.ndarray) -> tuple[str, str, str]:
+    """Everything a pattern's thumbnail draws: the path (or wave), the depth
+    wave, and the stroke ticks of the families of strokes on a grid."""
     path, depth = thumbnail(rows)
+    ticks = onset_ticks(rows) if pattern.family in ONSET_FAMILIES and not depth else ""
+    return path, depth, ticks
+
+
+def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list[object]:
     return [pattern.name, pattern.pack, pattern.family, pattern.period_pips,
-            pattern.dimensions, pattern.description, path, depth]
+            pattern.dimensions, pattern.description, *drawing(pattern, rows)]
 
 
 def write_gallery(directory: str | os.PathLike[str], force: bool = False) -> pathlib.Path:

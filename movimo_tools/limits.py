@@ -4,12 +4,14 @@ Speeds and accelerations come from the table by periodic finite
 differences, the loop closed on itself:
 
 - step k = row[k + 1] - row[k]: the distance covered in one pip, so the
-  peak speed is max |step| / pip_seconds;
+  peak speed is max abs(step) / pip_seconds;
 - bend k = row[k + 1] - 2 row[k] + row[k - 1]: the change of step, so the
-  peak acceleration is max |bend| / pip_seconds².
+  peak acceleration is max abs(bend) / pip_seconds².
 
 Both are per axis and multiplied by `scale`, the fixture's units per pattern
-unit (for example degrees of pan and tilt). Speed grows linearly with the
+unit (for example degrees of pan and tilt). A pattern moves between -1 and 1,
+so a moving head whose pan covers 540° has a scale of 270 for pan when the
+pattern is centred on the middle of its range. Speed grows linearly with the
 tempo and acceleration with its square, which gives the fastest tempo.
 """
 
@@ -85,7 +87,7 @@ def _scale(scale: ArrayLike) -> np.ndarray:
 
 
 def peak_differences(rows: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
-    """Largest |step| and |bend| per axis of a looping table (see the module notes).
+    """Largest abs(step) and abs(bend) per axis of a looping table (see the module notes).
 
     >>> step, bend = peak_differences(np.array([[0.0, 0, 0], [0.5, 0, 0], [1.0, 0, 0]]))
     >>> step.tolist(), bend.tolist()

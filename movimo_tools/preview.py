@@ -47,6 +47,7 @@ BEATS_PER_BAR = 4
 AXIS_NAMES = ("x (lateral)", "y (vertical)", "z (depth)")
 AXIS_COLOURS = ("#2f6fdf", "#2a9d5b", "#d9822b")
 SEAM_COLOUR = "#d62728"
+PATH_WIDTH = 2.0
 
 
 class PlotUnavailable(ValueError):
@@ -68,11 +69,18 @@ def _draw_path(axes: Axes, figure: Figure, rows: np.ndarray, dimensions: int) ->
     closed = np.vstack((rows, rows[:1]))
     segments = np.stack((closed[:-1, :2], closed[1:, :2]), axis=1)
     if dimensions == 3:
-        colour_by, label, colours = rows[:, 2], "z (depth)", "coolwarm"
+        # Far segments first and wide, near ones over them and narrow: where a
+        # path passes the same point at two depths, both colours show.
+        order = np.argsort(rows[:, 2], kind="stable")
+        segments, depth = segments[order], rows[order, 2]
+        lines = LineCollection(list(segments), array=depth, cmap="coolwarm",
+                               linewidths=(PATH_WIDTH + 2.5 * (1 - depth) / 2).tolist())
+        lines.set_clim(-1.0, 1.0)  # the whole scale, white at 0, whatever the pattern's range
+        label = "z (depth): blue far, red near"
     else:
-        colour_by = np.arange(len(rows)) / movimo.PIPS_PER_BEAT
-        label, colours = "beat within the loop", "viridis"
-    lines = LineCollection(list(segments), array=colour_by, cmap=colours, linewidths=2)
+        lines = LineCollection(list(segments), array=np.arange(len(rows)) / movimo.PIPS_PER_BEAT,
+                               cmap="viridis", linewidths=PATH_WIDTH)
+        label = "beat within the loop"
     axes.add_collection(lines)
     figure.colorbar(lines, ax=axes, label=label, shrink=0.8)
     axes.plot(*rows[0, :2], marker="*", markersize=14, color=SEAM_COLOUR, linestyle="none",
@@ -80,7 +88,8 @@ def _draw_path(axes: Axes, figure: Figure, rows: np.ndarray, dimensions: int) ->
     axes.set(xlim=(-1.05, 1.05), ylim=(-1.05, 1.05), xlabel=AXIS_NAMES[0],
              ylabel=AXIS_NAMES[1], aspect="equal", title="path")
     axes.grid(alpha=0.3)
-    axes.legend(loc="upper right", fontsize=8)
+    # Below the box, where it cannot hide any of the path.
+    axes.legend(loc="upper center", bbox_to_anchor=(0.5, -0.12), fontsize=8, frameon=False)
 
 
 def _draw_axis(axes: Axes, name: str, axis: int, period_pips: int) -> None:
@@ -121,7 +130,7 @@ def write_preview(name: str, path: str | os.PathLike[str]) -> pathlib.Path:
         _draw_axis(lane_axes[-1], pattern.name, axis, pattern.period_pips)
     lane_axes[-1].set_xlabel(f"beats (bar lines every {BEATS_PER_BAR}; shaded: the loop again "
                              f"after the seam)")
-    lane_axes[0].legend(loc="upper right", fontsize=8)
+    lane_axes[0].legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), fontsize=8, frameon=False)
     figure.suptitle(f"{pattern.name} — {pattern.pack} pack, {pattern.family} family, "
                     f"{pattern.period_beats:g} beats, {pattern.dimensions} "
                     f"{'axis' if pattern.dimensions == 1 else 'axes'}\n"

@@ -3,7 +3,7 @@
 A patch (TOML) describes the rig. `[types.NAME]` tables hold what fixtures
 of one model share, `[[fixtures]]` place fixtures (a fixture may take every
 type key itself, which then wins), `[[groups]]` give fixtures a phase spread
-and, if wanted, a pattern of their own:
+and, if wanted, a pattern of their own::
 
     [types.spot]
     channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]  # from the start address

@@ -30,6 +30,7 @@ from movimo_tools._native import native
 from movimo_tools.batch import MAX_ROWS, check_row_count, loop_rows, table
 from movimo_tools.catalogue import check_library
 
+#: The names of the ways between pips, as the module notes describe them.
 INTERPOLATIONS = ("step", "linear", "smooth")
 
 

@@ -2,9 +2,10 @@
 # Prepares a machine for movimo and builds it incrementally:
 #   - finds Python 3.12 (PATH first, then pyenv),
 #   - installs missing Debian packages the native tests and benchmarks need,
+#     waiting for any other package manager that holds the lock,
 #   - creates .venv with the build and test tools,
-#   - builds the module, the native tests and the benchmarks in build/py and
-#     installs the module into .venv.
+#   - builds the module, the native tests and the benchmarks in build/py,
+#     showing the build's progress, and installs the module into .venv.
 # Running it again only rebuilds what changed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -45,10 +46,30 @@ for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$package")
 done
+# Another apt-get or dpkg at work holds the package manager's lock: wait for
+# it (up to ten minutes) rather than fail on "Could not get lock". apt-get
+# waits for dpkg's lock when told to, but not for the package lists' lock.
+lock_wait_seconds=600
+apt_get() {
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=$lock_wait_seconds -qq "$@" \
+    >/dev/null
+}
+update_package_lists() {
+  local errors waited=0
+  until errors=$(apt_get update 2>&1); do
+    if [[ $errors != *"Could not get lock"* ]] || [ $waited -ge $lock_wait_seconds ]; then
+      printf '%s\n' "$errors" >&2
+      return 1
+    fi
+    [ $waited -gt 0 ] || say "waiting for another package manager to finish"
+    sleep 5
+    waited=$((waited + 5))
+  done
+}
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"
-  apt-get update -qq >/dev/null
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  update_package_lists
+  apt_get install -y "${missing[@]}"
 fi
 
 if [ ! -x .venv/bin/python ] || ! is_python312 .venv/bin/python; then
@@ -61,18 +82,53 @@ fi
 # CMake and Ninja come from .venv too, so every build uses the same versions.
 export PATH="$root/.venv/bin:$PATH"
 
-# Reinstall the tools only when their list changed.
+# Runs a command with all its output in the log file LOG, showing only the
+# lines the awk program PROGRESS prints from it; on failure, the log's end.
+logged() {
+  local log=$1 progress=$2 status
+  shift 2
+  mkdir -p "$(dirname "$log")"
+  set +e
+  "$@" 2>&1 | tee "$log" | awk "$progress" >&2
+  status=${PIPESTATUS[0]}
+  set -e
+  if [ "$status" -ne 0 ]; then
+    say "failed; the end of $log:"
+    tail -n 40 "$log" >&2
+    exit "$status"
+  fi
+}
+
+# Reinstall the tools only when their list changed, naming each as pip
+# fetches it.
 stamp=.venv/.requirements.sha256
 wanted=$(sha256sum tools/requirements-dev.txt | cut -d' ' -f1)
 if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
   say "installing build and test tools into .venv"
-  .venv/bin/python -m pip install -q --disable-pip-version-check -r tools/requirements-dev.txt
+  logged build/tools-install.log \
+    '/^Collecting / { print "bootstrap:   " $2; fflush() }' \
+    .venv/bin/python -m pip install --disable-pip-version-check -r tools/requirements-dev.txt
   echo "$wanted" > "$stamp"
 fi
 
+# Ninja's "[done/total]" lines (pip indents them), shown at every tenth of
+# the way, so a build of a minute or more is not a silent one.
+build_progress='match($0, /^ *\[[0-9]+\/[0-9]+\]/) {
+  split(substr($0, index($0, "[") + 1), step, /[\/\]]/)
+  if (step[1] == 0) next
+  tenth = int(10 * step[1] / step[2])
+  if (tenth > shown) {
+    printf "bootstrap: building the native code: %d of %d steps\n", step[1], step[2]
+    fflush(); shown = tenth
+  }
+}'
+
 # One CMake build tree serves the wheel, the native tests and the benchmarks.
-.venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps \
-  -C build-dir=build/py \
-  -C cmake.define.MOVIMO_BUILD_TESTS=ON \
-  -C cmake.define.MOVIMO_BUILD_BENCH=ON \
-  .
+started=$SECONDS
+logged build/native-build.log "BEGIN { shown = -1 } $build_progress" \
+  .venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
+    -C build-dir=build/py \
+    -C cmake.define.MOVIMO_BUILD_TESTS=ON \
+    -C cmake.define.MOVIMO_BUILD_BENCH=ON \
+    .
+say "built and installed into .venv in $((SECONDS - started)) s"

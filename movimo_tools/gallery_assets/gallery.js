@@ -2,7 +2,7 @@
 // The movimo gallery: thumbnails grouped by pack and family, built from
 // MOVIMO_CATALOGUE (catalogue.js); filters; and a detail view that animates
 // one pattern against a beat counter. A pattern's rows arrive from
-// patterns/NAME.js, loaded with a <script> element when it is first opened.
+// rows/N.js, loaded with a <script> element when it is first opened.
 const movimoGallery = (() => {
   const PIPS_PER_BEAT = 64;
   const BEATS_PER_BAR = 4;
@@ -11,8 +11,8 @@ const movimoGallery = (() => {
   const byId = (id) => document.getElementById(id);
 
   const patterns = MOVIMO_CATALOGUE.map(
-    ([name, pack, family, period, dimensions, description, path, depth], index) => ({
-      name, pack, family, period, dimensions, description, path, depth, index,
+    ([name, pack, family, period, dimensions, description, path, depth, ticks], index) => ({
+      name, pack, family, period, dimensions, description, path, depth, ticks, index,
       text: `${name} ${description}`.toLowerCase(), card: null,
     }));
   const loadedRows = new Map();  // name -> Float64Array, `dimensions` values a row
@@ -30,7 +30,21 @@ const movimoGallery = (() => {
                svgElement("line", { x1: 100, y1: 8, x2: 100, y2: 192 }),
                svgElement("path", { d: pattern.path }));
     if (pattern.depth) svg.append(svgElement("path", { d: pattern.depth, class: "depth" }));
+    if (pattern.ticks) {
+      svg.append(svgElement("line", { x1: 8, y1: 220, x2: 192, y2: 220 }),
+                 svgElement("path", { d: pattern.ticks, class: "ticks" }));
+    }
     return svg;
+  }
+
+  // A pattern's name that wraps at its underscores rather than mid-word.
+  function breakableName(name) {
+    const label = document.createElement("span");
+    name.split("_").forEach((part, i) => {
+      if (i > 0) label.append("_", document.createElement("wbr"));
+      label.append(part);
+    });
+    return label;
   }
 
   function card(pattern) {
@@ -38,9 +52,7 @@ const movimoGallery = (() => {
     button.type = "button";
     button.className = "card";
     button.title = pattern.description;
-    const label = document.createElement("span");
-    label.textContent = pattern.name;
-    button.append(thumbnail(pattern), label);
+    button.append(thumbnail(pattern), breakableName(pattern.name));
     button.addEventListener("click", () => openDetail(pattern));
     pattern.card = button;
     return button;
@@ -116,6 +128,7 @@ const movimoGallery = (() => {
       block.hidden = !block.querySelector(".card:not([hidden])");
     }
     byId("count").value = `${shown} of ${patterns.length} patterns`;
+    byId("no-match").hidden = shown > 0;
   }
 
   function loadRows(pattern, then) {
@@ -279,7 +292,7 @@ const movimoGallery = (() => {
     view.pattern = pattern;
     view.rows = null;
     pattern.card.classList.add("open");
-    byId("detail-name").textContent = pattern.name;
+    byId("detail-name").replaceChildren(breakableName(pattern.name));
     byId("detail-meta").textContent = `${pattern.pack} pack · ${pattern.family} family · `
       + `${pattern.period / PIPS_PER_BEAT} beats (${pattern.period} pips) · ${pattern.dimensions} `
       + (pattern.dimensions === 1 ? "axis" : "axes");

@@ -1,5 +1,6 @@
-"""The README's Python examples and its rig example run as pasted, and every
-expression whose comment starts with a value gives that value."""
+"""The README's Python examples and its rig example run as pasted, every
+expression whose comment starts with a value gives that value, and its
+`movimo` commands run in a shell that activated .venv as the README says."""
 
 import ast
 import io
@@ -12,7 +13,13 @@ import tokenize
 import pytest
 
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
-BLOCKS = re.findall(r"```python\n(.*?)```", README.read_text(), re.S)
+TEXT = README.read_text()
+BLOCKS = re.findall(r"```python\n(.*?)```", TEXT, re.S)
+# Commands written out with their arguments (a bare `movimo stream` names one).
+COMMANDS = [command for command in (" ".join(span.split())
+                                    for span in re.findall(r"`(movimo [^`]+)`", TEXT))
+            if len(command.split()) > 2]
+RIG_PATCH = re.search(r"Save this as `rig.toml`:\n\n```toml\n(.*?)```", TEXT, re.S).group(1)
 
 
 def leading_value(comment):
@@ -53,6 +60,26 @@ def test_example_runs_and_shows_its_values(block, tmp_path):
     result = subprocess.run([sys.executable, "-c", source], capture_output=True, text=True,
                             cwd=tmp_path, timeout=60)
     assert result.returncode == 0, result.stderr
+
+
+def test_the_readme_says_how_to_reach_the_command():
+    assert "source .venv/bin/activate" in TEXT
+    assert len(COMMANDS) >= 6
+
+
+@pytest.mark.parametrize("command", COMMANDS)
+def test_shell_command_runs_after_activation(command, tmp_path):
+    activate = pathlib.Path(sys.executable).parent / "activate"
+    if not activate.exists():
+        pytest.skip(f"{sys.executable} is not in a virtual environment")
+    # The repository root after set-up: the patch saved as the README says, and build/.
+    (tmp_path / "rig.toml").write_text(RIG_PATCH)
+    (tmp_path / "build").mkdir()
+    # A stream runs until told to stop: 'quit' on its standard input.
+    result = subprocess.run(["bash", "-c", f"source '{activate}' && {command}"], input="quit\n",
+                            capture_output=True, text=True, cwd=tmp_path, timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout
 
 
 def test_the_examples_show_values_to_check():

@@ -117,7 +117,12 @@ def test_render_formats_carry_the_same_frames(fmt):
     (["show", "bounce", "--scale", "-3"], 1, "scale must be"),
     (["show", "bounce", "--max-speed", "0"], 1, "limits must be above 0"),
     (["frobnicate"], 2, "invalid choice"),
-    ([], 2, "required"),
+    (["list", "--family", "nosuch"], 1, "unknown family 'nosuch'; families: accent, akwf, "),
+    (["list", "--pack", "clubb"], 1, "unknown pack 'clubb' (did you mean club?); packs: "),
+    (["preview", "helixx", "-o", "never.png"], 1, "unknown pattern 'helixx' (did you mean helix"),
+    (["render", "helixx", "--beats", "1", "--bpm", "120", "--fps", "4"], 1, "did you mean helix"),
+    (["stream", "helix", "lfo_breath", "--bpm", "120", "--osc", "127.0.0.1:9"], 1,
+     "unknown pattern 'lfo_breath' (did you mean lfo_breathe"),
 ])
 def test_errors_are_one_line_with_a_failing_status(capsys, argv, status, message):
     got, out, err = run(capsys, *argv)
@@ -125,6 +130,13 @@ def test_errors_are_one_line_with_a_failing_status(capsys, argv, status, message
     assert out == ""
     assert err.count("\n") == 1 and err.startswith("movimo: error: ")
     assert message in err
+
+
+def test_no_arguments_print_the_usage(capsys):
+    status, out, err = run(capsys)
+    assert status == 2 and err == ""
+    assert out.startswith("usage: movimo") and all(
+        command in out for command in ("list", "show", "render", "preview", "gallery", "stream"))
 
 
 @pytest.mark.parametrize("fmt", ["csv", "json", "npy"])

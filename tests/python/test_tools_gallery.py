@@ -90,11 +90,22 @@ def test_thumbnails_draw_paths_or_waves(gallery, name, closed, depth):
 
 def test_every_thumbnail_stays_in_its_box(gallery):
     index, _ = gallery
-    for name, *_, path, depth in catalogue_rows(index):
+    for name, *_, path, depth, _ in catalogue_rows(index):
         points = path_points(path)
         assert (points >= 0).all() and (points <= 200).all(), name
         if depth:
             assert (np.abs(path_points(depth)[:, 1] - 220) <= 18).all(), name
+
+
+def test_strokes_on_a_grid_are_told_apart_by_their_ticks(gallery):
+    index, _ = gallery
+    rows = [row for row in catalogue_rows(index) if row[2] in ("rudiment", "euclid")]
+    assert len(rows) == 20
+    for name, *_, ticks in rows:
+        if name.startswith("euclid_"):   # euclid_K_N: K strokes
+            assert ticks.count("M") == int(name.split("_")[1]), name
+    assert len({(row[6], row[8]) for row in rows}) == len(rows)
+    assert all(not row[8] for row in catalogue_rows(index) if row[2] in ("lfo", "beat"))
 
 
 def test_command_prints_the_url(capsys, tmp_path):
@@ -243,6 +254,31 @@ def test_search_and_filters_narrow_the_cards(page, filters, shown):
     assert visible == shown
 
 
+def test_a_search_without_matches_says_so(page):
+    set_filter(page, "search", "no pattern says this")
+    assert by_id(page, "no-match").is_displayed()
+    set_filter(page, "search", "helix")
+    assert not by_id(page, "no-match").is_displayed()
+    set_filter(page, "search", "")
+
+
+def test_names_wrap_only_at_underscores(page):
+    # Each part of a name between underscores lies on one line of its card.
+    broken = page.execute_script("""
+        const broken = [];
+        for (const label of document.querySelectorAll('.card span')) {
+          for (const node of label.childNodes) {
+            if (node.nodeType !== Node.TEXT_NODE || node.data === '_') continue;
+            const range = document.createRange();
+            range.selectNodeContents(node);
+            const lines = new Set([...range.getClientRects()].map((r) => Math.round(r.top)));
+            if (lines.size > 1) broken.push(label.textContent);
+          }
+        }
+        return broken;""")
+    assert broken == []
+
+
 def wait_until(condition, seconds=5.0):
     deadline = time.monotonic() + seconds
     while not condition() and time.monotonic() < deadline:
@@ -305,3 +341,22 @@ def test_an_address_naming_a_pattern_opens_it(page, gallery):
     page.find_element("css selector", "#close").click()
     assert page.execute_script("return location.hash") == ""
     assert page.get_log("browser") == []
+
+
+def test_detail_view_fits_a_phone(page, gallery):
+    page.set_window_size(360, 740)
+    try:
+        page.get(gallery[0].as_uri() + "#rudiment_paradiddle_diddle")
+        assert wait_until(lambda: by_id(page, "beat-counter").text)
+        width = page.execute_script("return document.documentElement.clientWidth")
+        for element_id in ("detail", "detail-view", "controls", "values"):
+            box = page.execute_script(
+                "return document.getElementById(arguments[0]).getBoundingClientRect()",
+                element_id)
+            assert box["left"] >= 0 and box["right"] <= width + 0.5, element_id
+        assert page.execute_script("const d = document.getElementById('detail');"
+                                   "return d.scrollWidth <= d.clientWidth")
+        ARTEFACTS.mkdir(parents=True, exist_ok=True)
+        page.save_screenshot(str(ARTEFACTS / "gallery-phone.png"))
+    finally:
+        page.set_window_size(1400, 1000)

@@ -44,7 +44,7 @@ def test_without_matplotlib_the_command_says_how_to_get_it(capsys, monkeypatch, 
 
 @pytest.mark.parametrize("argv, message", [
     (["bounce", "-o", "bounce.pdf"], "must end in .png or .svg"),
-    (["no_such", "-o", "x.png"], "Unknown movimo: no_such"),
+    (["no_such", "-o", "x.png"], "unknown pattern 'no_such'"),
 ])
 def test_bad_preview_requests_fail_in_one_line(capsys, argv, message):
     assert main(["preview", *argv]) == 1
@@ -103,3 +103,23 @@ def test_rig_aims_follow_the_pattern_over_the_second_loop(tmp_path):
     # Slow enough to follow at 250 degrees a second once the first loop
     # has brought the heads from home.
     np.testing.assert_array_equal(aims, wanted)
+
+
+def test_depth_scale_is_whole_and_legends_stay_off_the_curves(monkeypatch, tmp_path):
+    from matplotlib.figure import Figure
+
+    figures = []
+    save = Figure.savefig
+    monkeypatch.setattr(Figure, "savefig",
+                        lambda figure, *args, **kwargs: (figures.append(figure),
+                                                         save(figure, *args, **kwargs)))
+    movimo_tools.preview.write_preview("helix", tmp_path / "helix.png")
+    (figure,) = figures
+    path_view = figure.axes[0]
+    assert path_view.collections[0].get_clim() == (-1.0, 1.0)  # far blue to near red
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    renderer = FigureCanvasAgg(figure).get_renderer()
+    legends = [(axes, axes.get_legend()) for axes in figure.axes if axes.get_legend()]
+    assert len(legends) == 2
+    for axes, legend in legends:
+        assert not legend.get_window_extent(renderer).overlaps(axes.get_window_extent(renderer))

@@ -302,7 +302,7 @@ def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
 
 
 @pytest.mark.parametrize("argv, message", [
-    (["nope", "--dry-run"], "Unknown movimo: nope"),
+    (["nope", "--dry-run"], "unknown pattern 'nope'"),
     (["helix", "--artnet", "239.1.2.3"], "not a unicast address"),
     (["helix", "--sacn", "127.0.0.1:99999"], "HOST or HOST:PORT"),
     (["helix", "--sacn", "127.0.0.1", "--priority", "201"], "priority is 0 to 200"),

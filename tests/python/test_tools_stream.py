@@ -22,7 +22,7 @@ from pythonosc.osc_server import BlockingOSCUDPServer
 import movimo
 import movimo_tools
 from movimo_tools.cli import main
-from movimo_tools.clock import TempoClock
+from movimo_tools.clock import TempoClock, apply_commands
 from movimo_tools.stream import MAX_BUNDLE_BYTES, OscSender, make_targets, run_stream
 from namespaces import in_network_namespace
 
@@ -286,6 +286,15 @@ def test_taps_and_tempo_changes_never_run_the_pips_backwards():
     assert clock.pip_at(2.19) <= clock.pip_at(2.2)
 
 
+def test_each_tap_is_acknowledged_with_the_tempo_it_implies():
+    clock, commands, said = TempoClock(120.0, start=100.0), queue.Queue(), []
+    for seconds in (100.0, 100.4, 100.9):  # each tap read by the frame due then
+        commands.put((seconds, "tap"))
+        apply_commands(clock, commands, seconds, seconds, said.append)
+    assert said == ["tap: tap again on each beat to set the tempo",
+                    "tap: tempo 150.00 bpm", "tap: tempo 133.33 bpm"]
+
+
 def test_bad_commands_are_reported_and_the_stream_runs_on():
     commands = queue.Queue()
     for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 1e300", "bpm 90"]:
@@ -439,7 +448,7 @@ def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
 @pytest.mark.parametrize("argv, message", [
     (["bounce", "--bpm", "120", "--osc", "localhost"], "HOST:PORT"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:70000"], "HOST:PORT"),
-    (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "Unknown movimo: nope"),
+    (["nope", "--bpm", "120", "--osc", "127.0.0.1:9"], "unknown pattern 'nope'"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--prefix", "no/slash"], "prefix"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--spread", "1025"], "1 to 1024"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
