@@ -87,6 +87,20 @@ std::vector<double> rhythm_phase(const Score& score, const LaneWeights& weight, 
   return phase;
 }
 
+// The sways of the paths rhythm_phase() paces. An onset of a weight-1 lane
+// at full velocity runs a path 1 + sway times as fast as at rest, at its
+// peak. Each is as large as it takes for any two genres' paths to differ
+// clearly (a mean relative RMS difference of about half between genres).
+constexpr double kOrbitSway = 4.5;
+constexpr double kFlutterSway = 4.0;
+constexpr double kPendulumSway = 3.5;
+constexpr double kFigureSway = 2.0;
+// The largest: the rounded square barely moves near its corners, where a
+// change of pace shows least.
+constexpr double kBoxSway = 10.0;
+constexpr double kSpiralSway = 4.0;
+constexpr double kSlalomSway = 5.0;
+
 void add_rows(Table& table, const Table& more) {
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {table[p].x + more[p].x, table[p].y + more[p].y, table[p].z + more[p].z};
@@ -315,7 +329,7 @@ MotionParts spring(const Score& score) {
 constexpr LaneWeights kOrbitDepth{0.4, 0.3, 1.0, 0.8, 0.3};
 
 MotionParts orbit(const Score& score) {
-  const std::vector<double> spin = rhythm_phase(score, kEveryLane, 4.5, bars(score));
+  const std::vector<double> spin = rhythm_phase(score, kEveryLane, kOrbitSway, bars(score));
   const std::vector<double> swell = activity(score, kDrums);
   const std::vector<double> depth = activity(score, kOrbitDepth);
   Table table(spin.size());
@@ -346,7 +360,7 @@ constexpr LaneWeights kFlutterPace{1.0, 1.0, 0.0, 0.3, 0.3};
 constexpr LaneRows kFlutterTremor = {{{}, {}, {0.0, 0.6, 0.5}, {}, {}}};
 
 MotionParts flutter(const Score& score) {
-  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, 4.0, bars(score));
+  const std::vector<double> arc = rhythm_phase(score, kFlutterPace, kFlutterSway, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
@@ -387,7 +401,7 @@ MotionParts dive(const Score& score) {
 
 // Two swings a bar; the drums widen the swing, every lane quickens it.
 MotionParts pendulum(const Score& score) {
-  const std::vector<double> swing = rhythm_phase(score, kEveryLane, 3.5, 2.0 * bars(score));
+  const std::vector<double> swing = rhythm_phase(score, kEveryLane, kPendulumSway, 2.0 * bars(score));
   const std::vector<double> reach = activity(score, kDrums);
   Table table(swing.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -404,7 +418,7 @@ MotionParts pendulum(const Score& score) {
 constexpr LaneRows kFigureLift = {{{}, {0.0, 1.0, 0.3}, {0.0, 0.5, 0.3}, {}, {0.0, -0.6, 0.4}}};
 
 MotionParts figure8(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 2.0, bars(score));
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, kFigureSway, bars(score));
   const std::vector<double> width = activity(score, kKick);
   Table table = lane_events(score, kFigureLift, kSameSide);
   for (std::size_t p = 0; p < table.size(); ++p) {
@@ -422,7 +436,7 @@ constexpr double kCornerSharpness = 2.5;
 constexpr LaneWeights kBoxDepth{1.0, 0.6, 0.2, 0.5, 0.5};
 
 MotionParts box(const Score& score) {
-  const std::vector<double> tour = rhythm_phase(score, kEveryLane, 10.0, bars(score));
+  const std::vector<double> tour = rhythm_phase(score, kEveryLane, kBoxSway, bars(score));
   const std::vector<double> depth = activity(score, kBoxDepth);
   const double edge = std::tanh(kCornerSharpness);
   Table table(tour.size());
@@ -456,7 +470,7 @@ MotionParts corkscrew(const Score& score) {
 constexpr LaneWeights kHatsToms{0.0, 0.0, 1.0, 1.0, 0.0};
 
 MotionParts spiral(const Score& score) {
-  const std::vector<double> turn = rhythm_phase(score, kEveryLane, 4.0, 2.0);
+  const std::vector<double> turn = rhythm_phase(score, kEveryLane, kSpiralSway, 2.0);
   const std::vector<double> swell = activity(score, kKickSnare);
   const std::vector<double> shimmer = activity(score, kHatsToms);
   Table table(turn.size());
@@ -476,7 +490,7 @@ constexpr LaneRows kSlalomAccents = {{{0.0, 1.0, 0.0}, {-0.5, 0.0, 0.3}, {0.15, 
                                      {0.0, -0.4, 0.3}}};
 
 MotionParts slalom(const Score& score) {
-  const std::vector<double> course = rhythm_phase(score, kEveryLane, 5.0, bars(score));
+  const std::vector<double> course = rhythm_phase(score, kEveryLane, kSlalomSway, bars(score));
   Table table = lane_events(score, kSlalomAccents);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double side = std::sin(course[p]);
