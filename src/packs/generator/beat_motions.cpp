@@ -139,15 +139,16 @@ constexpr LaneResponses kAttackOnly = {{kLaneResponse[0], kLaneResponse[1], kLan
                                         kLaneResponse[3], kLaneResponse[2]}};
 
 // The kick lifts y by 0.55 and leans forward, claps and snares swing x to
-// alternate sides and lean back, hats dip y a little, toms add side and
-// lift; the bass lifts.
+// alternate sides by 0.243 and lean back, hats dip y by 0.022, toms add side
+// and lift; the bass lifts. The fixed amounts keep their size whatever the
+// gains found over all genres.
 constexpr Voices kBounce{
     .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
     .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, -0.5}, {0.0, 0.0, -0.4}, {1.0, 0.3, 0.3}, {0.0, 0.5, 0.0}}},
     .responses = &kAttackOnly,
 };
 
-// Kicks step to alternate sides and down; snares answer with a wider step,
+// Kicks step 0.42 to alternate sides and 0.22 down; snares answer with a wider step,
 // down too; hats lift between the steps and the bass shifts the weight.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
@@ -334,6 +335,7 @@ MotionParts orbit(const Score& score) {
   const std::vector<double> depth = activity(score, kOrbitDepth);
   Table table(spin.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
+    // An accented kick or snare widens the circle to 2.5 times its rest.
     const double radius = 1.0 + 1.5 * swell[p];
     table[p] = {radius * std::cos(spin[p]), radius * std::sin(spin[p]), depth[p]};
   }
@@ -349,6 +351,7 @@ MotionParts glide(const Score& score) {
   Table table = lane_events(score, kGlideExcursion);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // An eight on its side, half as tall as wide; depth rocks 0.6 as far as the sides.
     table[p] = {table[p].x + std::sin(t), table[p].y + 0.5 * std::sin(2.0 * t),
                 table[p].z + 0.6 * std::cos(t)};
   }
@@ -363,6 +366,7 @@ MotionParts flutter(const Score& score) {
   const std::vector<double> arc = rhythm_phase(score, kFlutterPace, kFlutterSway, bars(score));
   Table table = lane_events(score, kFlutterTremor, {1.0, -1.0, -1.0});
   for (std::size_t p = 0; p < table.size(); ++p) {
+    // Against the arc's reach of 1 either side: dips 0.4 twice per sweep, rocks 0.3 in depth.
     table[p] = {std::sin(arc[p]), table[p].y + 0.4 * std::cos(2.0 * arc[p]),
                 table[p].z + 0.3 * std::cos(arc[p])};
   }
@@ -394,6 +398,7 @@ MotionParts dive(const Score& score) {
     const double t = loop_angle(p, score);
     // 0.35 deep at the downbeat, 0.3 deeper half way round the loop.
     const double plunge = 0.35 + 0.15 * (1.0 - std::cos(t)) + depth[p];
+    // The deepening also sinks it, 0.3 as far as it dives.
     table[p] = {table[p].x, table[p].y - 0.3 * depth[p], -plunge};
   }
   return shaped_only(std::move(table));
@@ -408,6 +413,7 @@ MotionParts pendulum(const Score& score) {
     // The loop starts at the end of a swing, where the weight moves slowest.
     // It swings 0.7 rad either side at rest, up to 1.1 rad with the drums.
     const double angle = (0.7 + 0.4 * reach[p]) * std::cos(swing[p]);
+    // Depth rocks 0.5 (the pendulum is 1 long), once per swing there and back.
     table[p] = {std::sin(angle), 1.0 - std::cos(angle), 0.5 * std::sin(swing[p])};
   }
   return shaped_only(std::move(table));
@@ -422,6 +428,7 @@ MotionParts figure8(const Score& score) {
   const std::vector<double> width = activity(score, kKick);
   Table table = lane_events(score, kFigureLift, kSameSide);
   for (std::size_t p = 0; p < table.size(); ++p) {
+    // An accented kick widens the lobes to 2.2 times their rest; depth rocks 0.4.
     const double radius = 1.0 + 1.2 * width[p];
     table[p] = {radius * std::sin(turn[p]),
                 table[p].y + radius * std::sin(turn[p]) * std::cos(turn[p]),
@@ -459,6 +466,7 @@ MotionParts corkscrew(const Score& score) {
   const std::vector<double> percussion = activity(score, kPercussion);
   Table table(turn.size());
   for (std::size_t p = 0; p < table.size(); ++p) {
+    // An accented snare draws the coil in to a quarter of its rest.
     const double radius = 1.0 / (1.0 + 3.0 * percussion[p]);
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 std::sin(loop_angle(p, score))};
@@ -478,6 +486,7 @@ MotionParts spiral(const Score& score) {
     const double t = loop_angle(p, score);
     // From 0.3 at the downbeat out to 1 half way round; kick and snare push it out.
     const double radius = 0.3 + 0.7 * (1.0 - std::cos(t)) / 2.0 + 0.7 * swell[p];
+    // Depth breathes 0.6 with the radius; hats and toms shimmer it by 0.3.
     table[p] = {radius * std::cos(turn[p]), radius * std::sin(turn[p]),
                 0.6 * std::cos(t) + 0.3 * shimmer[p]};
   }
@@ -494,6 +503,7 @@ MotionParts slalom(const Score& score) {
   Table table = lane_events(score, kSlalomAccents);
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double side = std::sin(course[p]);
+    // Held 0.15 high; depth runs against the sides, 0.6 as far.
     table[p] = {table[p].x + side, table[p].y + 0.15, table[p].z - 0.6 * side};
   }
   return shaped_only(std::move(table));
@@ -506,7 +516,10 @@ MotionParts slalom(const Score& score) {
 // loop joins gently.
 constexpr Row kRicochetTargets[] = {{0.55, 0.6, 0.35}, {-1.0, 0.2, 0.45}, {-0.4, -1.0, -0.5},
                                     {0.9, -0.45, 0.6}, {0.1, 1.0, -0.8}};
+// How far each lane throws: the kick furthest, the busy hats least.
 constexpr LaneWeights kRicochetWeight{1.0, 0.9, 0.3, 0.8, 0.7};
+// How far each lane turns the target on: a different step per lane, so lanes
+// on one eighth fly to different targets.
 constexpr std::array<int, kLaneCount> kRicochetTurn = {0, 2, 1, 3, 4};
 
 const Row& ricochet_target(const Onset& onset) {
@@ -523,6 +536,7 @@ MotionParts ricochet(const Score& score) {
   }
   for (std::size_t p = 0; p < table.size(); ++p) {
     const double t = loop_angle(p, score);
+    // The drift: a circle of radius 0.15 once per loop, rocking half that in depth twice.
     table[p] = {table[p].x + 0.15 * std::cos(t), table[p].y + 0.15 * std::sin(t),
                 table[p].z + 0.075 * std::sin(2.0 * t)};
   }
