@@ -543,6 +543,9 @@ MotionParts ricochet(const Score& score) {
   return shaped_only(std::move(table));
 }
 
+// Each motion's peak per axis is the amplitude its patterns are expected to
+// reach over all genres (tools/content_report.py checks the same numbers);
+// the gains of its shaped part are found to meet it.
 constexpr Motion kMotions[] = {
     {"bounce", {0.2975, 0.6825, 0.068}, [](const Score& s) { return voiced(s, kBounce); }},
     {"step", {0.7464, 0.3611, 0.1813}, step},
