@@ -10,7 +10,7 @@ import threading
 import time
 
 import numpy as np
-from pythonosc.osc_message import OscMessage
+from pythonosc.osc_packet import OscPacket
 
 from movimo_tools.stream import OscSender, make_targets, run_stream
 
@@ -34,18 +34,19 @@ def measure(names=("helix", "beat_house_jack_orbit"), rate=120.0, frames=1200) -
         thread = threading.Thread(target=receive)
         thread.start()
         sender = OscSender("127.0.0.1", receiver.getsockname()[1])
-        report = run_stream(make_targets(list(names), 1), 120.0, sender.send, rate=rate,
+        report = run_stream(make_targets(list(names), 1), 120.0, sender.send_frame, rate=rate,
                             frames=frames)
         thread.join()
-    clock_arrivals = {}
+    clock_arrivals, received = {}, 0
     for arrived, datagram in arrivals:
-        message = OscMessage(datagram)
-        if message.address == "/movimo/clock":
-            clock_arrivals[message.params[0]] = arrived
+        for timed in OscPacket(datagram).messages:
+            received += 1
+            if timed.message.address == "/movimo/clock":
+                clock_arrivals[timed.message.params[0]] = arrived
     lateness = np.array([clock_arrivals[i] - (report.start + i / rate)
                          for i in sorted(clock_arrivals)]) * 1e3
     return {"frames": frames, "rate_hz": rate, "messages_sent": report.sent,
-            "messages_received": len(arrivals),
+            "messages_received": received,
             "mean_phase_error_ms": float(lateness.mean()),
             "median_phase_error_ms": float(np.median(lateness)),
             "max_phase_error_ms": float(lateness.max()),

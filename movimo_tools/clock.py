@@ -9,8 +9,10 @@ jump.
 The loop takes its clock from a factory, `make_clock(start) -> clock`, where
 a clock answers `pip_at(seconds)`, `bpm`, `set_bpm(seconds, bpm)` and
 `tap(seconds)`: the tempo clock below, or any other source of beats with the
-same four members. The command-line options of the clock live here too, so
-every command that runs frames offers the same ones.
+same four members, such as the follower of an outside clock in
+`movimo_tools.follow`; a clock with a `close()` is closed when the loop ends.
+The command-line options of the clock live here too, so every command that
+runs frames offers the same ones.
 """
 
 from __future__ import annotations
@@ -26,7 +28,7 @@ from collections.abc import Iterable
 from typing import Callable, Protocol, TypeAlias, TypeVar
 
 import movimo
-from movimo_tools.console import command_lines
+from movimo_tools.console import LineWriter, command_lines
 from movimo_tools.timing import Tempo
 
 # Command lines, each with the time it arrived.
@@ -267,18 +269,20 @@ class FrameReport:
         return self.total_lateness / self.frames if self.frames else 0.0
 
 
-def run_frames(send_frame: Callable[[int, float, float], int], make_clock: ClockFactory, *,
-               rate: float, frames: int | None = None, commands: Commands | None = None,
+def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock: ClockFactory,
+               *, rate: float, frames: int | None = None, commands: Commands | None = None,
                report_line: Callable[[str], object] = lambda line: None,
                other_command: Callable[[str], object] | None = None,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep) -> FrameReport:
-    """Calls `send_frame(frame, pip, bpm)` at `rate` frames per second until
-    `frames` have gone (or for ever), a quit command arrives or Ctrl-C;
-    `send_frame` returns how many messages or packets it sent.
+    """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
+    until `frames` have gone (or for ever), a quit command arrives or Ctrl-C;
+    `due` is the frame's due time on the `now` clock, and `send_frame`
+    returns how many messages or packets it sent.
 
     >>> fake = [0.0]
-    >>> report = run_frames(lambda frame, pip, bpm: print(frame, pip) or 1, tempo_clock(120.0),
+    >>> report = run_frames(lambda frame, pip, bpm, due: print(frame, pip) or 1,
+    ...                     tempo_clock(120.0),
     ...                     rate=4.0, frames=3, now=lambda: fake[0],
     ...                     sleep=lambda s: fake.__setitem__(0, fake[0] + s))
     0 0.0
@@ -304,7 +308,7 @@ def run_frames(send_frame: Callable[[int, float, float], int], make_clock: Clock
                 break
             pip, bpm = clock.pip_at(due), clock.bpm
             lateness = now() - due
-            report.add_frame(send_frame(frame, pip, bpm), lateness)
+            report.add_frame(send_frame(frame, pip, bpm, due), lateness)
             last_due = due
             frame += 1
             behind = math.floor((now() - start) * rate) - frame
@@ -313,6 +317,9 @@ def run_frames(send_frame: Callable[[int, float, float], int], make_clock: Clock
                 frame += behind
     except KeyboardInterrupt:
         pass  # Ctrl-C is the ordinary way to stop an endless loop.
+    finally:
+        if hasattr(clock, "close"):
+            clock.close()
     return report
 
 
@@ -337,10 +344,25 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
     stop.add_argument("--duration", type=positive(float), metavar="SECONDS",
                       help="stop after this long")
     parser.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
+    parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
+                        help="follow an outside clock's tempo and beat: MIDI clock from an "
+                             "input port, or OSC /tempo BPM, /beat N and /tick on a UDP port; "
+                             "lock changes go to standard error (default internal: --bpm, "
+                             "then typed bpm and tap)")
 
 
 def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | None]:
-    """The clock factory and the frame count (None: endless) the options ask for."""
+    """The clock factory and the frame count (None: endless) the options ask
+    for. An outside clock's input is opened here, so that one that cannot be
+    opened fails before anything is sent."""
     check_rate(args.rate)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
-    return tempo_clock(args.bpm, args.start_beat), frames
+    internal = tempo_clock(args.bpm, args.start_beat)
+    from movimo_tools.follow import ExternalClock, open_clock  # it builds on this module
+    source = open_clock(args.clock)
+    if source is None:
+        return internal, frames
+
+    report_state = LineWriter(sys.stderr)  # a closed terminal does not stop the show
+    start_pip = args.start_beat * movimo.PIPS_PER_BEAT
+    return lambda start: ExternalClock(source, args.bpm, start, start_pip, report_state), frames

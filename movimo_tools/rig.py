@@ -865,7 +865,7 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     commands = stdin_commands()
     first_hold: list[int] = []
 
-    def send_frame(frame: int, pip: float, bpm: float) -> int:
+    def send_frame(frame: int, pip: float, bpm: float, due: float) -> int:
         slots, held = player.frame(pip)
         if held and not first_hold:
             first_hold.append(frame)

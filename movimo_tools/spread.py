@@ -14,6 +14,8 @@ import numpy as np
 from numpy.typing import ArrayLike
 
 import movimo
+from movimo_tools._native import native
+from movimo_tools.batch import loop_rows
 from movimo_tools.timing import evaluate_at
 
 # Most targets one spread handles: far beyond any rig.
@@ -139,4 +141,7 @@ def spread(name: str, pip: float, offsets: ArrayLike, interpolation: str = "line
     if lags.ndim != 1:
         raise ValueError("offsets must be one number per target")
     _check_count(len(lags))
-    return evaluate_at(name, pip - lags.astype(np.float64), interpolation, library)
+    if library is not None:
+        return evaluate_at(name, pip - lags.astype(np.float64), interpolation, library)
+    # One native pass: each target's pip, checked, then interpolated.
+    return native.spread(loop_rows(name), pip, lags, interpolation)

@@ -7,6 +7,11 @@ Each frame sends, in this order:
 - `PREFIX/NAME` with x, y and z for every pattern, or, spread over N
   targets, `PREFIX/NAME/I` for I = 0 .. N-1, target I lagging I/N of a loop.
 
+A frame goes out as one OSC bundle timetagged with its due time, so that a
+receiver can apply it at once and schedule it; only a frame too big for one
+unfragmented UDP datagram is split over several bundles with the same
+timetag. Receivers that do not read bundles get one datagram per message.
+
 Values are 32-bit OSC floats, which every receiver reads, or 64-bit doubles
 when asked (those carry `movimo.sample`'s values bit for bit).
 """
@@ -25,6 +30,9 @@ from collections.abc import Callable, Iterable, Sequence
 from typing import Any, TextIO
 
 import numpy as np
+from pythonosc.osc_bundle import OscBundle
+from pythonosc.osc_bundle_builder import OscBundleBuilder
+from pythonosc.osc_message import OscMessage
 from pythonosc.osc_message_builder import OscMessageBuilder
 
 import movimo
@@ -39,6 +47,11 @@ from movimo_tools.timing import INTERPOLATIONS
 # Most pattern messages a frame may carry: patterns times spread targets
 # (sending 1024 takes about 8 ms, half a frame at 60 Hz).
 MAX_MESSAGES_PER_FRAME = 1024
+# Largest bundle sent: what a 1500-byte Ethernet frame carries over UDP on
+# IPv6 (1500 - 40 - 8) and so on IPv4, without fragmenting.
+MAX_BUNDLE_BYTES = 1452
+# A bundle's "#bundle" tag and timetag, and the size before each element.
+_BUNDLE_HEADER_BYTES, _ELEMENT_SIZE_BYTES = 16, 4
 _ADDRESS_PREFIX = re.compile(r"(/[A-Za-z0-9_.\-]+)+")
 
 
@@ -107,25 +120,75 @@ def frame_messages(targets: list[Target], frame: int, pip: float, bpm: float,
     return messages
 
 
-class OscSender:
-    """Sends OSC messages over UDP to one address, looked up once at the
-    start, floats as 32-bit or 64-bit values. Broadcast addresses work."""
+def encode_message(address: str, arguments: Iterable[float], double: bool = False) -> OscMessage:
+    """One OSC message: ints as 32-bit ints, other numbers as 32-bit floats,
+    or 64-bit doubles when asked.
 
-    def __init__(self, host: str, port: int, double: bool = False) -> None:
+    >>> encode_message("/movimo/clock", (3, 0.5, 120.0)).dgram[:24]
+    b'/movimo/clock\\x00\\x00\\x00,iff\\x00\\x00\\x00\\x00'
+    """
+    float_type = OscMessageBuilder.ARG_TYPE_DOUBLE if double else OscMessageBuilder.ARG_TYPE_FLOAT
+    builder = OscMessageBuilder(address)
+    for value in arguments:
+        builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
+                        else float_type)
+    return builder.build()
+
+
+def frame_bundles(messages: list[OscMessage], timetag: float,
+                  max_bytes: int = MAX_BUNDLE_BYTES) -> list[OscBundle]:
+    """The messages of one frame in order, packed into as few bundles of at
+    most `max_bytes` as they fit, each timetagged `timetag` (seconds since
+    1970, as `time.time()`). A message too big for any bundle gets its own.
+
+    >>> messages = [encode_message(f"/m/{i}", (0.0, 0.0, 0.0)) for i in range(3)]
+    >>> [len(bundle.dgram) for bundle in frame_bundles(messages, 0.0, max_bytes=80)]
+    [80, 48]
+    """
+    groups: list[list[OscMessage]] = [[]]
+    size = _BUNDLE_HEADER_BYTES
+    for message in messages:
+        element = _ELEMENT_SIZE_BYTES + message.size
+        if groups[-1] and size + element > max_bytes:
+            groups.append([])
+            size = _BUNDLE_HEADER_BYTES
+        groups[-1].append(message)
+        size += element
+    bundles = []
+    for group in groups:
+        builder = OscBundleBuilder(timetag)  # type: ignore[arg-type]  # seconds, as documented
+        for message in group:
+            builder.add_content(message)
+        bundles.append(builder.build())
+    return bundles
+
+
+class OscSender:
+    """Sends each frame over UDP to one address, looked up once at the
+    start, as timetagged bundles or, with `bundles=False`, one datagram per
+    message. Broadcast addresses work."""
+
+    def __init__(self, host: str, port: int, double: bool = False, bundles: bool = True,
+                 now: Callable[[], float] = time.perf_counter) -> None:
         family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
         self._address: Any = address
         self._socket = socket.socket(family, socket.SOCK_DGRAM)
         if family == socket.AF_INET:
             self._socket.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-        self._float_type = (OscMessageBuilder.ARG_TYPE_DOUBLE if double
-                            else OscMessageBuilder.ARG_TYPE_FLOAT)
+        self._double = double
+        self._bundles = bundles
+        # Due times run on `now`; timetags are wall-clock time.
+        self._wall_offset = time.time() - now()
 
-    def send(self, address: str, arguments: Iterable[float]) -> None:
-        builder = OscMessageBuilder(address)
-        for value in arguments:
-            builder.add_arg(value, OscMessageBuilder.ARG_TYPE_INT if isinstance(value, int)
-                            else self._float_type)
-        self._socket.sendto(builder.build().dgram, self._address)
+    def send_frame(self, messages: list[tuple[str, tuple[Any, ...]]], due: float) -> None:
+        """Sends one frame's (address, arguments) messages, due at `due` on
+        the stream's clock."""
+        encoded = [encode_message(address, arguments, self._double)
+                   for address, arguments in messages]
+        packets: list[OscMessage] | list[OscBundle] = (
+            frame_bundles(encoded, due + self._wall_offset) if self._bundles else encoded)
+        for packet in packets:
+            self._socket.sendto(packet.dgram, self._address)
 
     def close(self) -> None:
         self._socket.close()
@@ -133,9 +196,9 @@ class OscSender:
 
 class SendFailures:
     """`send` that rides out failures of the network: a route that goes away
-    for a moment or a pulled cable fails a burst of sends, and the frames go
-    on, on tempo. Failed sends are counted, and `warn(line)` hears of each
-    burst once, when it starts and when it ends.
+    for a moment or a pulled cable fails a burst of sends (of frames), and
+    the frames go on, on tempo. Failed sends are counted, and `warn(line)`
+    hears of each burst once, when it starts and when it ends.
 
     >>> def unreachable(*message):
     ...     raise OSError(101, "Network is unreachable")
@@ -165,7 +228,7 @@ class SendFailures:
             self.failed += 1
         else:
             if self._burst:
-                self._warn(f"sending to {self._where} again after {self._burst} failed messages")
+                self._warn(f"sending to {self._where} again after {self._burst} failed sends")
                 self._burst = 0
 
 
@@ -186,7 +249,8 @@ def parse_endpoint(text: str) -> tuple[str, int]:
     return host, int(port)
 
 
-def run_stream(targets: list[Target], bpm: float, send: Callable[[str, Any], object], *,
+def run_stream(targets: list[Target], bpm: float,
+               send_frame: Callable[[list[tuple[str, tuple[Any, ...]]], float], object], *,
                rate: float = 60.0,
                frames: int | None = None, start_beat: float = 0.0, prefix: str = "/movimo",
                interpolation: str = "step", commands: Commands | None = None,
@@ -195,20 +259,20 @@ def run_stream(targets: list[Target], bpm: float, send: Callable[[str, Any], obj
                sleep: Callable[[float], object] = time.sleep,
                make_clock: ClockFactory | None = None) -> FrameReport:
     """Sends frames at `rate` per second until `frames` have been sent (or
-    for ever), or a quit command arrives; `send(address, arguments)` sends
-    one message. The clock is a tempo clock at `bpm` from `start_beat`
-    unless `make_clock` gives another. Returns what happened.
+    for ever), or a quit command arrives; `send_frame(messages, due)` sends
+    the (address, arguments) messages of a frame due at time `due`. The
+    clock is a tempo clock at `bpm` from `start_beat` unless `make_clock`
+    gives another. Returns what happened.
     """
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
 
-    def send_frame(frame: int, pip: float, bpm: float) -> int:
+    def send_messages(frame: int, pip: float, bpm: float, due: float) -> int:
         messages = frame_messages(targets, frame, pip, bpm, prefix, interpolation)
-        for address, arguments in messages:
-            send(address, arguments)
+        send_frame(messages, due)
         return len(messages)
 
-    return run_frames(send_frame, make_clock or tempo_clock(bpm, start_beat), rate=rate,
+    return run_frames(send_messages, make_clock or tempo_clock(bpm, start_beat), rate=rate,
                       frames=frames, commands=commands, report_line=report_line, now=now,
                       sleep=sleep)
 
@@ -220,7 +284,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
         description="Send patterns as OSC messages over UDP, frame by frame, locked to a\n"
                     "tempo. Each frame sends PREFIX/clock (frame, beat, bpm), then\n"
                     "PREFIX/NAME (x, y, z) for each pattern, or PREFIX/NAME/I for each\n"
-                    "spread target I.",
+                    "spread target I, in one OSC bundle timetagged with the frame's due\n"
+                    "time (split only where a frame outgrows one UDP datagram).",
         epilog=CONTROL_HELP + "\nexample: movimo stream helix lfo_flower --bpm 128 "
                               "--osc 127.0.0.1:9000 --spread 8 --rate 60",
         formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -234,6 +299,9 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser.add_argument("--double", action="store_true",
                         help="send 64-bit doubles instead of 32-bit floats")
     parser.add_argument("--prefix", default="/movimo", help="OSC address prefix")
+    parser.add_argument("--messages", action="store_true",
+                        help="send each message as its own datagram, not in bundles, for "
+                             "receivers that do not read bundles")
     parser.set_defaults(run=_run)
 
 
@@ -244,10 +312,10 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     # Neither a closed terminal nor a reader gone from a pipe stops the show.
     say, warn = LineWriter(out), LineWriter(sys.stderr)
     try:
-        sender = OscSender(host, port, args.double)
+        sender = OscSender(host, port, args.double, bundles=not args.messages)
     except OSError as error:
         raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
-    send = SendFailures(sender.send, args.osc, warn)
+    send = SendFailures(sender.send_frame, args.osc, warn)
     commands = stdin_commands(note=warn)
     say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
         f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
@@ -259,6 +327,6 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     finally:
         signal.signal(signal.SIGHUP, hang_up)
         sender.close()
-    say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} failed); "
+    say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} sends failed); "
         f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
         f"on average, {report.max_lateness * 1e3:.3f} ms at most")

@@ -5,7 +5,8 @@ A tempo follows the conventions of `movimo.SampledRecording`: a beat lasts
 `beat_zero_seconds`.
 
 Between two pips a pattern is interpolated over its table, the loop closed
-on itself, so frames at any rate run on without a seam:
+on itself, so frames at any rate run on without a seam (natively, one call
+per array):
 
 - "step": the row of the pip in progress (floor), exactly as `movimo.sample`.
 - "linear": straight lines between consecutive rows.
@@ -20,15 +21,14 @@ from __future__ import annotations
 
 import dataclasses
 import math
-from collections.abc import Callable
-from typing import Any
 
 import numpy as np
 from numpy.typing import ArrayLike
 
 import movimo
-from movimo_tools.batch import (MAX_ROWS, check_pip_range, check_row_count, evaluate, loop_rows,
-                                period_pips, table)
+from movimo_tools._native import native
+from movimo_tools.batch import MAX_ROWS, check_row_count, loop_rows, table
+from movimo_tools.catalogue import check_library
 
 INTERPOLATIONS = ("step", "linear", "smooth")
 
@@ -133,20 +133,6 @@ def frame_pips(tempo: Tempo, fps: float, beats: float, start_beat: float = 0.0,
     return start_beat * movimo.PIPS_PER_BEAT + frames / fps / tempo.pip_seconds
 
 
-def as_fractional_pips(pips: ArrayLike) -> np.ndarray:
-    """Pips as a float64 array, finite, non-empty and within the 32-bit pip range.
-
-    >>> as_fractional_pips([float("nan")])
-    Traceback (most recent call last):
-    ...
-    ValueError: pips must be finite numbers
-    """
-    array = _finite(pips, "pips")
-    check_row_count(array.size)
-    check_pip_range(array.min(), array.max())
-    return array
-
-
 def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
                 library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at fractional pips; the result has the shape of `pips` plus (3,).
@@ -159,53 +145,23 @@ def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
     array([-0.9375,  0.    ,  0.    ])
     >>> bool((evaluate_at("sway", np.arange(128.0), "smooth") == table("sway")).all())
     True
+    >>> evaluate_at("bounce", [float("nan")])
+    Traceback (most recent call last):
+    ...
+    ValueError: pips must be finite numbers
     """
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
-    pips = as_fractional_pips(pips)
-    period, rows_at = _rows_by_phase(name, library)
-    whole = np.floor(pips)
-    phase = whole.astype(np.int64) % period
-    here = rows_at(phase)
-    if interpolation == "step":
-        return np.asarray(here)
-    fraction = (pips - whole)[..., np.newaxis]
-    after = rows_at((phase + 1) % period)
-    if interpolation == "linear":
-        between = here + (after - here) * fraction
-    else:
-        before = rows_at((phase - 1) % period)
-        later = rows_at((phase + 2) % period)
-        between = np.clip(_catmull_rom(before, here, after, later, fraction), -1.0, 1.0)
-    return np.asarray(np.where(fraction == 0.0, here, between))
-
-
-def _rows_by_phase(name: str, library: movimo.PatternLibrary | None,
-                   ) -> tuple[int, Callable[[np.ndarray], np.ndarray]]:
-    """The period of a pattern and a function from phase arrays to rows.
-
-    Built-ins read their (cached) table; a library pattern is asked only for
-    the phases needed, as its period may run to 65535 pips.
-
-    >>> period, rows_at = _rows_by_phase("bounce", None)
-    >>> period, rows_at(np.array([32]))
-    (64, array([[1., 0., 0.]]))
-    """
+    pips = np.asarray(pips, dtype=np.float64)
+    check_row_count(pips.size)
+    # The native part checks that the pips are finite and within 32 bits.
+    flat = np.ascontiguousarray(pips).reshape(-1)
     if library is None:
-        rows = loop_rows(name)
-        return len(rows), rows.__getitem__
-    return period_pips(name, library), lambda phases: evaluate(name, phases, library)
-
-
-def _catmull_rom(p0: Any, p1: Any, p2: Any, p3: Any, t: Any) -> Any:
-    """Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form.
-
-    >>> _catmull_rom(0.0, 1.0, 1.0, 0.0, 0.5)
-    1.125
-    """
-    cubic = 3.0 * (p1 - p2) + p3 - p0
-    quadratic = 2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3
-    return p1 + 0.5 * t * ((p2 - p0) + t * (quadratic + t * cubic))
+        rows = native.interpolate(loop_rows(name), flat, interpolation)
+    else:
+        check_library(library)
+        rows = native.library_interpolate(library, name, flat, interpolation)
+    return rows.reshape(pips.shape + (3,))
 
 
 def evaluate_seconds(name: str, seconds: ArrayLike, tempo: Tempo, interpolation: str = "linear",

@@ -36,9 +36,10 @@ find_python312() {
 # Chromium and its WebDriver for the gallery tests; the Open Lighting
 # Architecture daemon, iproute2 and util-linux (unshare, setpriv) for the DMX
 # receiver test, which runs olad in a network namespace of its own; pkgconf
-# and unzip for the packaging tests.
+# and unzip for the packaging tests; ALSA, which python-rtmidi links (and
+# builds against where it has no wheel), for MIDI clock input.
 debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip)
+                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip libasound2-dev)
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -206,9 +206,9 @@ def test_the_step_takes_beats_two_and_four_to_opposite_sides(tables):
 
 @pytest.mark.parametrize("genre, delay", [("reggae_one_drop", 10), ("reggae_rockers", 8)])
 def test_swung_eighths_play_the_and_late(tables, genre, delay):
-    """The hats' dip in the bounce falls on the beat and on its late "and"."""
-    rows = tables[f"beat_{genre}_bounce"].rows
-    assert [pip for pip in peaks_above(rows[:, 1], 0.01) if pip < 64] == [0, 32 + delay]
+    """The hat's dip in the bounce after the downbeat falls on a late "and"."""
+    dips = np.minimum(tables[f"beat_{genre}_bounce"].rows[:, 1], 0.0)
+    assert [pip for pip in peaks_above(dips, 0.01) if 16 <= pip < 64] == [32 + delay]
 
 
 def test_ricochet_targets_do_not_hang_on_the_onset_count(tables):
@@ -245,10 +245,9 @@ def test_every_spring_ring_settles_before_the_next_response(tables):
             if content_report.unsettled_swings(p.rows)} == {}
 
 
-# The bounce and the step keep the bass out (its long fall would fill their
-# rests) and their four-floor genres share kick and clap, which carry fixed
-# amplitudes; so there genres that differ only in hats and bass stay close.
-CLOSE_KNIT = {"bounce", "step"}
+# In the bounce the hats only dip (0.02232 at full velocity), so the house
+# shuffle, classic house with busier swung hats, stays within 0.0167 of it.
+CLOSE_PAIRS = {"bounce": [("house_classic", "house_shuffle")]}
 
 
 @pytest.mark.parametrize("motion", MOTIONS)
@@ -256,11 +255,11 @@ def test_genres_dance_each_motion_apart(tables, motion):
     group = [p for p in tables.values() if p.group == f"beat {motion}"]
     pairs = content_report.genre_distances(group)
     assert np.mean([relative for _, relative, _, _ in pairs]) >= 0.5
-    if motion not in CLOSE_KNIT:
-        assert pairs[0][0] >= 0.05, pairs[0]
+    close = [(a, b) for largest, _, a, b in pairs if largest < 0.05]
+    assert close == CLOSE_PAIRS.get(motion, [])
 
 
-@pytest.mark.parametrize("motion", sorted(set(MOTIONS) - CLOSE_KNIT))
+@pytest.mark.parametrize("motion", [motion for motion in MOTIONS if motion != "bounce"])
 def test_the_shuffle_shows_in_every_motion(tables, motion):
     straight = tables[f"beat_house_classic_{motion}"].rows
     swung = tables[f"beat_house_shuffle_{motion}"].rows

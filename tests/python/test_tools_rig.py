@@ -307,6 +307,7 @@ def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
     (["helix", "--sacn", "127.0.0.1", "--priority", "201"], "priority is 0 to 200"),
     (["helix", "--dry-run", "--bpm", "2000"], "1 to 1000 bpm"),
     (["helix", "--dry-run", "--rate", "5000"], "frame rate"),
+    (["helix", "--dry-run", "--clock", "midi:no such port"], "cannot open MIDI input"),
 ])
 def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
     bpm = [] if "--bpm" in argv else ["--bpm", "120"]

@@ -16,13 +16,15 @@ import time
 import numpy as np
 import pytest
 from pythonosc.dispatcher import Dispatcher
+from pythonosc.osc_bundle import OscBundle
+from pythonosc.osc_message import OscMessage
 from pythonosc.osc_server import BlockingOSCUDPServer
 
 import movimo
 import movimo_tools
 from movimo_tools.cli import main
 from movimo_tools.clock import TempoClock
-from movimo_tools.stream import OscSender, make_targets, run_stream
+from movimo_tools.stream import MAX_BUNDLE_BYTES, OscSender, make_targets, run_stream
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 ARTEFACTS = ROOT / "build" / "test-artefacts"
@@ -63,7 +65,7 @@ def receiver():
 
 def stream_to(receiver, names, frames, *, double=True, spread=1, rate=120.0, **options):
     sender = OscSender("127.0.0.1", receiver.port, double)
-    report = run_stream(make_targets(names, spread), 120.0, sender.send, rate=rate,
+    report = run_stream(make_targets(names, spread), 120.0, sender.send_frame, rate=rate,
                         frames=frames, **options)
     expected = frames * (1 + len(names) * spread)
     return report, receiver.wait_for(expected)
@@ -125,6 +127,86 @@ def test_spread_targets_lag_evenly_over_the_loop(receiver):
             assert row == expected_row("sway", beat, lag=index * 32)
 
 
+class DatagramRecorder(Dispatcher):
+    """Records each datagram python-osc's server takes: its size, its
+    timetag (None for a bare message) and its (address, arguments) in order."""
+
+    def __init__(self):
+        super().__init__()
+        self.datagrams = []
+
+    def call_handlers_for_packet(self, data, client_address):
+        if OscBundle.dgram_is_bundle(data):
+            bundle = OscBundle(data)
+            contents = [(message.address, tuple(message.params)) for message in bundle]
+            self.datagrams.append((len(data), bundle.timestamp, contents, time.time()))
+        else:
+            message = OscMessage(data)
+            self.datagrams.append((len(data), None, [(message.address, tuple(message.params))],
+                                   time.time()))
+        return super().call_handlers_for_packet(data, client_address)
+
+
+def record_stream(names, frames, spread=1, bundles=True, rate=100.0):
+    """Streams to python-osc's server on loopback; returns the report, the
+    datagrams it received and the messages the stream meant to send."""
+    recorder = DatagramRecorder()
+    server = BlockingOSCUDPServer(("127.0.0.1", 0), recorder)
+    thread = threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True)
+    thread.start()
+    sent = []
+    sender = OscSender("127.0.0.1", server.server_address[1], double=True, bundles=bundles)
+
+    def send_frame(messages, due):
+        sent.append(messages)
+        sender.send_frame(messages, due)
+
+    try:
+        report = run_stream(make_targets(names, spread), 120.0, send_frame, rate=rate,
+                            frames=frames)
+        deadline = time.monotonic() + 5
+        while (sum(len(d[2]) for d in recorder.datagrams) < report.sent
+               and time.monotonic() < deadline):
+            time.sleep(0.01)
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join(timeout=5)
+    return report, recorder.datagrams, sent
+
+
+def test_each_frame_is_one_bundle_timetagged_with_its_due_time():
+    rate = 100.0
+    report, datagrams, sent = record_stream(["helix", "sway"], 50, rate=rate)
+    assert len(datagrams) == 50
+    assert [contents for _, _, contents, _ in datagrams] == sent
+    timetags = np.array([timetag for _, timetag, _, _ in datagrams])
+    # Due times i / rate apart, and each bundle leaves at its due time.
+    assert np.diff(timetags) == pytest.approx(1 / rate, abs=1e-6)
+    arrivals = np.array([arrived for *_, arrived in datagrams])
+    assert np.median(np.abs(arrivals - timetags)) < 0.002
+
+
+def test_a_frame_too_big_for_one_datagram_splits_in_order_under_one_timetag():
+    report, datagrams, sent = record_stream(["helix", "sway"], 5, spread=40)
+    assert all(size <= MAX_BUNDLE_BYTES for size, *_ in datagrams)
+    frames, sizes = {}, {}
+    for size, timetag, contents, _ in datagrams:
+        frames.setdefault(timetag, []).extend(contents)
+        sizes.setdefault(timetag, []).append(size)
+    assert list(frames.values()) == sent
+    # Packed tight: a bundle closes only when the next message (under 64
+    # bytes here) would not fit.
+    assert all(len(split) > 1 and min(split[:-1]) > MAX_BUNDLE_BYTES - 64
+               for split in sizes.values())
+
+
+def test_messages_mode_sends_one_bare_message_a_datagram():
+    report, datagrams, sent = record_stream(["helix"], 10, bundles=False)
+    assert all(timetag is None for _, timetag, _, _ in datagrams)
+    assert [contents[0] for _, _, contents, _ in datagrams] == [m for f in sent for m in f]
+
+
 class FakeTime:
     """A clock that only moves when slept on, with one stall at a given frame."""
 
@@ -141,7 +223,7 @@ class FakeTime:
 
 def run_fake(names, frames, fake, **options):
     sent = []
-    report = run_stream(make_targets(names), 120.0, lambda *message: sent.append(message),
+    report = run_stream(make_targets(names), 120.0, lambda messages, due: sent.extend(messages),
                         rate=64.0, frames=frames, now=fake.clock, sleep=fake.sleep, **options)
     return report, [args for address, args in sent if address.endswith("/clock")], sent
 
@@ -346,12 +428,13 @@ def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
                          daemon=True).start()
         warned = []
         sender = OscSender("%s", 9000)
-        send = SendFailures(sender.send, "there", warned.append)
+        send = SendFailures(sender.send_frame, "there", warned.append)
 
-        def cable(address, arguments):
-            if address.endswith("clock") and arguments[0] in (20, 60):
-                ip("%s" if arguments[0] == 20 else "%s")
-            send(address, arguments)
+        def cable(messages, due):
+            frame = messages[0][1][0]  # the clock message leads
+            if frame in (20, 60):
+                ip("%s" if frame == 20 else "%s")
+            send(messages, due)
 
         report = run_stream(make_targets(["bounce"]), 120.0, cable, rate=50.0, frames=100)
         time.sleep(0.2)
@@ -361,9 +444,9 @@ def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
     counts, *warned = printed.splitlines()
     frames, skipped, failed, received = map(int, counts.split())
     assert (frames, skipped) == (100, 0)
-    assert failed >= 2 and received == 200 - failed  # two messages a frame
+    assert failed >= 2 and received == 100 - failed  # one bundle a frame
     assert warned == ["cannot send to there: Network is unreachable; the stream runs on",
-                      f"sending to there again after {failed} failed messages"]
+                      f"sending to there again after {failed} failed sends"]
 
 
 @pytest.mark.parametrize("argv, message", [

@@ -154,3 +154,25 @@ def test_evaluate_at_refuses_bad_pips(pips, message):
 def test_evaluate_at_refuses_unknown_methods():
     with pytest.raises(ValueError, match="interpolation must be one of step, linear, smooth"):
         evaluate_at("bounce", [0.5], "cubic")
+
+
+def test_native_interpolation_matches_the_numpy_code_it_replaced_bit_for_bit():
+    # Every pattern, at pips before, across and beyond its loop: whole pips,
+    # halves, thirds and fractions close to both ends of a pip; and a spread
+    # frame between pips.
+    import numpy_interpolation
+    from movimo_tools.spread import even_offsets, spread
+    fractions = np.array([0.0, 0.5, 1 / 3, 0.75, 1e-9, 1 - 2**-40])
+    for entry in movimo_tools.entries():
+        period = entry.period_pips
+        wholes = np.array([-3 * period - 1, -1, 0, 1, period // 2, period - 1, period, 5 * period])
+        pips = (wholes[:, np.newaxis] + fractions).reshape(-1)
+        rows = movimo_tools.table(entry.name)
+        offsets = even_offsets(7, period)
+        for method in ("step", "linear", "smooth"):
+            expected = numpy_interpolation.evaluate_at(rows, pips, method)
+            assert evaluate_at(entry.name, pips, method).tobytes() == expected.tobytes(), \
+                (entry.name, method)
+            frame = numpy_interpolation.spread(rows, period + 0.25, offsets, method)
+            assert spread(entry.name, period + 0.25, offsets, method).tobytes() \
+                == frame.tobytes(), (entry.name, method)

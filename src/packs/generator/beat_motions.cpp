@@ -21,7 +21,8 @@ namespace movimo_gen {
 namespace {
 
 // How long each lane's response rises before its onset and falls after it.
-constexpr std::array<Response, kLaneCount> kLaneResponse = {{
+using LaneResponses = std::array<Response, kLaneCount>;
+constexpr LaneResponses kLaneResponse = {{
     {6.4, 29.44},   // kick: up over a tenth of a beat, down over 0.46 of a beat
     {6.4, 23.04},   // snare: down over 0.36 of a beat
     {5.76, 17.92},  // hat: up over 0.09 of a beat, down over 0.28
@@ -49,13 +50,13 @@ double loop_angle(std::size_t p, const Score& score) { return kTwoPi * static_ca
 // of `odd_turn` multiplied in on every second onset of the lane, `delay`
 // pips after the onset.
 Table lane_events(const Score& score, const LaneRows& push, Row odd_turn = kSwapSides,
-                  double delay = 0.0) {
+                  double delay = 0.0, const LaneResponses& responses = kLaneResponse) {
   Table table(static_cast<std::size_t>(score.period));
   for (const Onset& onset : score.onsets) {
     Row row = scaled(push[lane_index(onset)], onset.velocity);
     if (onset.turn % 2 == 1) row = times(row, odd_turn);
     if (is_zero(row)) continue;
-    add_event(table, {onset.pip + delay, row, kLaneResponse[lane_index(onset)]});
+    add_event(table, {onset.pip + delay, row, responses[lane_index(onset)]});
   }
   return table;
 }
@@ -110,38 +111,53 @@ constexpr LaneWeights kKick{1.0, 0.0, 0.0, 0.0, 0.0};
 struct Voices {
   LaneRows fixed;   // absolute contributions
   LaneRows shaped;  // contributions in units of the motion's gains
+  const LaneResponses* responses = &kLaneResponse;
 };
 
 MotionParts voiced(const Score& score, const Voices& voices) {
-  return {lane_events(score, voices.fixed), lane_events(score, voices.shaped)};
+  return {lane_events(score, voices.fixed, kSwapSides, 0.0, *voices.responses),
+          lane_events(score, voices.shaped, kSwapSides, 0.0, *voices.responses)};
 }
+
+// The bounce and the step feel the bass on its attack only, as briefly as a
+// hat, so that the rests between their hits stay.
+constexpr LaneResponses kAttackOnly = {{kLaneResponse[0], kLaneResponse[1], kLaneResponse[2],
+                                        kLaneResponse[3], kLaneResponse[2]}};
 
 // The kick lifts y by 0.55 and leans forward, claps and snares swing x to
 // alternate sides and lean back, hats dip y a little, toms add side and
-// lift. The bass stays out: its long fall would fill the rests between hits.
+// lift; the bass lifts.
 constexpr Voices kBounce{
     .fixed = {{{0.0, 0.55, 0.0}, {0.243, 0.0, 0.0}, {0.0, -0.02232, 0.0}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, -0.5}, {0.0, 0.0, -0.4}, {1.0, 0.3, 0.3}, {}}},
+    .shaped = {{{0.0, 0.0, 1.0}, {0.0, 0.0, -0.5}, {0.0, 0.0, -0.4}, {1.0, 0.3, 0.3}, {0.0, 0.5, 0.0}}},
+    .responses = &kAttackOnly,
 };
 
-// Kicks step to alternate sides and down; snares answer with a wider step, down too.
-// The bass stays out.
+// Kicks step to alternate sides and down; snares answer with a wider step,
+// down too; hats lift between the steps and the bass shifts the weight.
 constexpr Voices kStep{
     .fixed = {{{0.42, -0.22, 0.0}, {}, {}, {}, {}}},
-    .shaped = {{{0.0, 0.0, 0.6}, {0.0, -0.4, 0.5}, {0.12, -0.08, 0.15}, {0.7, 0.2, 0.4}, {}}},
+    .shaped = {{{0.0, 0.0, 0.6}, {0.0, -0.4, 0.5}, {0.3, 0.3, 0.15}, {0.7, 0.2, 0.4}, {0.5, 0.4, 0.4}}},
+    .responses = &kAttackOnly,
 };
 // The snare's side step, 0.43 at full velocity. A backbeat steps right on
 // beat two and left on beat four; any other snare steps away from the side
-// the last kick took, so the kick lane's alternation never doubles it.
+// the last kick took, so the kick lane's alternation never doubles it, and
+// one landing with a kick leaves the step to the kick.
 constexpr double kSnareStep = 0.43;
 constexpr double kBeatTwo = kBeat;
 constexpr double kBeatFour = 3 * kBeat;
 
-double snare_side(double pip, double last_kick_side) {
+struct KickStep {
+  double pip;
+  double side;
+};
+
+double snare_side(double pip, KickStep last_kick) {
   const double place = std::fmod(pip, kBar);
   if (place == kBeatTwo) return 1.0;
   if (place == kBeatFour) return -1.0;
-  return -last_kick_side;
+  return pip == last_kick.pip ? 0.0 : -last_kick.side;
 }
 
 // The side of the kick lane's last onset in the loop, where its first
@@ -154,11 +170,11 @@ double closing_kick_side(const Score& score) {
 
 Table snare_steps(const Score& score) {
   Table table(static_cast<std::size_t>(score.period));
-  double kick_side = closing_kick_side(score);
+  KickStep kick{-1.0, closing_kick_side(score)};
   for (const Onset& onset : score.onsets) {
-    if (onset.lane == Lane::kick) kick_side = onset.turn % 2 == 0 ? 1.0 : -1.0;
+    if (onset.lane == Lane::kick) kick = {onset.pip, onset.turn % 2 == 0 ? 1.0 : -1.0};
     if (onset.lane != Lane::snare) continue;
-    const double side = snare_side(onset.pip, kick_side);
+    const double side = snare_side(onset.pip, kick);
     add_event(table, {onset.pip, {side * kSnareStep * onset.velocity, 0.0, 0.0},
                       kLaneResponse[lane_index(onset)]});
   }

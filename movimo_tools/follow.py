@@ -1,0 +1,716 @@
+"""Following an outside clock: a tempo follower fed with timed beat events.
+
+A source (a MIDI clock, an OSC clock, a test) reports timed events; the
+follower turns them into the same pip-against-time clock that the frame
+loop of `movimo_tools.clock` runs on, `pip_at(seconds)`. It holds no thread and reads no clock of its own:
+every call carries its time, so it is a deterministic state machine.
+
+How it follows:
+
+- The source's position against time is fitted by least squares to its
+  events of the last few beats, which gives the source's tempo and phase
+  with the jitter of single events averaged out.
+- An event far from that line is an outlier and is left out; several in a
+  row on the same side mean the source really changed, and the fit starts
+  again from them.
+- The local clock acquires the source once, by a jump to its phase and
+  tempo, and from then on slews: it runs a little faster or slower than the
+  source until the phase error is gone, its tempo changes by at most a
+  bounded share per beat, and its pip never runs backwards.
+- Through a dropout the local clock runs on at the last tempo; when events
+  return they are numbered from the fitted line and the slewing resumes.
+- Start, stop, continue and song position work like a sequencer's
+  transport: stop holds the pip, start plays from pip 0 at the next pulse.
+
+Sources put their events, stamped with the time they arrived, on a
+`ClockInput`: a MIDI input port read through mido (24 pulses a beat, start,
+stop, continue, song position) or an OSC server on a UDP port (`/tempo BPM`,
+`/beat [N]`, `/tick`, `/start`, `/stop`, `/continue`). A malformed message
+is ignored and counted.
+"""
+
+from __future__ import annotations
+
+import collections
+import contextlib
+import dataclasses
+import itertools
+import math
+import os
+import queue
+import tempfile
+import threading
+import time
+from typing import Any, Callable, Iterator
+
+from pythonosc import osc_packet
+from pythonosc.dispatcher import Dispatcher
+from pythonosc.osc_server import BlockingOSCUDPServer
+
+import movimo
+from movimo_tools.clock import check_tempo
+
+# MIDI clock pulses per beat (quarter note).
+PULSES_PER_BEAT = 24
+PIPS_PER_PULSE = movimo.PIPS_PER_BEAT / PULSES_PER_BEAT
+# A MIDI song position counts sixteenth notes.
+PIPS_PER_SIXTEENTH = movimo.PIPS_PER_BEAT // 4
+
+# The fit covers the last this many beats of events, and at least this many
+# events (so that a source of whole beats still averages several).
+WINDOW_BEATS = 4.0
+MIN_WINDOW_EVENTS = 8
+# The fit gives the tempo once its events span this much of a beat.
+MIN_FIT_BEATS = 0.25
+MIN_FIT_EVENTS = 3
+# An event further from the line than this many times the typical miss,
+# and than the floor, is an outlier.
+OUTLIER_SPREAD = 5.0
+OUTLIER_FLOOR_SECONDS = 0.008
+# This many outliers in a row, all on one side, are a change of tempo or phase.
+CHANGE_OUTLIERS = 3
+
+# A phase error is worked off over about this many beats ...
+CORRECTION_BEATS = 1.0
+# ... with the local tempo at most this share above or below the source's,
+MAX_CORRECTION = 0.05
+# ... and the local tempo never changes by more than this share per beat.
+MAX_TEMPO_CHANGE_PER_BEAT = 0.1
+# A source position further than this from the local pip is a jump of the
+# source (a cue, a new song) that the clock follows at once.
+RELOCATE_PIPS = 4 * movimo.PIPS_PER_BEAT
+
+# Silence longer than this many of the source's event intervals (and than
+# the floor) is a dropout: the local clock holds its tempo.
+DROPOUT_INTERVALS = 2.5
+DROPOUT_FLOOR_SECONDS = 0.25
+# Locked once the phase error is this small; lost beyond the second bound.
+LOCK_SECONDS, UNLOCK_SECONDS = 0.002, 0.010
+
+
+@dataclasses.dataclass(frozen=True)
+class Tick:
+    """One clock pulse, 24 to a beat."""
+
+
+@dataclasses.dataclass(frozen=True)
+class Beat:
+    """A beat; `number` places it (beat 0 at pip 0), None means the next one."""
+
+    number: float | None = None
+
+
+@dataclasses.dataclass(frozen=True)
+class Bpm:
+    """The tempo the source announces."""
+
+    value: float
+
+
+@dataclasses.dataclass(frozen=True)
+class Start:
+    """Play from the top: the next pulse is pip 0."""
+
+
+@dataclasses.dataclass(frozen=True)
+class Stop:
+    """Hold where the music stopped."""
+
+
+@dataclasses.dataclass(frozen=True)
+class Continue:
+    """Play on from where the music stopped (or the last song position)."""
+
+
+@dataclasses.dataclass(frozen=True)
+class SongPosition:
+    """Where the next Continue plays from, in sixteenth notes."""
+
+    sixteenths: int
+
+
+ClockEvent = Tick | Beat | Bpm | Start | Stop | Continue | SongPosition
+
+
+def _pips_per_second(bpm: float) -> float:
+    return bpm * movimo.PIPS_PER_BEAT / 60.0
+
+
+def _clamp(value: float, bound: float) -> float:
+    return max(-bound, min(bound, value))
+
+
+# A fitted tempo outside the tempi a clock accepts is no tempo.
+_SLOWEST_RATE = _pips_per_second(check_tempo(1.0).bpm)
+_FASTEST_RATE = _pips_per_second(check_tempo(1000.0).bpm)
+
+
+class SourceLine:
+    """The source's position (pips) against time, fitted to its recent events.
+
+    Until the events span enough of a beat, the line runs from the last event
+    at the prior rate: the last fitted or announced tempo.
+
+    >>> line = SourceLine(prior_rate=128.0)
+    >>> [line.add(t, 64.0 * t) for t in (0.0, 0.5, 1.0, 1.5)]
+    [True, True, True, True]
+    >>> line.rate, line.position_at(2.0)
+    (64.0, 128.0)
+    """
+
+    def __init__(self, prior_rate: float) -> None:
+        self.prior_rate = prior_rate
+        self.events: collections.deque[tuple[float, float]] = collections.deque()
+        self._suspects: list[tuple[float, float, float]] = []
+        self._fit: tuple[float, float, float, float] | None = None  # mean t, mean p, rate, rms
+
+    @property
+    def fitted(self) -> bool:
+        return self._fit is not None
+
+    @property
+    def rate(self) -> float:
+        """Pips per second."""
+        return self.prior_rate if self._fit is None else self._fit[2]
+
+    def position_at(self, seconds: float) -> float:
+        if self._fit is not None:
+            mean_time, mean_pip, rate, _ = self._fit
+            return mean_pip + rate * (seconds - mean_time)
+        last_time, last_pip = self.events[-1]
+        return last_pip + self.prior_rate * (seconds - last_time)
+
+    def restart(self, keep_last: bool = False) -> None:
+        """Forgets the events (keeping the tempo as the prior), or all but the last."""
+        self.prior_rate = self.rate
+        last = self.events[-1] if keep_last and self.events else None
+        self.events.clear()
+        self._suspects.clear()
+        self._fit = None
+        if last is not None:
+            self.events.append(last)
+
+    def add(self, seconds: float, pip: float) -> bool:
+        """Adds an event at `pip`; returns False for an outlier left out."""
+        if self._fit is not None:
+            miss = (pip - self.position_at(seconds)) / self.rate
+            if abs(miss) > max(OUTLIER_FLOOR_SECONDS, OUTLIER_SPREAD * self._fit[3]):
+                return self._suspect(seconds, pip, miss)
+        self._suspects.clear()
+        self._append(seconds, pip)
+        return True
+
+    def _suspect(self, seconds: float, pip: float, miss: float) -> bool:
+        self._suspects.append((seconds, pip, miss))
+        if len(self._suspects) < CHANGE_OUTLIERS:
+            return False
+        if not (all(m > 0 for *_, m in self._suspects) or all(m < 0 for *_, m in self._suspects)):
+            self._suspects.pop(0)
+            return False
+        # The source changed: fit again from the outliers that showed it.
+        suspects = self._suspects[:]
+        self.restart()
+        for suspect_seconds, suspect_pip, _ in suspects:
+            self._append(suspect_seconds, suspect_pip)
+        return True
+
+    def _append(self, seconds: float, pip: float) -> None:
+        self.events.append((seconds, pip))
+        while (len(self.events) > MIN_WINDOW_EVENTS
+               and pip - self.events[0][1] > WINDOW_BEATS * movimo.PIPS_PER_BEAT):
+            self.events.popleft()
+        self._refit()
+
+    def _refit(self) -> None:
+        count = len(self.events)
+        span = self.events[-1][1] - self.events[0][1]
+        if count < MIN_FIT_EVENTS or span < MIN_FIT_BEATS * movimo.PIPS_PER_BEAT:
+            self._fit = None
+            return
+        # Times relative to the last event keep the sums well conditioned.
+        origin = self.events[-1][0]
+        times = [t - origin for t, _ in self.events]
+        pips = [p for _, p in self.events]
+        mean_time, mean_pip = sum(times) / count, sum(pips) / count
+        spread = sum((t - mean_time) ** 2 for t in times)
+        if spread <= 0.0:
+            self._fit = None
+            return
+        rate = sum((t - mean_time) * (p - mean_pip) for t, p in zip(times, pips)) / spread
+        if not _FASTEST_RATE >= rate >= _SLOWEST_RATE:
+            self._fit = None
+            return
+        misses = [(p - mean_pip - rate * (t - mean_time)) / rate for t, p in zip(times, pips)]
+        rms = math.sqrt(sum(m * m for m in misses) / count)
+        self._fit = (mean_time + origin, mean_pip, rate, rms)
+        self.prior_rate = rate
+
+
+class TempoFollower:
+    """A pip clock locked to an outside source's timed events.
+
+    Until the source has shown its tempo the clock runs freely at `bpm`
+    from `start_pip` at time `start`.
+
+    >>> follower = TempoFollower(120.0, start=0.0)
+    >>> for pulse in range(48):  # two beats at 100 bpm
+    ...     follower.observe(1.0 + pulse * 0.025, Tick())
+    >>> round(follower.bpm, 6), follower.state_at(2.2)
+    (100.0, 'locked')
+    """
+
+    def __init__(self, bpm: float, start: float, start_pip: float = 0.0) -> None:
+        self._rate = _pips_per_second(check_tempo(bpm).bpm)
+        self._anchor_time, self._anchor_pip = start, start_pip
+        self._line = SourceLine(self._rate)
+        # The earliest time a correction may start from: the clock has been
+        # read up to here, and those pips stay as they were.
+        self._floor = start
+        self._last_update = start
+        self._offset = 0.0           # added to the source's own positions
+        self._absolute = False       # whether the source has placed its positions
+        self._acquired = False
+        self._tempo_known = False
+        self._locked = False
+        self._running = True
+        self._next_position: float | None = None   # where the next pulse plays
+        self._resume_position: float | None = None  # where Continue plays from
+        self._heard = False
+        self._last_event: float | None = None
+        self._last_position: float | None = None  # the source's, outliers too
+        self._last_step = PIPS_PER_PULSE
+        self.outliers = 0
+
+    @property
+    def bpm(self) -> float:
+        """The source's tempo once known, else the starting one."""
+        return self._line.rate * 60.0 / movimo.PIPS_PER_BEAT
+
+    def pip_at(self, seconds: float) -> float:
+        """The (fractional) pip at a time; once read, the pips up to that
+        time are kept by later corrections."""
+        self._floor = max(self._floor, seconds)
+        return self._local(seconds)
+
+    def state_at(self, seconds: float) -> str:
+        """'free' before any event, then 'locking', 'locked', 'holding' (a
+        dropout) or 'stopped'."""
+        if not self._heard:
+            return "free"
+        if not self._running:
+            return "stopped"
+        if self._last_event is not None and seconds - self._last_event > self._dropout_seconds():
+            return "holding"
+        return "locked" if self._locked else "locking"
+
+    def observe(self, seconds: float, event: ClockEvent) -> None:
+        """Takes one event of the source that happened at `seconds`."""
+        self._heard = True
+        match event:
+            case Tick():
+                self._position_event(seconds, PIPS_PER_PULSE, None)
+            case Beat(number=number):
+                if number is not None and not math.isfinite(number):
+                    raise ValueError("a beat number must be finite")
+                placed = None if number is None else float(number) * movimo.PIPS_PER_BEAT
+                self._position_event(seconds, movimo.PIPS_PER_BEAT, placed)
+            case Bpm(value=value):
+                self._announce(seconds, _pips_per_second(check_tempo(value).bpm))
+            case Start():
+                self._transport(0.0)
+                self._reanchor(max(seconds, self._floor), 0.0, 0.0)
+            case Stop():
+                self._stop(seconds)
+            case Continue():
+                position = self._resume_position
+                self._transport(self._local(seconds) if position is None else position)
+            case SongPosition(sixteenths=sixteenths):
+                if sixteenths < 0:
+                    raise ValueError("a song position cannot be negative")
+                self._resume_position = float(sixteenths * PIPS_PER_SIXTEENTH)
+            case _:
+                raise TypeError(f"not a clock event: {event!r}")
+
+    def _local(self, seconds: float) -> float:
+        return self._anchor_pip + self._rate * (seconds - self._anchor_time)
+
+    def _reanchor(self, at: float, pip: float, rate: float) -> None:
+        self._anchor_time, self._anchor_pip, self._rate = at, pip, rate
+        self._last_update = at
+
+    def _dropout_seconds(self) -> float:
+        interval = self._last_step / self._line.rate
+        return max(DROPOUT_FLOOR_SECONDS, DROPOUT_INTERVALS * interval)
+
+    def _position_event(self, seconds: float, step: float, placed: float | None) -> None:
+        if self._last_event is not None and seconds < self._last_event:
+            self.outliers += 1  # out of order: time never runs back at the source
+            return
+        gap = self._last_event is not None and seconds - self._last_event > self._dropout_seconds()
+        self._last_event, self._last_step = seconds, step
+        last = self._last_position
+        if placed is not None:
+            position = placed
+            if not self._absolute or (self._line.events and abs(
+                    position - self._line.position_at(seconds)) > RELOCATE_PIPS):
+                self._line.restart()
+                self._absolute, self._offset, self._acquired = True, 0.0, False
+        elif self._next_position is not None:
+            position = self._next_position
+        elif last is None:
+            position = 0.0
+        elif gap and self._line.events:
+            # Events missed in the dropout are counted off the fitted line.
+            missed = round((self._line.position_at(seconds) - last) / step)
+            position = last + step * max(1, missed)
+        else:
+            position = last + step
+        self._next_position, self._last_position = None, position
+        if not self._line.add(seconds, position):
+            self.outliers += 1
+            return
+        self._tempo_known = self._tempo_known or self._line.fitted
+        if self._running:
+            self._follow(seconds)
+
+    def _follow(self, seconds: float) -> None:
+        if not self._tempo_known:
+            return
+        at = max(seconds, self._floor)
+        pip = self._local(at)
+        source_rate = self._line.rate
+        if not self._acquired:
+            source = self._line.position_at(at)
+            if not self._absolute:
+                # Only the beat is known, not which beat: take the next one
+                # ahead, so that the pip does not run back.
+                ahead = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
+                self._offset = ahead * movimo.PIPS_PER_BEAT
+            self._acquired = True
+            self._reanchor(at, source + self._offset, source_rate)
+            self._locked = False
+            return
+        error = self._line.position_at(at) + self._offset - pip
+        if abs(error) > RELOCATE_PIPS:
+            self._acquired = False
+            self._follow(seconds)
+            return
+        correction = error * source_rate / (CORRECTION_BEATS * movimo.PIPS_PER_BEAT)
+        target = source_rate + _clamp(correction, MAX_CORRECTION * source_rate)
+        beats = (at - self._last_update) * source_rate / movimo.PIPS_PER_BEAT
+        change = _clamp(target - self._rate, MAX_TEMPO_CHANGE_PER_BEAT * source_rate * beats)
+        self._reanchor(at, pip, self._rate + change)
+        error_seconds = abs(error) / source_rate
+        bound = UNLOCK_SECONDS if self._locked else LOCK_SECONDS
+        self._locked = self._line.fitted and error_seconds <= bound
+
+    def _announce(self, seconds: float, rate: float) -> None:
+        if not self._line.events:
+            # Tempo alone, without beats: change it at once, keeping the phase.
+            at = max(seconds, self._floor)
+            if self._running:
+                self._reanchor(at, self._local(at), rate)
+            self._line.prior_rate = rate
+        elif abs(rate - self._line.rate) > 0.005 * rate:
+            # A new tempo: the events before it no longer tell it.
+            self._line.restart(keep_last=True)
+            self._line.prior_rate = rate
+        self._tempo_known = True
+
+    def _transport(self, position: float) -> None:
+        """Start or continue: the next pulse plays `position`."""
+        self._line.restart()
+        self._running, self._acquired, self._locked = True, False, False
+        self._absolute, self._offset = True, 0.0
+        self._next_position, self._resume_position = position, None
+
+    def _stop(self, seconds: float) -> None:
+        if not self._running:
+            return
+        at = max(seconds, self._floor)
+        if self._last_position is not None:
+            self._resume_position = self._last_position + self._offset + self._last_step
+        self._reanchor(at, self._local(at), 0.0)
+        self._running = False
+        self._locked = False
+
+
+class ExternalClock:
+    """The frame loop's clock when an outside source leads: a follower fed
+    from a clock input, which reports each change of its lock state.
+
+    Each reading of the pip first takes the events that arrived since the
+    last one. Tempo commands do not apply: the source sets the tempo.
+    """
+
+    def __init__(self, source: ClockInput, bpm: float, start: float, start_pip: float = 0.0,
+                 report_state: Callable[[str], None] = lambda line: None) -> None:
+        self.source = source
+        self._follower = TempoFollower(bpm, start, start_pip)
+        self._report_state = report_state
+        self._state = ""
+        self._waiting: list[tuple[float, ClockEvent]] = []
+
+    @property
+    def bpm(self) -> float:
+        return self._follower.bpm
+
+    def pip_at(self, seconds: float) -> float:
+        # Events that arrived after `seconds` (a late frame) wait for the
+        # next reading, so that no correction reaches back before its event.
+        self._waiting += self.source.drain()
+        taken = list(itertools.takewhile(lambda event: event[0] <= seconds, self._waiting))
+        self._waiting = self._waiting[len(taken):]
+        for arrived, event in taken:
+            try:
+                self._follower.observe(arrived, event)
+            except ValueError:
+                self.source.malformed += 1
+        state = self._follower.state_at(seconds)
+        if state != self._state:
+            self._state = state
+            self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm")
+        return self._follower.pip_at(seconds)
+
+    def set_bpm(self, seconds: float, bpm: float) -> None:
+        raise ValueError(f"the tempo follows {self.source.name}: 'bpm' does not apply")
+
+    def tap(self, seconds: float) -> bool:
+        raise ValueError(f"the tempo follows {self.source.name}: 'tap' does not apply")
+
+    def close(self) -> None:
+        """Stops listening to the source, and says how many of its messages were malformed."""
+        self.source.close()
+        if self.source.malformed:
+            self._report_state(f"clock {self.source.name}: ignored {self.source.malformed} "
+                               f"malformed messages")
+
+
+class ClockInput:
+    """Events of an outside clock on their way to the follower, each stamped
+    with the time it arrived; counts the malformed messages it ignored."""
+
+    def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
+        self.name = name
+        self.malformed = 0
+        self._now = now
+        self._events: queue.SimpleQueue[tuple[float, ClockEvent]] = queue.SimpleQueue()
+
+    def put(self, event: ClockEvent, seconds: float | None = None) -> None:
+        self._events.put((self._now() if seconds is None else seconds, event))
+
+    def drain(self) -> list[tuple[float, ClockEvent]]:
+        events = []
+        while not self._events.empty():
+            events.append(self._events.get_nowait())
+        return events
+
+    def close(self) -> None:
+        """Stops listening; an input that opened nothing has nothing to close."""
+
+
+def midi_event(message: Any) -> ClockEvent | None:
+    """The clock event of a mido message, or None for any other message.
+
+    >>> import mido
+    >>> midi_event(mido.Message("songpos", pos=32)), midi_event(mido.Message("note_on"))
+    (SongPosition(sixteenths=32), None)
+    """
+    match message.type:
+        case "clock":
+            return Tick()
+        case "start":
+            return Start()
+        case "stop":
+            return Stop()
+        case "continue":
+            return Continue()
+        case "songpos":
+            return SongPosition(message.pos)
+    return None
+
+
+class MidiClockInput(ClockInput):
+    """MIDI clock read from an input port through mido and python-rtmidi."""
+
+    def __init__(self, name: str = "midi", now: Callable[[], float] = time.perf_counter) -> None:
+        super().__init__(name, now)
+        self._port: Any = None
+
+    def receive(self, message: Any, seconds: float | None = None) -> None:
+        """Takes one message: a mido message or its raw bytes."""
+        if isinstance(message, (bytes, bytearray, list, tuple)):
+            import mido  # type: ignore[import-untyped]
+            try:
+                message = mido.Message.from_bytes(message)
+            except (ValueError, TypeError):
+                self.malformed += 1
+                return
+        event = midi_event(message)
+        if event is not None:
+            self.put(event, seconds)
+
+    def open(self, port: str) -> MidiClockInput:
+        """Starts reading the input port named `port`."""
+        try:
+            import mido
+        except ImportError:
+            raise ValueError("MIDI clock input needs mido and python-rtmidi: "
+                             "pip install 'movimo[midi]'") from None
+        try:
+            with _c_library_messages_hidden():
+                backend = mido.Backend("mido.backends.rtmidi")
+                self._port = backend.open_input(port, callback=self.receive)
+        except (OSError, ImportError) as error:
+            raise ValueError(f"cannot open MIDI input '{port}': {_first_line(error)}") from None
+        return self
+
+    def close(self) -> None:
+        if self._port is not None:
+            self._port.close()
+            self._port = None
+
+
+def _first_line(error: BaseException) -> str:
+    return (str(error).strip().splitlines() or [type(error).__name__])[0]
+
+
+@contextlib.contextmanager
+def _c_library_messages_hidden() -> Iterator[None]:
+    """Keeps what native libraries print on the standard error (ALSA names
+    its failures there) from adding to the one-line error."""
+    with tempfile.TemporaryFile() as sink:
+        saved = os.dup(2)
+        os.dup2(sink.fileno(), 2)
+        try:
+            yield
+        finally:
+            os.dup2(saved, 2)
+            os.close(saved)
+
+
+def osc_event(address: str, arguments: tuple[Any, ...]) -> ClockEvent | None:
+    """The clock event of an OSC message, None for another address; raises
+    ValueError for a clock message with the wrong arguments.
+
+    >>> osc_event("/beat", (17,)), osc_event("/tempo", (128.0,)), osc_event("/volume", (3,))
+    (Beat(number=17.0), Bpm(value=128.0), None)
+    """
+    numbers = [float(value) for value in arguments
+               if isinstance(value, (int, float)) and not isinstance(value, bool)]
+    if len(numbers) != len(arguments) or not all(map(math.isfinite, numbers)):
+        raise ValueError(f"{address} takes finite numbers only")
+    match address, numbers:
+        case "/tick", []:
+            return Tick()
+        case "/beat", []:
+            return Beat()
+        case "/beat", [number]:
+            return Beat(number)
+        case "/tempo", [bpm]:
+            return Bpm(check_tempo(bpm).bpm)
+        case "/start", []:
+            return Start()
+        case "/stop", []:
+            return Stop()
+        case "/continue", []:
+            return Continue()
+        case ("/tick" | "/beat" | "/tempo" | "/start" | "/stop" | "/continue"), _:
+            raise ValueError(f"wrong arguments for {address}: {arguments!r}")
+    return None
+
+
+class OscClockInput(ClockInput):
+    """An OSC clock: a python-osc server on a UDP port, in its own thread."""
+
+    _server: _CountingServer | None = None
+
+    def receive(self, address: str, arguments: tuple[Any, ...],
+                seconds: float | None = None) -> None:
+        try:
+            event = osc_event(address, arguments)
+        except ValueError:
+            self.malformed += 1
+            return
+        if event is not None:
+            self.put(event, seconds)
+
+    def open(self, host: str, port: int) -> OscClockInput:
+        """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
+        dispatcher = _CountingDispatcher(self)
+        dispatcher.set_default_handler(lambda address, *arguments: self.receive(address, arguments))
+        try:
+            self._server = _CountingServer((host, port), dispatcher, self)
+        except OSError as error:
+            raise ValueError(f"cannot listen for the OSC clock on {host}:{port}: "
+                             f"{error.strerror or error}") from None
+        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
+                                        daemon=True)
+        self._thread.start()
+        return self
+
+    @property
+    def address(self) -> tuple[str, int]:
+        assert self._server is not None, "the input is not open"
+        host, port = self._server.server_address[:2]
+        return str(host), int(port)
+
+    def close(self) -> None:
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._thread.join(timeout=5)
+            self._server = None
+
+
+class _CountingDispatcher(Dispatcher):
+    """Counts the datagrams that do not parse as OSC, which python-osc drops."""
+
+    def __init__(self, source: ClockInput) -> None:
+        super().__init__()
+        self._source = source
+
+    def call_handlers_for_packet(self, data: bytes, client_address: Any) -> list[Any]:
+        try:
+            osc_packet.OscPacket(data)
+        except osc_packet.ParseError:
+            self._source.malformed += 1
+            return []
+        return super().call_handlers_for_packet(data, client_address)
+
+
+class _CountingServer(BlockingOSCUDPServer):
+    """Counts the datagrams that are neither an OSC message nor a bundle."""
+
+    def __init__(self, address: tuple[str, int], dispatcher: Dispatcher,
+                 source: ClockInput) -> None:
+        self._source = source
+        super().__init__(address, dispatcher)
+
+    def verify_request(self, request: Any, client_address: Any) -> bool:
+        valid = super().verify_request(request, client_address)
+        if not valid:
+            self._source.malformed += 1
+        return valid
+
+
+def open_clock(spec: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
+    """Opens the clock input `spec` names: midi:PORT, osc:HOST:PORT, or
+    internal (None: the stream keeps its own tempo).
+
+    >>> open_clock("internal") is None
+    True
+    >>> open_clock("ableton")
+    Traceback (most recent call last):
+    ...
+    ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
+    """
+    kind, _, where = spec.partition(":")
+    if spec == "internal":
+        return None
+    if kind == "midi" and where:
+        return MidiClockInput(spec, now).open(where)
+    if kind == "osc" and where:
+        from movimo_tools.stream import parse_endpoint
+        return OscClockInput(spec, now).open(*parse_endpoint(where))
+    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")
