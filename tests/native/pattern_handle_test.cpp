@@ -21,9 +21,9 @@ bool same_bits(const movimo::Offset3& a, const movimo::Offset3& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// A procedural pattern, a power-of-two table, and a table of another period.
+// A procedural pattern, power-of-two tables, and tables of other periods.
 const std::string_view kNames[] = {"five_stroke_roll", "lfo_breathe", "beat_dembow_push_ricochet",
-                                   "rhythm_three_four_five"};
+                                   "rhythm_group_223", "euclid_8_19"};
 
 TEST(Resolve, EveryCatalogueEntryResolvesToItsDescriptorAndPack) {
   std::size_t position = 0;
@@ -86,6 +86,26 @@ TEST(Fill, AtGivenPipsMatchesEvaluation) {
     movimo::fill(pattern, pips, out);
     for (std::size_t i = 0; i < pips.size(); ++i) {
       EXPECT_TRUE(same_bits(out[i], pattern(pips[i]))) << name << " " << pips[i];
+    }
+  }
+}
+
+// Every table period that is not a power of two, over both ends of the pip
+// range, around zero and at a stride through all of it.
+TEST(Fill, AtGivenPipsFindsThePhaseForEveryPeriod) {
+  std::vector<std::int32_t> pips;
+  for (std::int64_t pip = INT_MIN; pip <= INT_MAX; pip += 65521) pips.push_back(std::int32_t(pip));
+  for (std::int32_t i = 0; i < 2000; ++i) pips.insert(pips.end(), {INT_MIN + i, INT_MAX - i, i - 1000});
+  for (const std::string_view name :
+       {"euclid_2_5"sv, "euclid_3_7"sv, "euclid_4_9"sv, "euclid_3_10"sv, "euclid_4_11"sv,
+        "euclid_7_12"sv, "euclid_5_13"sv, "rhythm_group_223"sv, "euclid_7_15"sv, "euclid_7_17"sv,
+        "euclid_8_19"sv, "euclid_9_20"sv, "euclid_11_24"sv}) {
+    const movimo::PatternHandle pattern = movimo::resolve(name);
+    ASSERT_NE(pattern.table.size() & (pattern.table.size() - 1), 0u) << name;
+    std::vector<movimo::Offset3> out(pips.size());
+    movimo::fill(pattern, pips, out);
+    for (std::size_t i = 0; i < pips.size(); ++i) {
+      ASSERT_TRUE(same_bits(out[i], pattern(pips[i]))) << name << " " << pips[i];
     }
   }
 }
