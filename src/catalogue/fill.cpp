@@ -57,8 +57,10 @@ void fill(const PatternHandle& pattern, std::int32_t first_pip, std::span<Offset
   }
   const std::span<const Offset3> table = pattern.table;
   if (table.empty()) {
-    std::int32_t pip = first_pip;
-    for (Offset3& value : out) value = pattern.evaluate(pip++);
+    // Counting in 64 bits: a span that ends on the largest pip must not step past it.
+    for (std::size_t done = 0; done < out.size(); ++done) {
+      out[done] = pattern.evaluate(static_cast<std::int32_t>(first_pip + std::int64_t(done)));
+    }
     return;
   }
   const auto period = static_cast<std::int32_t>(table.size());
