@@ -694,8 +694,8 @@ class _CountingServer(BlockingOSCUDPServer):
         return valid
 
 
-def open_clock(spec: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
-    """Opens the clock input `spec` names: midi:PORT, osc:HOST:PORT, or
+def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
+    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT, or
     internal (None: the stream keeps its own tempo).
 
     >>> open_clock("internal") is None
@@ -705,12 +705,12 @@ def open_clock(spec: str, now: Callable[[], float] = time.perf_counter) -> Clock
     ...
     ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
     """
-    kind, _, where = spec.partition(":")
-    if spec == "internal":
+    kind, _, where = source.partition(":")
+    if source == "internal":
         return None
     if kind == "midi" and where:
-        return MidiClockInput(spec, now).open(where)
+        return MidiClockInput(source, now).open(where)
     if kind == "osc" and where:
         from movimo_tools.stream import parse_endpoint
-        return OscClockInput(spec, now).open(*parse_endpoint(where))
+        return OscClockInput(source, now).open(*parse_endpoint(where))
     raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")

@@ -258,11 +258,11 @@ def test_a_clock_port_that_cannot_be_opened_is_one_line_before_anything_is_sent(
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
         taken.bind(("127.0.0.1", 0))
         port = taken.getsockname()[1]
-        for spec, message in [("midi:no such port", "cannot open MIDI input 'no such port'"),
+        for clock, message in [("midi:no such port", "cannot open MIDI input 'no such port'"),
                               (f"osc:127.0.0.1:{port}", "cannot listen for the OSC clock"),
                               ("osc:nowhere", "HOST:PORT"), ("link", "midi:PORT")]:
             argv = ["stream", "bounce", "--bpm", "120", "--osc", f"127.0.0.1:{port}",
-                    "--frames", "1", "--clock", spec]
+                    "--frames", "1", "--clock", clock]
             assert main(argv) == 1
             out, err = capsys.readouterr()
             assert out == "" and message in err and err.count("\n") == 1, err
