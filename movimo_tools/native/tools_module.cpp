@@ -103,63 +103,56 @@ py::array_t<double> library_sample(const movimo::PatternLibrary& library, std::s
 }
 
 using FractionalPips = py::array_t<double, py::array::c_style>;
-// Offsets of any number type, turned to doubles as NumPy's astype would.
-using PipOffsets = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using LoopRows = py::array_t<double, py::array::c_style>;
 
 // A (count, 3) array whose row i is the pattern between pips at pip_at(i).
-template <class PipAt, class RowAt>
-py::array_t<double> interpolated_rows(py::ssize_t count, PipAt pip_at, std::int32_t period,
-                                      RowAt row_at, std::string_view method) {
+template <class PipAt, class Windows>
+py::array_t<double> interpolated_rows(py::ssize_t count, PipAt pip_at, const Windows& windows,
+                                      std::string_view method) {
   const movimo_tools::Interpolation chosen = movimo_tools::interpolation_named(method);
   py::array_t<double> rows({count, py::ssize_t{3}});
-  movimo_tools::interpolate(count, pip_at, period, row_at, chosen, rows.mutable_data());
+  movimo_tools::interpolate(count, pip_at, windows, chosen, rows.mutable_data());
   return rows;
 }
 
-// A pattern's loop as a (period, 3) table: row k is its value at phase k.
-struct LoopTable {
-  explicit LoopTable(const LoopRows& table) : rows(table.data()) {
-    if (table.ndim() != 2 || table.shape(1) != 3 || table.shape(0) < 1 ||
-        table.shape(0) > 65535) {
-      throw std::invalid_argument("a loop table has one row of x, y and z per phase, 1 to 65535");
-    }
-    period = static_cast<std::int32_t>(table.shape(0));
+// The windows over a pattern's loop, a (period, 3) table whose row k is its
+// value at phase k.
+movimo_tools::TableWindows loop_windows(const LoopRows& table) {
+  if (table.ndim() != 2 || table.shape(1) != 3 || table.shape(0) < 1 ||
+      table.shape(0) > 65535) {
+    throw std::invalid_argument("a loop table has one row of x, y and z per phase, 1 to 65535");
   }
-  movimo::Offset3 operator()(std::int32_t phase) const {
-    const double* row = rows + 3 * phase;
-    return {row[0], row[1], row[2]};
-  }
-  const double* rows;
-  std::int32_t period = 0;
-};
+  return {table.data(), static_cast<std::int32_t>(table.shape(0))};
+}
 
 py::array_t<double> interpolate_table(const LoopRows& table, const FractionalPips& pips,
                                       std::string_view method) {
-  const LoopTable loop(table);
   const double* pip = pips.data();
-  return interpolated_rows(
-      pips.size(), [pip](py::ssize_t i) { return pip[i]; }, loop.period, loop, method);
+  return interpolated_rows(pips.size(), [pip](py::ssize_t i) { return pip[i]; },
+                           loop_windows(table), method);
 }
 
 // One frame over many targets: row i is the pattern at pip - offsets[i].
-py::array_t<double> spread_table(const LoopRows& table, double pip, const PipOffsets& offsets,
-                                 std::string_view method) {
-  const LoopTable loop(table);
-  const double* offset = offsets.data();
+template <class Offset>
+py::array_t<double> spread_table(
+    const LoopRows& table, double pip,
+    const py::array_t<Offset, py::array::c_style | py::array::forcecast>& offsets,
+    std::string_view method) {
+  const Offset* offset = offsets.data();
   return interpolated_rows(
-      offsets.size(), [pip, offset](py::ssize_t i) { return pip - offset[i]; }, loop.period,
-      loop, method);
+      offsets.size(),
+      [pip, offset](py::ssize_t i) { return pip - static_cast<double>(offset[i]); },
+      loop_windows(table), method);
 }
 
 py::array_t<double> interpolate_library(const movimo::PatternLibrary& library,
                                         std::string_view name, const FractionalPips& pips,
                                         std::string_view method) {
   const double* pip = pips.data();
-  return interpolated_rows(
-      pips.size(), [pip](py::ssize_t i) { return pip[i]; }, library_period(library, name),
-      [&library, name](std::int32_t phase) { return library.sample(name, phase); },
-      method);
+  const std::int32_t period = library_period(library, name);
+  const auto row_at = [&library, name](std::int32_t phase) { return library.sample(name, phase); };
+  return interpolated_rows(pips.size(), [pip](py::ssize_t i) { return pip[i]; },
+                           movimo_tools::SampledWindows(row_at, period), method);
 }
 
 }  // namespace
@@ -178,7 +171,11 @@ PYBIND11_MODULE(_movimo_tools, m, py::multiple_interpreters::not_supported()) {
   m.def("library_period_pips", &library_period, py::arg("library"), py::arg("name"));
   m.def("interpolate", &interpolate_table, py::arg("table"), py::arg("pips"),
         py::arg("interpolation"));
-  m.def("spread", &spread_table, py::arg("table"), py::arg("pip"), py::arg("offsets"),
+  // Offsets as the offset functions make them, read in place; any other
+  // number type is turned to doubles first, as NumPy's astype would.
+  m.def("spread", &spread_table<std::int64_t>, py::arg("table"), py::arg("pip"),
+        py::arg("offsets").noconvert(), py::arg("interpolation"));
+  m.def("spread", &spread_table<double>, py::arg("table"), py::arg("pip"), py::arg("offsets"),
         py::arg("interpolation"));
   m.def("library_interpolate", &interpolate_library, py::arg("library"), py::arg("name"),
         py::arg("pips"), py::arg("interpolation"));

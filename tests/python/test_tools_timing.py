@@ -144,6 +144,7 @@ def test_frame_pips_refuses_bad_requests(kwargs, message):
 @pytest.mark.parametrize("pips, message", [
     ([], "no pips given"),
     ([0.0, math.nan], "pips must be finite"),
+    ([3e9, math.nan], "pips must be finite"),
     ([2.0**31], "32-bit pip range"),
 ])
 def test_evaluate_at_refuses_bad_pips(pips, message):
