@@ -181,6 +181,14 @@ template <class PipAt>
   std::memcpy(phases, &phase, sizeof phase);
 }
 
+// Clips values to [-1, 1], where patterns stay, in place.
+[[gnu::always_inline]] inline void clip_to_unit(double* values, std::ptrdiff_t count) {
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    const double above = values[i] > -1.0 ? values[i] : -1.0;
+    values[i] = above < 1.0 ? above : 1.0;
+  }
+}
+
 // Writes the pattern at pip_at(i) into out[3 i .. 3 i + 2] for every i below
 // `count`; the pips lie within 32 bits. The loop closes on itself, and a
 // whole pip gives its row exactly whatever the method. The method is a
@@ -216,6 +224,10 @@ template <Interpolation method, class PipAt, class Windows>
       }
       store_row(value, out + 3 * (start + j));
     }
+    // Catmull-Rom overshoots where a pattern turns. Clipped a block at a
+    // time, while the block is in cache, in a loop the compiler vectorises.
+    // Rows at whole pips are clipped too, which changes nothing.
+    if constexpr (method == Interpolation::smooth) clip_to_unit(out + 3 * start, 3 * rows);
   }
 }
 
@@ -243,12 +255,6 @@ void interpolate_with(std::ptrdiff_t count, PipAt pip_at, const Windows& windows
   interpolate_rows<method>(count, pip_at, windows, out);
 }
 
-// Clips values to [-1, 1], where patterns stay, in place. A pass of its own:
-// kept out of the interpolation loop, the compiler vectorises it.
-inline void clip_to_unit(double* values, std::ptrdiff_t count) {
-  for (std::ptrdiff_t i = 0; i < count; ++i) values[i] = std::min(std::max(values[i], -1.0), 1.0);
-}
-
 // Writes the pattern at pip_at(i) into out[3 i .. 3 i + 2] for every i below
 // `count`, after checking every pip. `windows` gives the pattern's loop
 // period and the rows around each phase, as TableWindows and SampledWindows
@@ -263,10 +269,7 @@ void interpolate(std::ptrdiff_t count, PipAt pip_at, const Windows& windows,
     case Interpolation::linear:
       return interpolate_with<Interpolation::linear>(count, pip_at, windows, out);
     case Interpolation::smooth:
-      interpolate_with<Interpolation::smooth>(count, pip_at, windows, out);
-      // Catmull-Rom overshoots where a pattern turns. Rows at whole pips are
-      // clipped too, which changes nothing: every pattern stays in [-1, 1].
-      return clip_to_unit(out, 3 * count);
+      return interpolate_with<Interpolation::smooth>(count, pip_at, windows, out);
   }
 }
 
