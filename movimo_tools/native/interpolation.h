@@ -23,6 +23,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "movimo/core.h"
 
@@ -55,7 +56,7 @@ using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
 
 // Uniform Catmull-Rom between p1 (t = 0) and p2 (t = 1), in Horner form.
 [[gnu::always_inline]] inline Lanes catmull_rom(Lanes p0, Lanes p1, Lanes p2, Lanes p3,
-                                                double t) {
+                                                Lanes t) {
   const Lanes cubic = 3.0 * (p1 - p2) + p3 - p0;
   const Lanes quadratic = 2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3;
   return p1 + 0.5 * t * ((p2 - p0) + t * (quadratic + t * cubic));
@@ -150,35 +151,52 @@ void check_fractional_pips(std::ptrdiff_t count, PipAt pip_at) {
   throw std::invalid_argument("pips must lie within the signed 32-bit pip range");
 }
 
-// Pips four at a time, as their floors' fractions and signed 32-bit parts.
-using Wholes = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
+// Pips `width` at a time, and their signed 32-bit whole parts.
+template <int width>
+struct PipVectors;
+template <>
+struct PipVectors<2> {
+  using Pips = double __attribute__((vector_size(2 * sizeof(double))));
+  using Wholes = std::int32_t __attribute__((vector_size(2 * sizeof(std::int32_t))));
+};
+template <>
+struct PipVectors<4> {
+  using Pips = double __attribute__((vector_size(4 * sizeof(double))));
+  using Wholes = std::int32_t __attribute__((vector_size(4 * sizeof(std::int32_t))));
+};
 
-// Rows go through in blocks, in two passes: the first splits four pips at a
-// time into their phases and fractions, the second interpolates each row.
-// Apart, each pass keeps its own chain of dependent operations short.
+// Rows go through in blocks, in two passes: the first splits the pips,
+// several at a time, into their phases and fractions, the second
+// interpolates each row. Apart, each pass keeps its own chain of dependent
+// operations short.
 constexpr std::ptrdiff_t kBlockRows = 64;
 
-// Splits the pips first .. first + 3 (repeating the last pip past `count`)
-// into fractions (pip - floor(pip)) and wrapped phases. A phase that lay
-// outside the loop even after one loop was added is left outside, for the
-// caller to reduce.
-template <class PipAt>
+// Splits `width` pips from `first` on (repeating the last pip past `count`)
+// into wrapped phases and fractions (pip - floor(pip)), each fraction written
+// `copies` times in a row. A phase that lay outside the loop even after one
+// loop was added is left outside, for the caller to reduce.
+template <int width, int copies, class PipAt>
 [[gnu::always_inline]] inline void split_pips(std::ptrdiff_t first, std::ptrdiff_t count,
                                               PipAt pip_at, std::int32_t period,
                                               double* fractions, std::int32_t* phases) {
-  const auto at = [&](std::ptrdiff_t k) { return pip_at(std::min(first + k, count - 1)); };
-  const Lanes pips = {at(0), at(1), at(2), at(3)};
+  using Pips = typename PipVectors<width>::Pips;
+  using Wholes = typename PipVectors<width>::Wholes;
+  const Pips pips = [&]<std::size_t... k>(std::index_sequence<k...>) {
+    return Pips{pip_at(std::min(first + static_cast<std::ptrdiff_t>(k), count - 1))...};
+  }(std::make_index_sequence<width>());
   // floor(pip), exactly: the truncation, one less where it rounded up.
-  const Lanes truncated = __builtin_convertvector(__builtin_convertvector(pips, Wholes), Lanes);
-  const Lanes whole = truncated > pips ? truncated - 1.0 : truncated;
-  const Lanes fraction = pips - whole;
+  const Pips truncated = __builtin_convertvector(__builtin_convertvector(pips, Wholes), Pips);
+  const Pips whole = truncated > pips ? truncated - 1.0 : truncated;
+  const Pips fraction = pips - whole;
   // Most pips lie within the loop or one loop before it (a stream reduces
   // its pip to one loop, then a spread lags each target by less than a
   // loop), so adding one loop below zero wraps them.
   Wholes phase = __builtin_convertvector(whole, Wholes);
   phase += phase < 0 ? period : 0;
-  std::memcpy(fractions, &fraction, sizeof fraction);
-  std::memcpy(phases, &phase, sizeof phase);
+  for (int k = 0; k < width; ++k) {
+    for (int copy = 0; copy < copies; ++copy) fractions[copies * k + copy] = fraction[k];
+    phases[k] = phase[k];
+  }
 }
 
 // Clips values to [-1, 1], where patterns stay, in place.
@@ -192,20 +210,26 @@ template <class PipAt>
 // Writes the pattern at pip_at(i) into out[3 i .. 3 i + 2] for every i below
 // `count`; the pips lie within 32 bits. The loop closes on itself, and a
 // whole pip gives its row exactly whatever the method. The method is a
-// template argument so that each loop carries only its own arithmetic.
-template <Interpolation method, class PipAt, class Windows>
+// template argument so that each loop carries only its own arithmetic; the
+// pips are split `split_width` at a time, as many as the build's vectors
+// hold.
+template <Interpolation method, int split_width = 2, class PipAt, class Windows>
 [[gnu::always_inline]] inline void interpolate_rows(std::ptrdiff_t count, PipAt pip_at,
                                                     const Windows& windows, double* out) {
   const std::int32_t period = windows.period();
-  alignas(32) double fractions[kBlockRows];
-  alignas(16) std::int32_t phases[kBlockRows];
+  // Smooth reads each fraction as four lanes, written so by the first pass:
+  // the baseline build has no cheap way to widen one double to four lanes.
+  constexpr int copies = method == Interpolation::smooth ? 4 : 1;
+  alignas(32) double fractions[copies * kBlockRows];
+  std::int32_t phases[kBlockRows];
   for (std::ptrdiff_t start = 0; start < count; start += kBlockRows) {
     const std::ptrdiff_t rows = std::min(kBlockRows, count - start);
-    for (std::ptrdiff_t j = 0; j < rows; j += 4) {
-      split_pips(start + j, count, pip_at, period, fractions + j, phases + j);
+    for (std::ptrdiff_t j = 0; j < rows; j += split_width) {
+      split_pips<split_width, copies>(start + j, count, pip_at, period, fractions + copies * j,
+                                      phases + j);
     }
     for (std::ptrdiff_t j = 0; j < rows; ++j) {
-      const double t = fractions[j];
+      const double t = fractions[copies * j];
       std::int32_t phase = phases[j];
       if (static_cast<std::uint32_t>(phase) >= static_cast<std::uint32_t>(period)) [[unlikely]] {
         phase = static_cast<std::int32_t>(static_cast<std::int64_t>(std::floor(pip_at(start + j))) % period);
@@ -219,7 +243,8 @@ template <Interpolation method, class PipAt, class Windows>
         value = t == 0.0 ? here : between;
       } else if constexpr (method == Interpolation::smooth) {
         const Lanes between =
-            catmull_rom(load_row(window), here, load_row(window + 6), load_row(window + 9), t);
+            catmull_rom(load_row(window), here, load_row(window + 6), load_row(window + 9),
+                        load_row(fractions + copies * j));
         value = t == 0.0 ? here : between;
       }
       store_row(value, out + 3 * (start + j));
@@ -237,7 +262,7 @@ template <Interpolation method, class PipAt, class Windows>
                                                                 PipAt pip_at,
                                                                 const Windows& windows,
                                                                 double* out) {
-  interpolate_rows<method>(count, pip_at, windows, out);
+  interpolate_rows<method, 4>(count, pip_at, windows, out);
 }
 
 inline bool has_avx() {
