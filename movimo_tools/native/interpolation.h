@@ -232,7 +232,9 @@ template <Interpolation method, int split_width = 2, class PipAt, class Windows>
       const double t = fractions[copies * j];
       std::int32_t phase = phases[j];
       if (static_cast<std::uint32_t>(phase) >= static_cast<std::uint32_t>(period)) [[unlikely]] {
-        phase = static_cast<std::int32_t>(static_cast<std::int64_t>(std::floor(pip_at(start + j))) % period);
+        // A pip more than a loop away from the first loop: reduced by division.
+        const auto whole = static_cast<std::int64_t>(std::floor(pip_at(start + j)));
+        phase = static_cast<std::int32_t>(whole % period);
         phase += phase < 0 ? period : 0;
       }
       const double* window = windows.template window<method>(phase);
