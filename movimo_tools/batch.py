@@ -78,15 +78,11 @@ def _check_request(name: object, library: object) -> None:
 
 
 @functools.lru_cache(maxsize=64)
-def _builtin_bytes(name: str) -> bytes:
-    return native.table(name).tobytes()
-
-
-def _builtin_rows(name: str) -> np.ndarray:
-    """A new read-only view of the cached table. The cache holds immutable
-    bytes, so no caller can make a view writeable and change the table for
+def _builtin_table(name: str) -> np.ndarray:
+    """The cached table: an array over immutable bytes, so that neither it
+    nor any view of it can be made writeable and change the table for
     everyone else."""
-    return np.frombuffer(_builtin_bytes(name), dtype=np.float64).reshape(-1, 3)
+    return np.frombuffer(native.table(name).tobytes(), dtype=np.float64).reshape(-1, 3)
 
 
 def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray:
@@ -100,7 +96,8 @@ def loop_rows(name: str, library: movimo.PatternLibrary | None = None) -> np.nda
     """
     _check_request(name, library)
     if library is None:
-        return _builtin_rows(name)
+        # A view of its own, so that a caller who reshapes it changes only that.
+        return _builtin_table(name).view()
     return native.library_table(library, name)
 
 
@@ -129,7 +126,10 @@ def table(name: str, library: movimo.PatternLibrary | None = None) -> np.ndarray
     >>> table("lfo_breathe").shape
     (256, 3)
     """
-    return loop_rows(name, library).copy()
+    _check_request(name, library)
+    if library is None:
+        return _builtin_table(name).copy()  # straight from the cache: no view first
+    return native.library_table(library, name)
 
 
 def evaluate(name: str, pips: ArrayLike,

@@ -76,7 +76,7 @@ def check_library(library: object, optional: bool = True) -> None:
     ...
     TypeError: library must be a movimo.PatternLibrary
     """
-    if not (isinstance(library, movimo.PatternLibrary) or (optional and library is None)):
+    if not ((optional and library is None) or isinstance(library, movimo.PatternLibrary)):
         raise TypeError("library must be a movimo.PatternLibrary")
 
 
