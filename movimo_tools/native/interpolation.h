@@ -75,7 +75,7 @@ class TableWindows {
   // `rows` holds `period` rows of x, y and z, period >= 1.
   TableWindows(const double* rows, std::int32_t period) : rows_(rows), period_(period) {
     for (int row = 0; row < kSeamRows; ++row) {
-      const std::int32_t phase = ((row - kSeamZero) % period + period) % period;
+      const std::int32_t phase = movimo::wrap_pip(row - kSeamZero, period);
       std::memcpy(seam_ + 3 * row, rows + 3 * phase, 3 * sizeof(double));
     }
   }
@@ -120,8 +120,7 @@ class SampledWindows {
     const int first = method == Interpolation::smooth ? 0 : 1;
     const int last = method == Interpolation::step ? 1 : method == Interpolation::linear ? 2 : 3;
     for (int row = first; row <= last; ++row) {
-      const std::int32_t at = ((phase + row - 1) % period_ + period_) % period_;
-      const movimo::Offset3 value = row_at_(at);
+      const movimo::Offset3 value = row_at_(movimo::wrap_pip(phase + row - 1, period_));
       window_[3 * row] = value.x;
       window_[3 * row + 1] = value.y;
       window_[3 * row + 2] = value.z;
@@ -232,9 +231,9 @@ template <Interpolation method, int split_width = 2, class PipAt, class Windows>
       const double t = fractions[copies * j];
       std::int32_t phase = phases[j];
       if (static_cast<std::uint32_t>(phase) >= static_cast<std::uint32_t>(period)) [[unlikely]] {
-        // A pip more than a loop away from the first loop: reduced by division.
-        const auto whole = static_cast<std::int64_t>(std::floor(pip_at(start + j)));
-        phase = static_cast<std::int32_t>(whole % period);
+        // A pip more than a loop from the first: reduced by division, inline
+        // (a call here would cost the loop its registers).
+        phase %= period;
         phase += phase < 0 ? period : 0;
       }
       const double* window = windows.template window<method>(phase);
