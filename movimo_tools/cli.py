@@ -11,10 +11,11 @@ from __future__ import annotations
 import argparse
 import csv
 import difflib
+import errno
 import functools
+import io
 import json
 import math
-import os
 import sys
 from collections.abc import Callable, Iterator
 from typing import NoReturn, TextIO
@@ -28,6 +29,7 @@ from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.clock import MAX_BPM, MIN_BPM
+from movimo_tools.console import LineWriter, discard
 from movimo_tools.limits import motion_limits
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
 
@@ -305,7 +307,7 @@ def main(argv: list[str] | None = None, out: TextIO | None = None) -> int:
     >>> main(["show", "nope"])
     1
     """
-    out = sys.stdout if out is None else out
+    out = (sys.stdout or _ClosedOutput()) if out is None else out
     argv = sys.argv[1:] if argv is None else argv
     try:
         parser = build_parser()
@@ -340,17 +342,24 @@ def main(argv: list[str] | None = None, out: TextIO | None = None) -> int:
 
 
 def _fail(status: int, error: object) -> int:
-    print(f"movimo: error: {error}", file=sys.stderr)
+    LineWriter(sys.stderr)(f"movimo: error: {error}")
     return status
+
+
+class _ClosedOutput(io.StringIO):
+    """Standard output of a command started without one (`>&-`): writing
+    fails as it does to a closed file, so that a command whose output is its
+    job fails with one line, while a running show drops its lines."""
+
+    def write(self, text: str) -> int:
+        raise OSError(errno.EBADF, "closed when movimo started")
 
 
 def _discard_stdout() -> None:
     """Points stdout at nothing, so the interpreter's last flush of output
     that could not be written cannot fail again."""
-    try:
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-    except (OSError, ValueError):
-        pass  # stdout is no file (captured, replaced): nothing will flush it
+    if sys.stdout is not None:
+        discard(sys.stdout)
 
 
 if __name__ == "__main__":

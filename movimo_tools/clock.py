@@ -22,6 +22,7 @@ import argparse
 import dataclasses
 import math
 import queue
+import signal
 import sys
 import threading
 import time
@@ -56,6 +57,8 @@ TAP_WINDOW = 8
 # A loop this far behind its clock skips the missed frames instead of
 # sending them in a burst (after the machine stalled, say).
 MAX_CATCH_UP_SECONDS = 0.5
+# A frame loop waiting for its next frame looks for a stop request this often.
+STOP_POLL_SECONDS = 0.05
 
 
 def check_tempo(bpm: float) -> Tempo:
@@ -89,6 +92,8 @@ class Clock(Protocol):
     def set_bpm(self, seconds: float, bpm: float) -> None: ...
 
     def tap(self, seconds: float) -> bool: ...
+
+    def take_relocation(self) -> tuple[float, float] | None: ...
 
 
 class TempoClock:
@@ -159,6 +164,10 @@ class TempoClock:
         beat = movimo.PIPS_PER_BEAT
         self._slew_pips = round(self._anchor_pip / beat) * beat - self._anchor_pip
         return True
+
+    def take_relocation(self) -> None:
+        """Never: a tempo clock's pips only run forwards."""
+        return None
 
 
 ClockFactory = Callable[[float], Clock]
@@ -315,12 +324,17 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
                *, rate: float, frames: int | None = None, commands: Commands | None = None,
                report_line: Callable[[str], object] = lambda line: None,
                other_command: Callable[[str], object] | None = None,
+               stop: Callable[[], bool] = lambda: False,
+               relocated: Callable[[float, float], object] = lambda before, after: None,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep) -> FrameReport:
     """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
-    until `frames` have gone (or for ever), a quit command arrives or Ctrl-C;
+    until `frames` have gone (or for ever), a quit command arrives, `stop()`
+    says so (it is asked at least every STOP_POLL_SECONDS) or Ctrl-C;
     `due` is the frame's due time on the `now` clock, and `send_frame`
-    returns how many messages or packets it sent.
+    returns how many messages or packets it sent. When the clock jumps (an
+    outside clock's relocation), `relocated(before, after)` hears the pips
+    before the frame that carries the jump is sent.
 
     >>> fake = [0.0]
     >>> report = run_frames(lambda frame, pip, bpm, due: print(frame, pip) or 1,
@@ -344,11 +358,17 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
     try:
         while frames is None or frame < frames:
             due = start + frame / rate
-            sleep(max(0.0, due - now()))
+            while (left := due - now()) > STOP_POLL_SECONDS and not stop():
+                sleep(STOP_POLL_SECONDS)
+            if stop():
+                break
+            sleep(max(0.0, left))
             if commands is not None and not apply_commands(clock, commands, last_due, due,
                                                            report_line, other_command):
                 break
             pip, bpm = clock.pip_at(due), clock.bpm
+            if (relocation := clock.take_relocation()) is not None:
+                relocated(*relocation)
             lateness = now() - due
             report.add_frame(send_frame(frame, pip, bpm, due), lateness)
             last_due = due
@@ -363,6 +383,41 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
         if hasattr(clock, "close"):
             clock.close()
     return report
+
+
+class StopRequests:
+    """Ctrl-C (SIGINT) and SIGTERM as requests to stop, for a command that
+    must park its rig on the way out; call it to ask whether one came.
+
+    The handlers only set a flag that the frame loop reads: they never raise
+    into the code that is running, so a second, impatient signal cannot cut
+    the parking short. SIGINT is handled whatever the command inherited (a
+    background job of a script starts with it ignored). SIGHUP is ignored:
+    a lost terminal does not stop the show. Outside the main thread, where
+    handlers cannot be installed, nothing changes.
+    """
+
+    def __init__(self) -> None:
+        self.requested = False
+        self._saved: dict[int, Any] = {}
+
+    def __call__(self) -> bool:
+        return self.requested
+
+    def _request(self, signum: int, frame: object) -> None:
+        self.requested = True
+
+    def __enter__(self) -> StopRequests:
+        if threading.current_thread() is threading.main_thread():
+            for number in (signal.SIGINT, signal.SIGTERM):
+                self._saved[number] = signal.signal(number, self._request)
+            self._saved[signal.SIGHUP] = signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        for number, handler in self._saved.items():
+            signal.signal(number, handler)
+        self._saved.clear()
 
 
 def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:

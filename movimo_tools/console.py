@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Callable, Iterator
-from typing import IO, TextIO, cast
+from typing import IO, Any, TextIO, cast
 
 # Longest command line read; anything longer is no command and is skipped.
 MAX_COMMAND_BYTES = 256
@@ -16,20 +16,23 @@ MAX_COMMAND_BYTES = 256
 class LineWriter:
     """Writes lines to `stream` until it fails (its reader closed the pipe,
     its terminal hung up, its disk filled), and from then on drops them:
-    losing the console must not stop the show.
+    losing the console must not stop the show. A stream of None (the command
+    was started with that file closed) is lost from the start.
 
     >>> import io
     >>> say = LineWriter(io.StringIO())
     >>> say("tempo 120 bpm"), say.lost
     (None, False)
+    >>> LineWriter(None).lost
+    True
     """
 
-    def __init__(self, stream: TextIO) -> None:
+    def __init__(self, stream: TextIO | None) -> None:
         self._stream = stream
-        self.lost = False
+        self.lost = stream is None
 
     def __call__(self, line: str) -> None:
-        if self.lost:
+        if self.lost or self._stream is None:
             return
         try:
             self._stream.write(line + "\n")
@@ -39,12 +42,32 @@ class LineWriter:
             self._discard()
 
     def _discard(self) -> None:
-        """Points the stream's file at nothing, so that the interpreter's last
-        flush of what could not be written cannot fail again at exit."""
+        if self._stream is not None:
+            discard(self._stream)
+
+
+def discard(stream: IO[Any]) -> None:
+    """Points a stream's file at nothing, so that the interpreter's last flush
+    of what could not be written cannot fail again at exit."""
+    try:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
+    except (OSError, ValueError):
+        pass  # no file behind it: nothing will flush it
+
+
+def hold_standard_files() -> None:
+    """Opens the null device on each of the standard files 0, 1 and 2 that
+    the command was started without (as a service manager may start it), so
+    that no socket or file opened later takes its number and receives what
+    a library prints to standard output or error."""
+    for number in (0, 1, 2):
         try:
-            os.dup2(os.open(os.devnull, os.O_WRONLY), self._stream.fileno())
-        except (OSError, ValueError):
-            pass  # no file behind it: nothing will flush it
+            os.fstat(number)
+        except OSError:
+            opened = os.open(os.devnull, os.O_RDWR)
+            if opened != number:
+                os.dup2(opened, number)
+                os.close(opened)
 
 
 def command_lines(stream: IO[str] | IO[bytes], note: Callable[[str], object]) -> Iterator[str]:

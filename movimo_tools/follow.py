@@ -17,6 +17,10 @@ How it follows:
   tempo, and from then on slews: it runs a little faster or slower than the
   source until the phase error is gone, its tempo changes by at most a
   bounded share per beat, and its pip never runs backwards.
+- The one exception is the source's own relocation: a beat number far from
+  where the source was (a DAW looping, a DJ jumping back) or a start from
+  the top moves the clock there at once, backwards if need be. Each such
+  jump is announced (see `ExternalClock.take_relocation`).
 - Through a dropout the local clock runs on at the last tempo; when events
   return they are numbered from the fitted line and the slewing resumes.
 - Start, stop, continue and song position work like a sequencer's
@@ -38,14 +42,13 @@ import itertools
 import math
 import os
 import queue
+import socket
 import tempfile
 import threading
 import time
 from typing import Any, Callable, Iterator
 
 from pythonosc import osc_packet
-from pythonosc.dispatcher import Dispatcher
-from pythonosc.osc_server import BlockingOSCUDPServer
 
 import movimo
 from movimo_tools.clock import check_tempo
@@ -86,6 +89,17 @@ DROPOUT_INTERVALS = 2.5
 DROPOUT_FLOOR_SECONDS = 0.25
 # Locked once the phase error is this small; lost beyond the second bound.
 LOCK_SECONDS, UNLOCK_SECONDS = 0.002, 0.010
+
+# Beat numbers a source may place: those whose pips fit the signed 32-bit
+# pip range. Beyond it a peer's typo (or malice) would drive the pips out of
+# the numbers a frame can be computed or sent with.
+MAX_BEAT_NUMBER = 2**31 // movimo.PIPS_PER_BEAT
+# The OSC clock's listening thread looks up from its socket this often, so
+# that closing the input returns promptly whatever the peer sends.
+LISTEN_POLL_SECONDS = 0.05
+MAX_DATAGRAM_BYTES = 65535
+# Events waiting for the frame loop; a flood beyond this is dropped and counted.
+MAX_WAITING_EVENTS = 4096
 
 
 @dataclasses.dataclass(frozen=True)
@@ -280,6 +294,7 @@ class TempoFollower:
         self._last_position: float | None = None  # the source's, outliers too
         self._last_step = PIPS_PER_PULSE
         self.outliers = 0
+        self.jumps = 0
 
     @property
     def bpm(self) -> float:
@@ -310,15 +325,15 @@ class TempoFollower:
             case Tick():
                 self._position_event(seconds, PIPS_PER_PULSE, None)
             case Beat(number=number):
-                if number is not None and not math.isfinite(number):
-                    raise ValueError("a beat number must be finite")
+                if number is not None and not abs(number) <= MAX_BEAT_NUMBER:
+                    raise ValueError(f"a beat number must be within ±{MAX_BEAT_NUMBER}")
                 placed = None if number is None else float(number) * movimo.PIPS_PER_BEAT
                 self._position_event(seconds, movimo.PIPS_PER_BEAT, placed)
             case Bpm(value=value):
                 self._announce(seconds, _pips_per_second(check_tempo(value).bpm))
             case Start():
                 self._transport(0.0)
-                self._reanchor(max(seconds, self._floor), 0.0, 0.0)
+                self._jump(max(seconds, self._floor), 0.0, 0.0)
             case Stop():
                 self._stop(seconds)
             case Continue():
@@ -333,6 +348,15 @@ class TempoFollower:
 
     def _local(self, seconds: float) -> float:
         return self._anchor_pip + self._rate * (seconds - self._anchor_time)
+
+    def _jump(self, at: float, pip: float, rate: float) -> None:
+        """Moves the clock to `pip` at once, not by slewing: on locking to the
+        source, and when the source relocates (a DAW looping, a DJ jumping
+        back, a start from the top). These are the only times a pip may run
+        backwards; `jumps` counts them so that they can be announced."""
+        if pip != self._local(at):
+            self.jumps += 1
+        self._reanchor(at, pip, rate)
 
     def _reanchor(self, at: float, pip: float, rate: float) -> None:
         self._anchor_time, self._anchor_pip, self._rate = at, pip, rate
@@ -387,7 +411,7 @@ class TempoFollower:
                 ahead = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
                 self._offset = ahead * movimo.PIPS_PER_BEAT
             self._acquired = True
-            self._reanchor(at, source + self._offset, source_rate)
+            self._jump(at, source + self._offset, source_rate)
             self._locked = False
             return
         error = self._line.position_at(at) + self._offset - pip
@@ -437,7 +461,8 @@ class TempoFollower:
 
 class ExternalClock:
     """The frame loop's clock when an outside source leads: a follower fed
-    from a clock input, which reports each change of its lock state.
+    from a clock input, which reports each change of its lock state and
+    each jump of the clock (a relocation of the source).
 
     Each reading of the pip first takes the events that arrived since the
     last one. Tempo commands do not apply: the source sets the tempo.
@@ -450,6 +475,9 @@ class ExternalClock:
         self._report_state = report_state
         self._state = ""
         self._waiting: list[tuple[float, ClockEvent]] = []
+        self._jumps = 0
+        self._last_pip: float | None = None
+        self._relocation: tuple[float, float] | None = None
 
     @property
     def bpm(self) -> float:
@@ -470,7 +498,20 @@ class ExternalClock:
         if state != self._state:
             self._state = state
             self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm")
-        return self._follower.pip_at(seconds)
+        pip = self._follower.pip_at(seconds)
+        if self._follower.jumps != self._jumps and self._last_pip is not None:
+            self._relocation = (self._last_pip, pip)
+            self._report_state(f"clock {self.source.name}: relocated from beat "
+                               f"{self._last_pip / movimo.PIPS_PER_BEAT:.3f} to beat "
+                               f"{pip / movimo.PIPS_PER_BEAT:.3f}")
+        self._jumps, self._last_pip = self._follower.jumps, pip
+        return pip
+
+    def take_relocation(self) -> tuple[float, float] | None:
+        """The pips the clock jumped from and to since the last call, if it
+        jumped: the one time its pip may run backwards."""
+        relocation, self._relocation = self._relocation, None
+        return relocation
 
     def set_bpm(self, seconds: float, bpm: float) -> None:
         raise ValueError(f"the tempo follows {self.source.name}: 'bpm' does not apply")
@@ -484,20 +525,28 @@ class ExternalClock:
         if self.source.malformed:
             self._report_state(f"clock {self.source.name}: ignored {self.source.malformed} "
                                f"malformed messages")
+        if self.source.dropped:
+            self._report_state(f"clock {self.source.name}: dropped {self.source.dropped} "
+                               f"events that came faster than the frames could take them")
 
 
 class ClockInput:
     """Events of an outside clock on their way to the follower, each stamped
-    with the time it arrived; counts the malformed messages it ignored."""
+    with the time it arrived; counts the malformed messages it ignored and
+    the events it dropped in a flood (more than MAX_WAITING_EVENTS waiting)."""
 
     def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
         self.name = name
         self.malformed = 0
+        self.dropped = 0
         self._now = now
-        self._events: queue.SimpleQueue[tuple[float, ClockEvent]] = queue.SimpleQueue()
+        self._events: queue.Queue[tuple[float, ClockEvent]] = queue.Queue(MAX_WAITING_EVENTS)
 
     def put(self, event: ClockEvent, seconds: float | None = None) -> None:
-        self._events.put((self._now() if seconds is None else seconds, event))
+        try:
+            self._events.put_nowait((self._now() if seconds is None else seconds, event))
+        except queue.Full:
+            self.dropped += 1
 
     def drain(self) -> list[tuple[float, ClockEvent]]:
         events = []
@@ -605,7 +654,7 @@ def osc_event(address: str, arguments: tuple[Any, ...]) -> ClockEvent | None:
             return Tick()
         case "/beat", []:
             return Beat()
-        case "/beat", [number]:
+        case "/beat", [number] if abs(number) <= MAX_BEAT_NUMBER:
             return Beat(number)
         case "/tempo", [bpm]:
             return Bpm(check_tempo(bpm).bpm)
@@ -621,9 +670,16 @@ def osc_event(address: str, arguments: tuple[Any, ...]) -> ClockEvent | None:
 
 
 class OscClockInput(ClockInput):
-    """An OSC clock: a python-osc server on a UDP port, in its own thread."""
+    """An OSC clock: datagrams read from a UDP port by a thread of its own.
 
-    _server: _CountingServer | None = None
+    Every message of a datagram is taken the moment the datagram arrives,
+    whatever a bundle's timetag says: a peer must never hold the clock back,
+    let alone freeze it with a timetag a year ahead. A datagram that does not
+    decode (not OSC, not UTF-8, truncated, nested too deep) is counted as
+    malformed, never printed.
+    """
+
+    _socket: socket.socket | None = None
 
     def receive(self, address: str, arguments: tuple[Any, ...],
                 seconds: float | None = None) -> None:
@@ -635,63 +691,58 @@ class OscClockInput(ClockInput):
         if event is not None:
             self.put(event, seconds)
 
+    def receive_datagram(self, data: bytes, seconds: float | None = None) -> None:
+        """Takes one datagram: an OSC message or a bundle of them."""
+        try:
+            messages = [timed.message for timed in osc_packet.OscPacket(data).messages]
+        except Exception:  # noqa: BLE001  hostile bytes raise more than ParseError in the decoder
+            self.malformed += 1
+            return
+        for message in messages:
+            self.receive(message.address, tuple(message.params), seconds)
+
     def open(self, host: str, port: int) -> OscClockInput:
         """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
-        dispatcher = _CountingDispatcher(self)
-        dispatcher.set_default_handler(lambda address, *arguments: self.receive(address, arguments))
         try:
-            self._server = _CountingServer((host, port), dispatcher, self)
-        except OSError as error:
+            family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+            self._socket = socket.socket(family, socket.SOCK_DGRAM)
+            self._socket.bind(address)
+        except (OSError, UnicodeError) as error:
+            if self._socket is not None:
+                self._socket.close()
+                self._socket = None
             raise ValueError(f"cannot listen for the OSC clock on {host}:{port}: "
-                             f"{error.strerror or error}") from None
-        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
-                                        daemon=True)
+                             f"{getattr(error, 'strerror', None) or error}") from None
+        self._socket.settimeout(LISTEN_POLL_SECONDS)
+        self._listening = threading.Event()
+        self._listening.set()
+        self._thread = threading.Thread(target=self._listen, args=(self._socket,), daemon=True)
         self._thread.start()
         return self
 
+    def _listen(self, listener: socket.socket) -> None:
+        while self._listening.is_set():
+            try:
+                data = listener.recv(MAX_DATAGRAM_BYTES)
+            except TimeoutError:
+                continue
+            except OSError:
+                return  # closed under the thread
+            self.receive_datagram(data)
+
     @property
     def address(self) -> tuple[str, int]:
-        assert self._server is not None, "the input is not open"
-        host, port = self._server.server_address[:2]
+        assert self._socket is not None, "the input is not open"
+        host, port = self._socket.getsockname()[:2]
         return str(host), int(port)
 
     def close(self) -> None:
-        if self._server is not None:
-            self._server.shutdown()
-            self._server.server_close()
-            self._thread.join(timeout=5)
-            self._server = None
-
-
-class _CountingDispatcher(Dispatcher):
-    """Counts the datagrams that do not parse as OSC, which python-osc drops."""
-
-    def __init__(self, source: ClockInput) -> None:
-        super().__init__()
-        self._source = source
-
-    def call_handlers_for_packet(self, data: bytes, client_address: Any) -> list[Any]:
-        try:
-            osc_packet.OscPacket(data)
-        except osc_packet.ParseError:
-            self._source.malformed += 1
-            return []
-        return super().call_handlers_for_packet(data, client_address)
-
-
-class _CountingServer(BlockingOSCUDPServer):
-    """Counts the datagrams that are neither an OSC message nor a bundle."""
-
-    def __init__(self, address: tuple[str, int], dispatcher: Dispatcher,
-                 source: ClockInput) -> None:
-        self._source = source
-        super().__init__(address, dispatcher)
-
-    def verify_request(self, request: Any, client_address: Any) -> bool:
-        valid = super().verify_request(request, client_address)
-        if not valid:
-            self._source.malformed += 1
-        return valid
+        """Stops listening; returns within about LISTEN_POLL_SECONDS."""
+        if self._socket is not None:
+            self._listening.clear()
+            self._thread.join(timeout=2 * LISTEN_POLL_SECONDS + 1.0)
+            self._socket.close()
+            self._socket = None
 
 
 def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
@@ -712,5 +763,6 @@ def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> Clo
         return MidiClockInput(source, now).open(where)
     if kind == "osc" and where:
         from movimo_tools.stream import parse_endpoint
-        return OscClockInput(source, now).open(*parse_endpoint(where))
+        return OscClockInput(source, now).open(
+            *parse_endpoint(where, "the OSC clock's listening address"))
     raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")

@@ -58,7 +58,6 @@ import math
 import os
 import pathlib
 import re
-import signal
 import socket
 import struct
 import sys
@@ -73,8 +72,9 @@ import numpy as np
 import movimo
 from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, ClockFactory, SendFailures, add_clock_arguments,
-                                clock_from_arguments, run_frames, stdin_commands)
+from movimo_tools.clock import (CONTROL_HELP, ClockFactory, SendFailures, StopRequests,
+                                add_clock_arguments, clock_from_arguments, run_frames,
+                                stdin_commands)
 from movimo_tools.console import LineWriter
 from movimo_tools.limits import motion_limits
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
@@ -853,7 +853,6 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
-    make_clock, frames = clock_from_arguments(args)
     loaded = load_patch(args.patch)
     player = Player(loaded, args.names, args.rate)
     # A dry run's output is the point of it: failing to write that is an
@@ -861,6 +860,7 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     say = (lambda line: out.write(line + "\n")) if args.dry_run else LineWriter(out)
     for check in speed_checks(loaded, player.patterns, args.bpm):
         say(check.line(loaded.names))
+    make_clock, frames = clock_from_arguments(args)
     if args.dry_run:
         _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
         return
@@ -894,23 +894,18 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
         f"{', '.join(player.patterns)} over {protocol} to {where} at {args.rate:g} "
         f"frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next' or 'quit' and Enter")
-    terminate = signal.signal(signal.SIGTERM, _interrupt)
-    hang_up = signal.signal(signal.SIGHUP, signal.SIG_IGN)
-    try:
-        report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
-                            commands=commands, report_line=say, other_command=next_pattern)
-        sender.send(loaded.home_frame(), send_packet)
-    finally:
-        signal.signal(signal.SIGTERM, terminate)
-        signal.signal(signal.SIGHUP, hang_up)
-        sender.close()
-    say(f"sent {report.frames} frames, {report.sent} packets ({send_packet.failed} failed); "
-        f"{report.skipped} frames skipped; {player.limited_frames} frames held a fixture to "
-        f"its speed; parked at home")
-
-
-def _interrupt(signum: int, frame: object) -> None:
-    raise KeyboardInterrupt  # the frame loop stops on it, and the rig is parked
+    with StopRequests() as stop_requested:
+        try:
+            report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
+                                commands=commands, report_line=say, other_command=next_pattern,
+                                stop=stop_requested)
+        finally:
+            # Every ending passes here, an error in a frame or the clock too.
+            sender.send(loaded.home_frame(), send_packet)
+            sender.close()
+        say(f"sent {report.frames} frames, {report.sent} packets ({send_packet.failed} "
+            f"failed); {report.skipped} frames skipped; {player.limited_frames} frames held "
+            f"a fixture to its speed; parked at home")
 
 
 def _dry_run(player: Player, make_clock: ClockFactory, frames: int, rate: float,

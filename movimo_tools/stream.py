@@ -4,6 +4,9 @@ which keeps frames locked to the tempo however long the stream runs.
 Each frame sends, in this order:
 
 - `PREFIX/clock` with the frame number (int), the beat and the tempo in bpm;
+- `PREFIX/relocate` with the beats it jumped from and to, only in a frame
+  where an outside clock relocated (its music looped or jumped): the one
+  time the beat may run backwards, told apart from a fault;
 - `PREFIX/NAME` with x, y and z for every pattern, or, spread over N
   targets, `PREFIX/NAME/I` for I = 0 .. N-1, target I lagging I/N of a loop.
 
@@ -22,7 +25,6 @@ import argparse
 import dataclasses
 import queue
 import re
-import signal
 import socket
 import sys
 import time
@@ -38,8 +40,9 @@ from pythonosc.osc_message_builder import OscMessageBuilder
 import movimo
 from movimo_tools.catalogue import entry
 from movimo_tools.clock import (CONTROL_HELP, ClockFactory, Commands, FrameReport,
-                                SendFailures, add_clock_arguments, clock_from_arguments,
-                                positive, run_frames, stdin_commands, tempo_clock)
+                                SendFailures, StopRequests, add_clock_arguments,
+                                clock_from_arguments, positive, run_frames, stdin_commands,
+                                tempo_clock)
 from movimo_tools.console import LineWriter
 from movimo_tools.spread import even_offsets, spread
 from movimo_tools.timing import INTERPOLATIONS
@@ -194,8 +197,9 @@ class OscSender:
         self._socket.close()
 
 
-def parse_endpoint(text: str) -> tuple[str, int]:
-    """HOST:PORT, with an IPv6 host in brackets.
+def parse_endpoint(text: str, what: str = "the OSC destination") -> tuple[str, int]:
+    """HOST:PORT, with an IPv6 host in brackets; `what` names the address in
+    the error.
 
     >>> parse_endpoint("127.0.0.1:9000"), parse_endpoint("[::1]:57120")
     (('127.0.0.1', 9000), ('::1', 57120))
@@ -207,7 +211,7 @@ def parse_endpoint(text: str) -> tuple[str, int]:
     host, _, port = text.rpartition(":")
     host = host[1:-1] if host.startswith("[") and host.endswith("]") else host
     if not host or not port.isdigit() or not 1 <= int(port) <= 65535:
-        raise ValueError("the OSC destination must be HOST:PORT with a port of 1 to 65535")
+        raise ValueError(f"{what} must be HOST:PORT with a port of 1 to 65535")
     return host, int(port)
 
 
@@ -219,9 +223,10 @@ def run_stream(targets: list[Target], bpm: float,
                report_line: Callable[[str], object] = lambda line: None,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep,
-               make_clock: ClockFactory | None = None) -> FrameReport:
+               make_clock: ClockFactory | None = None,
+               stop: Callable[[], bool] = lambda: False) -> FrameReport:
     """Sends frames at `rate` per second until `frames` have been sent (or
-    for ever), or a quit command arrives; `send_frame(messages, due)` sends
+    for ever), a quit command arrives or `stop()` says so; `send_frame(messages, due)` sends
     the (address, arguments) messages of a frame due at time `due`. The
     clock is a tempo clock at `bpm` from `start_beat` unless `make_clock`
     gives another. Returns what happened.
@@ -229,14 +234,22 @@ def run_stream(targets: list[Target], bpm: float,
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
 
+    relocations: list[tuple[str, tuple[Any, ...]]] = []
+
+    def relocated(before: float, after: float) -> None:
+        beats = (before / movimo.PIPS_PER_BEAT, after / movimo.PIPS_PER_BEAT)
+        relocations.append((f"{prefix}/relocate", beats))
+
     def send_messages(frame: int, pip: float, bpm: float, due: float) -> int:
         messages = frame_messages(targets, frame, pip, bpm, prefix, interpolation)
+        messages[1:1] = relocations
+        relocations.clear()
         send_frame(messages, due)
         return len(messages)
 
     return run_frames(send_messages, make_clock or tempo_clock(bpm, start_beat), rate=rate,
-                      frames=frames, commands=commands, report_line=report_line, now=now,
-                      sleep=sleep)
+                      frames=frames, commands=commands, report_line=report_line, stop=stop,
+                      relocated=relocated, now=now, sleep=sleep)
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -281,14 +294,14 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     commands = stdin_commands(note=warn)
     say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
         f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
-    hang_up = signal.signal(signal.SIGHUP, signal.SIG_IGN)
-    try:
-        report = run_stream(targets, args.bpm, send, rate=args.rate, frames=frames,
-                            prefix=args.prefix, interpolation=args.interpolation,
-                            commands=commands, report_line=say, make_clock=make_clock)
-    finally:
-        signal.signal(signal.SIGHUP, hang_up)
-        sender.close()
+    with StopRequests() as stop_requested:
+        try:
+            report = run_stream(targets, args.bpm, send, rate=args.rate, frames=frames,
+                                prefix=args.prefix, interpolation=args.interpolation,
+                                commands=commands, report_line=say, make_clock=make_clock,
+                                stop=stop_requested)
+        finally:
+            sender.close()
     say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} sends failed); "
         f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
         f"on average, {report.max_lateness * 1e3:.3f} ms at most")
