@@ -415,8 +415,13 @@ class StopRequests:
         return self
 
     def __exit__(self, *exception: object) -> None:
+        # Once asked to stop, the command is on its way out: later signals
+        # (a supervisor repeating SIGTERM) are ignored until it exits, so
+        # that they cannot turn a clean exit into a killed process or a
+        # traceback. (The interpreter resets its own handlers as it exits,
+        # but leaves ignored signals ignored.)
         for number, handler in self._saved.items():
-            signal.signal(number, handler)
+            signal.signal(number, signal.SIG_IGN if self.requested else handler)
         self._saved.clear()
 
 

@@ -48,10 +48,9 @@ import threading
 import time
 from typing import Any, Callable, Iterator
 
-from pythonosc import osc_packet
-
 import movimo
 from movimo_tools.clock import check_tempo
+from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
 # MIDI clock pulses per beat (quarter note).
 PULSES_PER_BEAT = 24
@@ -90,6 +89,8 @@ DROPOUT_FLOOR_SECONDS = 0.25
 # Locked once the phase error is this small; lost beyond the second bound.
 LOCK_SECONDS, UNLOCK_SECONDS = 0.002, 0.010
 
+# A move of the clock by less than this is rounding, not a jump.
+JUMP_TOLERANCE_PIPS = 1e-6
 # Beat numbers a source may place: those whose pips fit the signed 32-bit
 # pip range. Beyond it a peer's typo (or malice) would drive the pips out of
 # the numbers a frame can be computed or sent with.
@@ -354,7 +355,7 @@ class TempoFollower:
         source, and when the source relocates (a DAW looping, a DJ jumping
         back, a start from the top). These are the only times a pip may run
         backwards; `jumps` counts them so that they can be announced."""
-        if pip != self._local(at):
+        if abs(pip - self._local(at)) > JUMP_TOLERANCE_PIPS:
             self.jumps += 1
         self._reanchor(at, pip, rate)
 
@@ -592,7 +593,7 @@ class MidiClockInput(ClockInput):
             import mido  # type: ignore[import-untyped]
             try:
                 message = mido.Message.from_bytes(message)
-            except (ValueError, TypeError):
+            except Exception:  # noqa: BLE001  mido's decoder raises IndexError and more on short data
                 self.malformed += 1
                 return
         event = midi_event(message)
@@ -694,12 +695,12 @@ class OscClockInput(ClockInput):
     def receive_datagram(self, data: bytes, seconds: float | None = None) -> None:
         """Takes one datagram: an OSC message or a bundle of them."""
         try:
-            messages = [timed.message for timed in osc_packet.OscPacket(data).messages]
-        except Exception:  # noqa: BLE001  hostile bytes raise more than ParseError in the decoder
+            messages = decode_packet(data)
+        except OscDecodeError:
             self.malformed += 1
             return
-        for message in messages:
-            self.receive(message.address, tuple(message.params), seconds)
+        for address, arguments in messages:
+            self.receive(address, arguments, seconds)
 
     def open(self, host: str, port: int) -> OscClockInput:
         """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
