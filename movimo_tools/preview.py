@@ -163,7 +163,9 @@ def _aim_points(rig: Rig, aims: np.ndarray) -> np.ndarray:
     gaps = np.linalg.norm(positions[:, None] - positions[None], axis=-1)
     spacing = gaps[gaps > 0].min() if (gaps > 0).any() else 1.0
     reach = np.abs(offsets).max()
-    return np.asarray(positions + offsets * (AIM_REACH * spacing / reach if reach > 0 else 0.0))
+    # Scaled to within one unit first: a tiny reach divided into the spacing overflows.
+    unit = offsets / reach if reach > 0 else offsets
+    return np.asarray(positions + unit * (AIM_REACH * spacing))
 
 
 def write_rig_preview(name: str, patch: str | os.PathLike[str], path: str | os.PathLike[str],

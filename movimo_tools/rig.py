@@ -33,6 +33,15 @@ and, if wanted, a pattern of their own::
                            # position (with span = beats and direction = [dx, dy])
     pattern = "helix"      # optional: else the group plays the command's pattern
 
+Every number is held to bounds far beyond any real rig, so that nothing
+computed from a patch can overflow: ranges above 0 and at most 3600
+degrees; speeds 0.01 to 1e9 degrees per second, or inf for no limit;
+amplitude 0 to the axis's range and home within it; positions within
+±10000 m, a spread's direction within ±1000 (not [0, 0]) and its span 0 to
+1023 beats. A patch file is a regular file of at most 4 MiB of UTF-8 (a
+byte-order mark is allowed), and names may hold no control characters: a
+console shows them.
+
 The patch is read once into arrays, one entry per fixture, so a frame for
 every fixture is a handful of NumPy operations whatever the size of the rig.
 A pattern value v moves an axis to home + amplitude * v degrees (negated
@@ -58,10 +67,14 @@ import math
 import os
 import pathlib
 import re
+import reprlib
 import socket
+import stat
 import struct
 import sys
+import textwrap
 import tomllib
+import unicodedata
 import uuid
 from collections.abc import Callable, Iterable, Sequence
 from typing import Any, TextIO
@@ -91,10 +104,29 @@ _FIXTURE_KEYS = _TYPE_KEYS | {"name", "type", "universe", "address", "count", "p
 _GROUP_KEYS = {"name", "fixtures", "spread", "blocks", "span", "direction", "pattern"}
 _TOP_KEYS = {"types", "fixtures", "groups"}
 _CHANNEL_NAME = re.compile(r"[a-z][a-z0-9_]*")
+_BARE_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
+# Line breaks, escapes and the marks that reorder or hide text on a terminal.
+_CONTROL_CATEGORIES = {"Cc", "Cf", "Zl", "Zp", "Cs"}
+MAX_PATCH_BYTES = 4 << 20
+MAX_RANGE = 3600.0
+MIN_SPEED, MAX_SPEED = 0.01, 1e9
+MAX_POSITION = 10000.0
+MAX_DIRECTION = 1000.0
+MAX_SPAN_BEATS = 1023.0
+# Text from the patch in an error: quoted, escaped, and cut short.
+_quoted = reprlib.Repr(maxstring=60, maxother=60, maxlong=40).repr
 
 
 class PatchError(ValueError):
-    """A patch that cannot be used, said in one line: file, item and field."""
+    """A patch that cannot be used, said in one line: file, item and field.
+
+    Every character a terminal would act on is shown escaped, so that text
+    taken from the patch can neither split the line nor drive the terminal.
+    """
+
+    def __init__(self, line: str) -> None:
+        super().__init__("".join(c if c.isprintable() else c.encode("unicode_escape").decode()
+                                 for c in line))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -201,19 +233,30 @@ def _unknown_keys(table: dict[str, Any], known: set[str], source: str, where: st
         if key not in known:
             close = difflib.get_close_matches(key, sorted(known), n=1)
             hint = f" (did you mean {close[0]}?)" if close else ""
-            _fail(source, where, key, f"unknown key{hint}")
+            _fail(source, where, key if _BARE_KEY.fullmatch(key) else _quoted(key),
+                  f"unknown key{hint}")
 
 
-def _number(value: object, source: str, where: str, field: str, *, positive: bool = False,
-            low: float | None = None, high: float | None = None) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or math.isnan(value):
+def _check_name(name: str, source: str, where: str, field: str) -> None:
+    for character in name:
+        if unicodedata.category(character) in _CONTROL_CATEGORIES:
+            _fail(source, where, field, f"{_quoted(name)} holds control character "
+                                        f"U+{ord(character):04X}; names are shown on a "
+                                        f"console, so they must be printable")
+
+
+def _number(value: object, source: str, where: str, field: str, low: float, high: float,
+            *, positive: bool = False) -> float:
+    """`value` as a float from `low` to `high` (and above 0 if `positive`);
+    the bounds are checked on the number read, before any conversion."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or value != value:
         _fail(source, where, field, "must be a number")
-    if positive and not value > 0:
-        _fail(source, where, field, f"must be above 0, not {value:g}")
-    if (low is not None and value < low) or (high is not None and value > high):
-        _fail(source, where, field, f"must be {low:g} to {high:g}, not {value:g}")
-    if not positive and not math.isfinite(value):
+    if value in (math.inf, -math.inf):
         _fail(source, where, field, "must be finite")
+    if positive and not value > 0:
+        _fail(source, where, field, f"must be above 0, not {_quoted(value)}")
+    if not low <= value <= high:
+        _fail(source, where, field, f"must be {low:g} to {high:g}, not {_quoted(value)}")
     return float(value)
 
 
@@ -223,10 +266,12 @@ def _integer(value: object, source: str, where: str, field: str, low: int, high:
     return value
 
 
-def _pair(value: object, source: str, where: str, field: str) -> tuple[float, float]:
+def _pair(value: object, source: str, where: str, field: str, limit: float,
+          ) -> tuple[float, float]:
     if not isinstance(value, list) or len(value) != 2:
         _fail(source, where, field, "must be two numbers, [pan, tilt]")
-    return tuple(_number(v, source, where, field) for v in value)  # type: ignore[return-value]
+    return tuple(_number(v, source, where, field, -limit, limit)  # type: ignore[return-value]
+                 for v in value)
 
 
 @dataclasses.dataclass
@@ -254,7 +299,8 @@ def _channels(value: object, source: str, where: str) -> list[str]:
         _fail(source, where, "channels", "must be a list of channel names")
     for name in value:
         if not isinstance(name, str) or not _CHANNEL_NAME.fullmatch(name):
-            _fail(source, where, "channels", f"{name!r} is not a channel name (a-z, 0-9, _)")
+            _fail(source, where, "channels",
+                  f"{_quoted(name)} is not a channel name (a-z, 0-9, _)")
     if len(set(value)) != len(value):
         _fail(source, where, "channels", "a channel is named twice")
     for axis in AXES:
@@ -273,7 +319,8 @@ def _named_table(table: object, kind: str, known: set[str], source: str, index: 
     name = table.get("name")
     if not isinstance(name, str) or not name.strip():
         _fail(source, where, "name", f"every {kind} needs a name")
-    where = f"{kind} '{name}'"
+    _check_name(name, source, where, "name")
+    where = f"{kind} {_quoted(name)}"
     _unknown_keys(table, known, source, where)
     return name, where
 
@@ -282,31 +329,35 @@ def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: 
     name, where = _named_table(table, "fixture", _FIXTURE_KEYS, source, index)
     settings = {}
     if "type" in table:
-        if table["type"] not in types:
-            _fail(source, where, "type", f"no type '{table['type']}' in [types]")
-        settings.update(types[table["type"]])
+        kind = table["type"]
+        if not isinstance(kind, str) or kind not in types:
+            _fail(source, where, "type", f"no type {_quoted(kind)} in [types]")
+        settings.update(types[kind])
     settings.update(table)
     for key in ("channels", "universe", "address", "pan_range", "tilt_range", "pan_speed",
                 "tilt_speed", "amplitude"):
         if key not in settings:
             _fail(source, where, key, "missing")
     channels = _channels(settings["channels"], source, where)
-    ranges = tuple(_number(settings[f"{axis}_range"], source, where, f"{axis}_range",
-                           positive=True) for axis in AXES)
-    for axis, span in zip(AXES, ranges):
-        if not math.isfinite(span):
-            _fail(source, where, f"{axis}_range", "must be finite")
-    speeds = tuple(_number(settings[f"{axis}_speed"], source, where, f"{axis}_speed",
-                           positive=True) for axis in AXES)
-    amplitude = _pair(settings["amplitude"], source, where, "amplitude")
+    ranges = tuple(_number(settings[f"{axis}_range"], source, where, f"{axis}_range", 0.0,
+                           MAX_RANGE, positive=True) for axis in AXES)
+    speeds = tuple(math.inf if settings[f"{axis}_speed"] == math.inf
+                   else _number(settings[f"{axis}_speed"], source, where, f"{axis}_speed",
+                                MIN_SPEED, MAX_SPEED, positive=True) for axis in AXES)
+    amplitude = _pair(settings["amplitude"], source, where, "amplitude", MAX_RANGE)
     if min(amplitude) < 0:
         _fail(source, where, "amplitude", "must not be negative (use invert)")
-    home = _pair(settings.get("home", [ranges[0] / 2, ranges[1] / 2]), source, where, "home")
+    for axis, degrees, span in zip(AXES, amplitude, ranges):
+        if degrees > span:
+            _fail(source, where, "amplitude", f"{axis} {degrees:g} is more than its range "
+                                              f"{span:g}")
+    home = _pair(settings.get("home", [ranges[0] / 2, ranges[1] / 2]), source, where, "home",
+                 MAX_RANGE)
     for axis, degrees, span in zip(AXES, home, ranges):
         if not 0 <= degrees <= span:
             _fail(source, where, "home", f"{axis} {degrees:g} is outside 0 to {span:g}")
     invert = settings.get("invert", [])
-    if not isinstance(invert, list) or not set(invert) <= set(AXES):
+    if not isinstance(invert, list) or not all(axis in AXES for axis in invert):
         _fail(source, where, "invert", "must be a list of 'pan' and 'tilt'")
     swap = settings.get("swap", False)
     if not isinstance(swap, bool):
@@ -317,8 +368,8 @@ def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: 
         _fail(source, where, "values", "must be a table of channel = value")
     for channel, value in values.items():
         if channel not in static:
-            _fail(source, where, "values", f"'{channel}' is not one of its static channels"
-                                           f" ({', '.join(static) or 'none'})")
+            _fail(source, where, "values", f"{_quoted(channel)} is not one of its static "
+                                           f"channels ({', '.join(static) or 'none'})")
         _integer(value, source, where, f"values.{channel}", 0, 255)
     z = settings.get("z")
     if z is not None and z not in static:
@@ -333,7 +384,7 @@ def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: 
                                         f"{SLOTS}")
     position = settings.get("position")
     if position is not None:
-        position = _pair(position, source, where, "position")
+        position = _pair(position, source, where, "position", MAX_POSITION)
     return _Entry(name, universe, address, count, channels, ranges, speeds,  # type: ignore[arg-type]
                   values, amplitude, home, set(invert), swap, z, position)
 
@@ -345,36 +396,52 @@ def _group_of(table: dict[str, Any], by_name: dict[str, np.ndarray], source: str
     if not isinstance(fixtures, list) or not fixtures:
         _fail(source, where, "fixtures", "must list fixture names")
     for fixture in fixtures:
-        if fixture not in by_name:
-            _fail(source, where, "fixtures", f"no fixture named {fixture!r}")
+        if not isinstance(fixture, str) or fixture not in by_name:
+            _fail(source, where, "fixtures", f"no fixture named {_quoted(fixture)}")
     members = np.concatenate([by_name[fixture] for fixture in fixtures])
     spread = table.get("spread", "even")
     if spread not in SPREADS:
         _fail(source, where, "spread", f"must be one of {', '.join(SPREADS)}")
     blocks = _integer(table.get("blocks", 1), source, where, "blocks", 1, len(members))
-    span = _number(table.get("span", 1.0), source, where, "span", low=0.0, high=1023.0)
-    direction = _pair(table.get("direction", [1.0, 0.0]), source, where, "direction")
+    span = _number(table.get("span", 1.0), source, where, "span", 0.0, MAX_SPAN_BEATS)
+    direction = _pair(table.get("direction", [1.0, 0.0]), source, where, "direction",
+                      MAX_DIRECTION)
     if direction == (0.0, 0.0):
         _fail(source, where, "direction", "must not be [0, 0]")
     pattern = table.get("pattern")
     if pattern is not None:
+        if not isinstance(pattern, str):
+            _fail(source, where, "pattern", f"must be a pattern name, not {_quoted(pattern)}")
         try:
             entry(pattern)
-        except (ValueError, TypeError):
-            _fail(source, where, "pattern", f"unknown pattern {pattern!r}")
+        except ValueError:
+            _fail(source, where, "pattern", f"unknown pattern {_quoted(pattern)}")
     return Group(name, members, spread, blocks, span, direction, pattern)
 
 
 def parse_patch(document: dict[str, Any], source: str = "patch") -> Rig:
-    """A rig from a parsed patch document; `source` names it in errors."""
+    """A rig from a parsed patch document; `source` names it in errors,
+    which are all one-line PatchErrors."""
+    try:
+        return _checked_rig(document, source)
+    except PatchError:
+        raise
+    except Exception as error:
+        # A value of a shape no check foresaw: still one line, naming the file.
+        shown = textwrap.shorten(f"{type(error).__name__}: {error}", 200, placeholder=" ...")
+        raise PatchError(f"{source}: cannot use this patch: {shown}") from error
+
+
+def _checked_rig(document: dict[str, Any], source: str) -> Rig:
     _unknown_keys(document, _TOP_KEYS, source, "top level")
     types = document.get("types", {})
     if not isinstance(types, dict):
         _fail(source, "top level", "types", "must be a table of fixture types")
     for type_name, table in types.items():
+        _check_name(type_name, source, "top level", "types")
         if not isinstance(table, dict):
-            _fail(source, f"type '{type_name}'", "types", "must be a table")
-        _unknown_keys(table, _TYPE_KEYS, source, f"type '{type_name}'")
+            _fail(source, f"type {_quoted(type_name)}", "types", "must be a table")
+        _unknown_keys(table, _TYPE_KEYS, source, f"type {_quoted(type_name)}")
     tables = document.get("fixtures")
     if not isinstance(tables, list) or not tables:
         _fail(source, "top level", "fixtures", "the patch needs at least one [[fixtures]]")
@@ -387,7 +454,7 @@ def parse_patch(document: dict[str, Any], source: str = "patch") -> Rig:
                   else [f"{item.name}-{i + 1}" for i in range(item.count)])
         for name in {item.name, *copies}:
             if name in by_name:
-                _fail(source, f"fixture '{item.name}'", "name", f"'{name}' is taken")
+                _fail(source, f"fixture {_quoted(item.name)}", "name", f"{_quoted(name)} is taken")
         by_name[item.name] = np.arange(first, first + item.count)
         by_name.update({copy: np.array([first + i]) for i, copy in enumerate(copies)})
         names += copies
@@ -406,10 +473,10 @@ def _groups(tables: object, by_name: dict[str, np.ndarray], count: int, source: 
     owner = np.full(count, -1)
     for index, group in enumerate(groups):
         if any(g.name == group.name for g in groups[:index]):
-            _fail(source, f"group '{group.name}'", "name", "another group has this name")
+            _fail(source, f"group {_quoted(group.name)}", "name", "another group has this name")
         taken = group.members[owner[group.members] >= 0]
         if len(taken) or len(np.unique(group.members)) != len(group.members):
-            _fail(source, f"group '{group.name}'", "fixtures",
+            _fail(source, f"group {_quoted(group.name)}", "fixtures",
                   "a fixture may belong to one group only")
         owner[group.members] = index
     rest = np.flatnonzero(owner < 0)
@@ -473,9 +540,9 @@ def _check_overlaps(universe: np.ndarray, address: np.ndarray, footprint: np.nda
     clash = np.flatnonzero(same & (address[order][1:] <= ends[:-1]))
     if len(clash):
         first, second = order[clash[0]], order[clash[0] + 1]
-        _fail(source, f"fixture '{names[second]}'", "address",
+        _fail(source, f"fixture {_quoted(names[second])}", "address",
               f"channels {address[second]}-{address[second] + footprint[second] - 1} of "
-              f"universe {universe[second]} overlap fixture '{names[first]}' "
+              f"universe {universe[second]} overlap fixture {_quoted(names[first])} "
               f"({address[first]}-{address[first] + footprint[first] - 1})")
 
 
@@ -483,13 +550,48 @@ def load_patch(path: str | os.PathLike[str]) -> Rig:
     """Reads and checks a patch file; every problem is a one-line PatchError."""
     path = pathlib.Path(path)
     try:
-        with path.open("rb") as file:
-            document = tomllib.load(file)
-    except OSError as error:
-        raise PatchError(f"{path}: cannot read: {error.strerror or error}") from None
+        data = _patch_bytes(path)
+    except PatchError:
+        raise
+    except (OSError, ValueError) as error:  # ValueError: a NUL in the path
+        raise PatchError(f"{path}: cannot read: {getattr(error, 'strerror', None) or error}",
+                         ) from None
+    try:
+        # Windows editors often start UTF-8 text with a byte-order mark.
+        text = data.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        line = data.count(b"\n", 0, error.start) + 1
+        raise PatchError(f"{path}: not UTF-8 text: byte 0x{data[error.start]:02x} on line "
+                         f"{line}") from None
+    try:
+        document = tomllib.loads(text)
     except tomllib.TOMLDecodeError as error:
         raise PatchError(f"{path}: not valid TOML: {error}") from None
+    except ValueError:  # int() refuses thousands of digits
+        raise PatchError(f"{path}: cannot read: a number of thousands of digits") from None
+    except RecursionError:
+        raise PatchError(f"{path}: cannot read: arrays or tables nested too deeply") from None
     return parse_patch(document, str(path))
+
+
+def _patch_bytes(path: pathlib.Path) -> bytes:
+    """The bytes of a regular file of at most MAX_PATCH_BYTES: a device such
+    as /dev/zero is never read, nor a FIFO waited on."""
+    _check_regular(path, os.stat(path))  # before opening: opening a device may act on it
+    with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK), "rb") as file:
+        # What was opened may have replaced what was looked at.
+        _check_regular(path, os.fstat(file.fileno()))
+        data = file.read(MAX_PATCH_BYTES + 1)
+    if len(data) > MAX_PATCH_BYTES:
+        raise PatchError(f"{path}: cannot read: more than the {MAX_PATCH_BYTES >> 20} MiB a "
+                         f"patch may hold")
+    return data
+
+
+def _check_regular(path: pathlib.Path, status: os.stat_result) -> None:
+    if not stat.S_ISREG(status.st_mode):
+        raise PatchError(f"{path}: cannot read: not a regular file (a device, pipe or "
+                         f"directory)")
 
 
 # ---------------------------------------------------------------- frames
@@ -644,7 +746,10 @@ def speed_checks(rig: Rig, patterns: Sequence[str], bpm: float) -> list[SpeedChe
             ratios.append(np.divide(speed, axis.speed[fixtures],
                                     out=np.zeros(len(fixtures)), where=speed > 0))
         worst = np.maximum(*ratios)
-        fastest = float(bpm / worst.max()) if worst.max() > 0 else math.inf
+        highest = float(worst.max())
+        # Python's division goes to inf where a tiny amplitude makes the
+        # ratio tiny; NumPy's would warn of the overflow.
+        fastest = bpm / highest if highest > 0 else math.inf
         checks.append(SpeedCheck(name, bpm, fixtures, fixtures[worst > 1.0], fastest))
     return checks
 

@@ -5,6 +5,7 @@ import copy
 import math
 import os
 import pathlib
+import resource
 import signal
 import socket
 import struct
@@ -18,6 +19,7 @@ import movimo
 import movimo_tools
 from movimo_tools import rig
 from movimo_tools.cli import main
+from movimo_tools.preview import _aim_points, rig_aims
 from movimo_tools.spread import even_offsets, position_offsets, wing_offsets
 from namespaces import in_network_namespace
 
@@ -100,19 +102,66 @@ def test_a_patch_reads_into_slots_and_groups():
     ({"groups.1.spread": "random"}, "group 'rear': spread", "must be one of"),
     ({"fixtures.1.name": "left"}, "fixture 'left': name", "'left' is taken"),
     ({"fixtures.0.name": "back-2"}, "fixture 'back': name", "'back-2' is taken"),
+    # Values of the wrong shape are refused before they are hashed or compared.
+    ({"fixtures.0.type": ["spot"]}, "fixture 'left': type", "no type ['spot']"),
+    ({"fixtures.1.invert": [["pan"]]}, "fixture 'right': invert", "list of 'pan' and 'tilt'"),
+    ({"groups.1.fixtures": [["back"]]}, "group 'rear': fixtures", "no fixture named ['back']"),
+    # Numbers beyond their bounds, before anything converts or multiplies them.
+    ({"types.spot.pan_range": 10**400}, "fixture 'left': pan_range", "0 to 3600, not 1000"),
+    ({"fixtures.0.amplitude": [1.7e308, 0]}, "fixture 'left': amplitude", "not 1.7e+308"),
+    ({"fixtures.0.amplitude": [541, 0]}, "fixture 'left': amplitude", "541 is more than its"),
+    ({"types.spot.pan_speed": 5e-324}, "fixture 'left': pan_speed", "0.01 to 1e+09"),
+    ({"fixtures.0.position": [1e308, 0]}, "fixture 'left': position", "-10000 to 10000"),
+    # Names a console shows hold no control characters; other text is escaped.
+    ({"fixtures.0.name": "le\nft"}, "fixture 1: name", r"'le\nft' holds control character"),
+    ({"types.sp\x1bot": copy.deepcopy(SPOT)}, "top level: types", "U+001B; names are shown"),
+    ({"fixtures.0.x\x1b]0;t\x07": 1}, r"fixture 'left': 'x\x1b]0;t\x07'", "unknown key"),
+    ({"types.spot.values": {"dim\u2028": 1}}, "fixture 'left': values", r"'dim\u2028' is not"),
+    ({"groups.2.pattern": "he\x9blix"}, "group 'scanners': pattern", r"pattern 'he\x9blix'"),
 ])
 def test_mistakes_are_refused_in_one_line_naming_file_item_and_field(changes, where, message):
     with pytest.raises(rig.PatchError) as raised:
         rig.parse_patch(patch(**changes), "rig.toml")
     text = str(raised.value)
-    assert text.startswith(f"rig.toml: {where}: ") and message in text and "\n" not in text
+    assert text.startswith(f"rig.toml: {where}: ") and message in text and text.isprintable()
 
 
-def test_a_file_that_is_not_toml_is_one_line(tmp_path):
+@pytest.mark.parametrize("content, message", [
+    (b"[[fixtures]\n", "not valid TOML"),
+    (b"a = " + b"[" * 3000 + b"]" * 3000, "cannot read: arrays or tables nested too deeply"),
+    (b"a = " + b"9" * 5000, "cannot read: a number of thousands of digits"),
+    (b"[types.spot]\n\n# \xff\n", "not UTF-8 text: byte 0xff on line 3"),
+    (b"#" * (rig.MAX_PATCH_BYTES + 1), "cannot read: more than the 4 MiB a patch may hold"),
+])
+def test_a_file_that_cannot_be_read_is_one_line(tmp_path, content, message):
     path = tmp_path / "rig.toml"
-    path.write_text("[[fixtures]\n")
-    with pytest.raises(rig.PatchError, match=r"rig.toml: not valid TOML"):
+    path.write_bytes(content)
+    with pytest.raises(rig.PatchError) as raised:
         rig.load_patch(path)
+    text = str(raised.value)
+    assert text.startswith(f"{path}: {message}") and text.isprintable()
+
+
+@pytest.mark.parametrize("changes", [
+    # Every fixture moving next to nothing from 0: tiny speed ratios (1e-305)
+    # and a tiny reach of the aims the preview draws (5e-324).
+    *[{"types.spot.amplitude": [tiny] * 2, "types.scanner.amplitude": [tiny] * 2,
+       "types.spot.home": [0, 0], "types.scanner.home": [0, 0], "fixtures.2.home": None}
+      for tiny in (1e-305, 5e-324)],
+    {"types.spot.pan_range": 3600, "types.spot.amplitude": [3600, 30],
+     "types.spot.pan_speed": 0.01, "fixtures.0.position": [-10000, -10000],
+     "fixtures.1.position": [10000, 10000], "groups.0.direction": [1000, 5e-324],
+     "groups.0.span": 1023},
+])
+def test_a_patch_at_its_bounds_plays_without_overflow(changes):
+    loaded = rig.parse_patch(patch(**changes), "rig.toml")
+    with np.errstate(all="raise", under="ignore"):
+        for bpm in (1.0, 1000.0):
+            rig.speed_checks(loaded, ["helix", "bounce"], bpm)
+        player = rig.Player(loaded, ["helix"], rate=1.0)
+        for pip in (0.5, 2.0**31):
+            player.frame(pip)
+        _aim_points(loaded, rig_aims(loaded, "helix", 120.0, frames=8)[0])
 
 
 @pytest.mark.parametrize("level", [0, 1, 255, 256, 257, 32767, 32768, 65280, 65534, 65535])
@@ -317,6 +366,12 @@ def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
     assert message in err and err.count("\n") == 1
 
 
+def test_a_patch_saved_with_a_byte_order_mark_reads(tmp_path):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS, encoding="utf-8-sig")
+    assert rig.load_patch(path).names == ("left", "right")
+
+
 def test_a_broken_patch_fails_in_one_line_naming_it(capsys, tmp_path):
     path = tmp_path / "rig.toml"
     path.write_text(TWO_SPOTS.replace("address = 6", "address = 5"))
@@ -326,15 +381,47 @@ def test_a_broken_patch_fails_in_one_line_naming_it(capsys, tmp_path):
                    f"universe 1 overlap fixture 'left' (1-5)\n")
 
 
+def installed_env():
+    """The environment in which `python -m movimo_tools` runs the installed package."""
+    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
+    return dict(os.environ, PYTHONPATH=os.pathsep.join(
+        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+
+
+def limit_memory():
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+
+@pytest.mark.parametrize("kind, message", [
+    ("/dev/zero", "cannot read: not a regular file"),
+    ("fifo", "cannot read: not a regular file"),
+    ("name", r"fixture 2: name: 'ri\x1b[2Jght' holds control character U+001B"),
+])
+def test_a_patch_that_is_no_file_or_unsafe_to_show_fails_in_one_line(tmp_path, kind, message):
+    path = tmp_path / "rig.toml"
+    if kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "name":
+        path.write_text(TWO_SPOTS.replace('"right"', '"ri\\u001b[2Jght"'))
+    else:
+        path = pathlib.Path(kind)
+    # A reader that waits on the FIFO or reads /dev/zero whole is stopped
+    # by the time limit, or by the memory limit first.
+    done = subprocess.run([sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch",
+                           str(path), "--bpm", "120", "--dry-run"], capture_output=True,
+                          text=True, env=installed_env(), preexec_fn=limit_memory, timeout=60,
+                          check=False)
+    assert done.returncode == 1 and done.stdout == ""
+    assert done.stderr.startswith(f"movimo: error: {path}: {message}")
+    assert done.stderr.endswith("\n") and done.stderr[:-1].isprintable()
+
+
 def run_command(two_spots, port, *extra, stdin=subprocess.PIPE):
     """`movimo dmx` as a process, sending ArtDmx to a port on 127.0.0.1."""
-    package_root = str(pathlib.Path(movimo_tools.__file__).parents[1])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-        filter(None, [package_root, os.environ.get("PYTHONPATH")])))
     return subprocess.Popen([sys.executable, "-m", "movimo_tools", "dmx", "helix", "--patch",
                              str(two_spots), "--bpm", "120", "--artnet", f"127.0.0.1:{port}",
                              *extra], stdin=stdin, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, env=env)
+                            stderr=subprocess.PIPE, text=True, env=installed_env())
 
 
 def packets_until_quiet(receiver):
