@@ -47,6 +47,35 @@ def check_pip_range(low: float, high: float) -> None:
         raise ValueError("pips must lie within the signed 32-bit pip range")
 
 
+def plain_array(values: ArrayLike, what: str) -> np.ndarray:
+    """`values` as an array. A masked array is refused: the conversion would
+    drop its mask, and the values under the mask would count."""
+    if isinstance(values, np.ma.MaskedArray):
+        raise TypeError(
+            f"{what} must be plain numbers, not a masked array: its mask would be ignored")
+    return np.asarray(values)
+
+
+def real_array(values: ArrayLike, what: str) -> np.ndarray:
+    """`values` as an array of integers or floats. What NumPy would otherwise
+    turn into numbers quietly is refused: bools, complex numbers, dates and
+    durations, text, other objects.
+
+    >>> real_array([1, 2.5], "pips")
+    array([1. , 2.5])
+    >>> real_array(["1.5"], "pips")
+    Traceback (most recent call last):
+    ...
+    TypeError: pips must be real numbers (ints or floats), not str
+    """
+    array = plain_array(values, what)
+    if array.dtype.kind not in "iuf":
+        # NumPy names text by its width in bits ("str96"); its kind is the point.
+        given = {"U": "str", "S": "bytes"}.get(array.dtype.kind, array.dtype.name)
+        raise TypeError(f"{what} must be real numbers (ints or floats), not {given}")
+    return array
+
+
 def as_pips(pips: ArrayLike) -> np.ndarray:
     """Integer pips as a C-contiguous int32 array of the same shape.
 
@@ -63,7 +92,7 @@ def as_pips(pips: ArrayLike) -> np.ndarray:
         check_row_count(len(pips))
         check_pip_range(min(pips[0], pips[-1]), max(pips[0], pips[-1]))
         return np.arange(pips.start, pips.stop, pips.step, dtype=np.int32)
-    array = np.asarray(pips)
+    array = plain_array(pips, "pips")
     check_row_count(array.size)
     if array.dtype.kind not in "iu":
         raise TypeError("pips must be integers (evaluate_at takes fractional pips)")

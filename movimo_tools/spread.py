@@ -15,7 +15,7 @@ from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools._native import native
-from movimo_tools.batch import loop_rows
+from movimo_tools.batch import loop_rows, real_array
 from movimo_tools.timing import evaluate_at
 
 # Most targets one spread handles: far beyond any rig.
@@ -101,7 +101,7 @@ def position_offsets(positions: ArrayLike, span_pips: int, direction: ArrayLike 
     >>> position_offsets([[0, 5], [2, 0], [1, 1]], 64, direction=[0, 1])
     array([64,  0, 13])
     """
-    points = np.asarray(positions, dtype=np.float64)
+    points = real_array(positions, "positions").astype(np.float64, copy=False)
     if points.ndim == 1:
         points = points[:, np.newaxis]
     if points.ndim != 2:
@@ -111,7 +111,8 @@ def position_offsets(positions: ArrayLike, span_pips: int, direction: ArrayLike 
         raise ValueError("positions must be finite numbers")
     if not (np.isfinite(span_pips) and 0 <= span_pips <= 65535):
         raise ValueError("span_pips must be 0 to 65535")
-    axis = np.eye(points.shape[1])[0] if direction is None else np.asarray(direction, np.float64)
+    axis = (np.eye(points.shape[1])[0] if direction is None
+            else real_array(direction, "direction").astype(np.float64, copy=False))
     if axis.shape != (points.shape[1],) or not np.isfinite(axis).all() or not axis.any():
         raise ValueError("direction must be a non-zero vector with one number per coordinate")
     with np.errstate(over="ignore", invalid="ignore"):  # an overflow is refused below
@@ -137,7 +138,7 @@ def spread(name: str, pip: float, offsets: ArrayLike, interpolation: str = "line
            [-1.,  0.,  0.],
            [ 0.,  0.,  0.]])
     """
-    lags = np.asarray(offsets)
+    lags = real_array(offsets, "offsets")
     if lags.ndim != 1:
         raise ValueError("offsets must be one number per target")
     _check_count(len(lags))

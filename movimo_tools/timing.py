@@ -27,7 +27,7 @@ from numpy.typing import ArrayLike
 
 import movimo
 from movimo_tools._native import native
-from movimo_tools.batch import MAX_ROWS, check_row_count, loop_rows, table
+from movimo_tools.batch import MAX_ROWS, check_row_count, loop_rows, real_array, table
 from movimo_tools.catalogue import check_library
 
 #: The names of the ways between pips, as the module notes describe them.
@@ -85,8 +85,12 @@ class Tempo:
         return _unwrap(self.beat_zero_seconds + _finite(pips, "pips") * self.pip_seconds)
 
 
+def _floats(values: ArrayLike, what: str) -> np.ndarray:
+    return real_array(values, what).astype(np.float64, copy=False)
+
+
 def _finite(values: ArrayLike, what: str) -> np.ndarray:
-    array = np.asarray(values, dtype=np.float64)
+    array = _floats(values, what)
     if not np.isfinite(array).all():
         raise ValueError(f"{what} must be finite numbers")
     return array
@@ -138,6 +142,11 @@ def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
                 library: movimo.PatternLibrary | None = None) -> np.ndarray:
     """The pattern at fractional pips; the result has the shape of `pips` plus (3,).
 
+    `pips` are ints or floats: a number, a sequence or an integer or float
+    array. Bools, complex numbers, dates, durations, text, other objects and
+    masked arrays are refused with a TypeError (as are they by the functions
+    beside this one).
+
     >>> evaluate_at("bounce", [16.0, 24.0, 32.0])
     array([[0. , 0. , 0. ],
            [0.5, 0. , 0. ],
@@ -153,7 +162,7 @@ def evaluate_at(name: str, pips: ArrayLike, interpolation: str = "linear",
     """
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
-    pips = np.asarray(pips, dtype=np.float64)
+    pips = _floats(pips, "pips")
     check_row_count(pips.size)
     # The native part checks that the pips are finite and within 32 bits.
     flat = np.ascontiguousarray(pips).reshape(-1)

@@ -68,7 +68,9 @@ inline object as_sequence(handle source, bool convert) {
 // A pattern library's patterns as pointers to the given objects, so that
 // the library tests them all before copying any. The caster keeps every
 // object it read alive for the call, since a generator or a sequence may
-// hand out objects nothing else holds.
+// hand out objects nothing else holds. More patterns than a library holds
+// are passed on as that many null pointers plus one, unread: the library
+// refuses the count before it looks at any pattern.
 template <>
 struct type_caster<std::vector<const movimo::SampledPattern*>> {
   PYBIND11_TYPE_CASTER(std::vector<const movimo::SampledPattern*>,
@@ -78,6 +80,10 @@ struct type_caster<std::vector<const movimo::SampledPattern*>> {
     const object patterns = as_sequence(source, convert);
     if (!patterns) return false;
     value.clear();
+    if (len(patterns) > kLimit) {
+      value.resize(kLimit + 1);
+      return true;
+    }
     for (const handle item : patterns) {
       make_caster<movimo::SampledPattern> pattern;
       if (!pattern.load(item, convert)) return false;
@@ -88,14 +94,17 @@ struct type_caster<std::vector<const movimo::SampledPattern*>> {
   }
 
  private:
+  static constexpr std::size_t kLimit = movimo::PatternLibrary::kMaxPatterns;
+
   list held_;
 };
 
 // A pattern's rows: three reals each, x, y, z. Each row is read once, by
 // iterating it, and must yield exactly the three items its length promised,
-// so a row that changes while it is read is refused. Reading stops one row
-// past the most a pattern holds: the constructor refuses that size without
-// the rest being converted.
+// so a row that changes while it is read is refused. More rows than a
+// pattern holds, by their length or as they are read, are passed on as one
+// row past the limit: the constructor refuses that size without the rest
+// being converted.
 template <>
 struct type_caster<std::vector<movimo::Offset3>> {
   using Rows = std::vector<std::array<double, 3>>;  // named for the annotation only
@@ -104,9 +113,13 @@ struct type_caster<std::vector<movimo::Offset3>> {
   bool load(handle source, bool convert) {
     const object rows = as_sequence(source, convert);
     if (!rows) return false;
+    if (len(rows) > kLimit) {
+      value.assign(kLimit + 1, movimo::Offset3{});
+      return true;
+    }
     std::vector<movimo::Offset3> loaded;
     for (const handle row : rows) {
-      if (loaded.size() > movimo::SampledPattern::kMaxSamples) break;
+      if (loaded.size() > kLimit) break;
       std::array<double, 3> xyz;
       if (!load_row(row, convert, xyz)) return false;
       loaded.push_back({xyz[0], xyz[1], xyz[2]});
@@ -127,20 +140,29 @@ struct type_caster<std::vector<movimo::Offset3>> {
     }
     return count == xyz.size();
   }
+
+  static constexpr std::size_t kLimit = movimo::SampledPattern::kMaxSamples;
 };
 
 // A recording's axis names, the only list of strings either module reads.
 // Reading stops one name past the most axes a recording holds: the
 // constructor refuses that many, in its usual order of tests, without the
-// rest being converted. Everything else is pybind11's list caster.
+// rest being converted. Names too many by their length alone are passed on
+// as no names at all, which the constructor refuses at the same test with
+// the same message, and which costs nothing to make. Everything else is
+// pybind11's list caster.
 template <>
 struct type_caster<std::vector<std::string>>
     : list_caster<std::vector<std::string>, std::string> {
   bool load(handle source, bool convert) {
     const object names = as_sequence(source, convert);
     if (!names) return false;
+    if (len(names) > kLimit) {
+      value.clear();
+      return true;
+    }
     std::vector<std::string> loaded;
-    loaded.reserve(std::min(len(names), kLimit + 1));
+    loaded.reserve(len(names));
     for (const handle item : names) {
       if (loaded.size() > kLimit) break;
       make_caster<std::string> name;
@@ -161,6 +183,8 @@ struct type_caster<std::vector<std::string>>
 // itself under the same annotation. It stops reading once the frames, or
 // the values read, pass the most any recording holds: the constructor then
 // refuses them, in its usual order of tests, without the rest converted.
+// Frames, or a frame's values, whose length alone passes that limit are
+// not read at all; lengths that change while read are caught as they pass.
 template <>
 struct type_caster<movimo::RecordingFrames> {
   PYBIND11_TYPE_CASTER(movimo::RecordingFrames,
@@ -172,10 +196,12 @@ struct type_caster<movimo::RecordingFrames> {
     movimo::RecordingFrames loaded;
     bool uniform = true;     // every frame so far had the first frame's length
     std::size_t values = 0;  // read so far, kept or not
+    if (len(frames) > kLimit) return oversized(frames, loaded);
     for (const handle frame_source : frames) {
       if (loaded.count == kLimit) return oversized(frames, loaded);
       const object frame = as_sequence(frame_source, convert);
       if (!frame) return false;
+      if (len(frame) > kLimit - values) return oversized(frames, loaded);
       if (loaded.count == 0) reserve(loaded.values, len(frames), len(frame));
       const std::size_t before = loaded.values.size();
       // Every element is converted, kept or not, so that a bad one is a

@@ -303,7 +303,8 @@ EXPLANATIONS = """\
   read-only (the 64 most recently used tables) and later calls hand back a
   copy of it.
 - A resolved handle (`movimo::resolve`) calls the pattern's sampler through a
-  function pointer, the same call as the sampler figures above. `fill` over
+  function pointer, the same call as the sampler figures above, after testing
+  that it holds one (an empty handle gives the zero offset). `fill` over
   consecutive pips copies a table-backed pattern's rows a period at a time;
   at given pips it indexes the rows by each pip's phase (a mask for a
   power-of-two period, a remainder otherwise); both give the sampler's bits.

@@ -21,7 +21,10 @@ using Sampler = Offset3 (*)(std::int32_t pip) noexcept;
 // The pack and family of the procedural patterns.
 inline constexpr std::string_view kProcedural = "procedural";
 
-// A built-in pattern, resolved. A default-constructed handle is empty.
+// A built-in pattern, resolved. A default-constructed handle is empty, as is
+// what resolve() gives for an unknown name. Calling an empty handle gives the
+// zero offset, the rest position, at every pip: a lookup that failed
+// unnoticed holds still instead of crashing. fill() refuses an empty handle.
 struct PatternHandle {
   PatternInfo info{};
   std::string_view pack;    // the pack that holds it, or "procedural"
@@ -32,7 +35,10 @@ struct PatternHandle {
   std::span<const Offset3> table;
 
   explicit operator bool() const noexcept { return evaluate != nullptr; }
-  Offset3 operator()(std::int32_t pip) const noexcept { return evaluate(pip); }
+  Offset3 operator()(std::int32_t pip) const noexcept {
+    if (evaluate == nullptr) [[unlikely]] return {};
+    return evaluate(pip);
+  }
 };
 
 // A pack of table-backed patterns. The packs follow the procedural patterns

@@ -3,6 +3,7 @@
 // A caller's pack of SampledPatterns merged with the built-in patterns into
 // one name space. Immutable after construction.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -16,6 +17,9 @@ namespace movimo {
 
 class PatternLibrary {
  public:
+  // The most patterns a library may be given.
+  static constexpr std::size_t kMaxPatterns = 1024;
+
   // Takes the patterns out of `patterns`. Throws std::invalid_argument for
   // more than 1024 patterns, then, pattern by pattern: a moved-from pattern,
   // a repeated name, a pack over 1048576 samples (dropped copies included),

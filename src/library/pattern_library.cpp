@@ -13,7 +13,6 @@
 namespace movimo {
 namespace {
 
-constexpr std::size_t kMaxPatterns = 1024;
 constexpr std::size_t kMaxPackSamples = std::size_t{1} << 20;
 
 const PatternInfo* find_builtin(const std::vector<PatternInfo>& builtins,
@@ -46,7 +45,7 @@ bool copies_builtin(const SampledPattern& pattern, const PatternInfo& builtin) {
 // a built-in, which the built-in answers for.
 template <typename PatternAt>
 std::vector<std::size_t> admit(std::size_t count, PatternAt pattern_at) {
-  if (count > kMaxPatterns) throw std::invalid_argument("Too many patterns");
+  if (count > PatternLibrary::kMaxPatterns) throw std::invalid_argument("Too many patterns");
   const std::vector<PatternInfo>& builtins = movimo::catalogue();
   // Views of the given names, which stay in place until the library is built.
   std::unordered_set<std::string_view> names;

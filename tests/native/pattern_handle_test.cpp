@@ -68,10 +68,14 @@ TEST(Resolve, HandleEvaluatesWithTheSamplersBits) {
 
 class ResolveUnknownName : public testing::TestWithParam<std::string_view> {};
 
-TEST_P(ResolveUnknownName, GivesAnEmptyHandle) {
+// Calling the empty handle once crashed the process on a null sampler.
+TEST_P(ResolveUnknownName, GivesAnEmptyHandleThatRestsAtEveryPip) {
   const movimo::PatternHandle pattern = movimo::resolve(GetParam());
   EXPECT_FALSE(pattern);
   EXPECT_TRUE(pattern.pack.empty() && pattern.info.name.empty() && pattern.table.empty());
+  for (const std::int32_t pip : {0, 1, -1, INT_MIN, INT_MAX}) {
+    EXPECT_TRUE(same_bits(pattern(pip), movimo::Offset3{0.0, 0.0, 0.0})) << pip;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, ResolveUnknownName,

@@ -6,6 +6,7 @@ test instead of ending the test run."""
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -138,6 +139,30 @@ def test_oversized_inputs_are_refused_before_they_are_converted(build, message):
     error, grown_megabytes = printed.splitlines()
     assert error == message
     assert int(grown_megabytes) < 400
+
+
+# Lists too long by their length alone, one shared item repeated: refused from
+# len() before any item is read, with the usual message and order of tests.
+# Reading up to the limit first took 0.25 s (names) to 1.5 s (patterns).
+@pytest.mark.parametrize("item, make, message", [
+    ([0.5], lambda many: movimo.SampledRecording("take", ["a"], many, bpm=120.0),
+     "Empty recording or recording resource limit exceeded"),
+    ([0.5], lambda many: movimo.SampledRecording("Bad", ["a"], many, bpm=120.0),
+     "Invalid identifier"),
+    ([0.5], lambda many: movimo.SampledRecording("take", ["a"], many, bpm=0.0),
+     "A finite positive BPM and beat origin are required"),
+    ("a", lambda many: movimo.SampledRecording("take", many, [[0.5]], bpm=120.0),
+     "Empty recording or recording resource limit exceeded"),
+    (movimo.SampledPattern("p", "", [[0.0, 0.0, 0.0]]), movimo.PatternLibrary,
+     "Too many patterns"),
+])
+def test_lists_too_long_by_their_length_are_refused_at_once(item, make, message):
+    many = [item] * 30_000_000
+    started = time.perf_counter()
+    with pytest.raises(ValueError) as refused:
+        make(many)
+    assert time.perf_counter() - started < 0.1
+    assert str(refused.value) == message
 
 
 WIDE = [f"a{i}" for i in range(1024)]

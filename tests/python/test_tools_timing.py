@@ -1,6 +1,7 @@
 """Musical time and evaluation between pips."""
 
 import math
+import re
 
 import numpy as np
 import pytest
@@ -150,6 +151,36 @@ def test_frame_pips_refuses_bad_requests(kwargs, message):
 def test_evaluate_at_refuses_bad_pips(pips, message):
     with pytest.raises(ValueError, match=message):
         evaluate_at("bounce", pips)
+
+
+# Pips, times and offsets: every integer and float width is read as its
+# float64 value; whatever else NumPy would quietly turn into numbers is
+# refused, naming what was given.
+@pytest.mark.parametrize("call", [
+    lambda values: evaluate_at("bounce", values),
+    lambda values: Tempo(120.0).pips(values),
+    lambda values: movimo_tools.spread("bounce", 0.5, values),
+], ids=["evaluate_at", "Tempo.pips", "spread"])
+@pytest.mark.parametrize("values, refused", [
+    *[(np.array([0, 3, 100], dtype=code), None)
+      for code in np.typecodes["AllInteger"] + np.typecodes["Float"]],
+    ([0, 3.5], None),
+    (np.array([0, 3], dtype="datetime64[s]"), "datetime64[s]"),
+    (np.array([0, 3], dtype="timedelta64[s]"), "timedelta64[s]"),
+    (np.array([0, 3 + 1j]), "complex128"),
+    (["0", "3.5"], "str"),
+    ([b"0"], "bytes"),
+    (np.array([0, 3.5], dtype=object), "object"),
+    (np.ma.masked_array([0.0, 3.0], mask=[False, True]), "a masked array"),
+    (np.array([False, True]), "bool"),
+    (True, "bool"),
+])
+def test_only_real_numbers_are_taken(call, values, refused):
+    if refused is None:
+        assert np.array_equal(call(values), call(np.asarray(values, dtype=np.float64)))
+    else:
+        with pytest.raises(TypeError, match=re.escape(f"not {refused}")):
+            call(values)
 
 
 def test_evaluate_at_refuses_unknown_methods():
