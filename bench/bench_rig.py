@@ -12,6 +12,7 @@ import timeit
 import numpy as np
 
 from movimo_tools import rig
+from movimo_tools.outputs import dmx
 
 FIXTURES, UNIVERSES = 10_000, 64
 SPREADS = [{"spread": "even"}, {"spread": "wing"}, {"spread": "group", "blocks": 4},
@@ -44,7 +45,7 @@ def measure() -> dict:
     frame_seconds = best_seconds(lambda: player.frame(next(pips)))
     frame_cpu_seconds = best_seconds(lambda: player.frame(next(pips)), timer=time.process_time)
     frame, _ = player.frame(0)
-    sender = rig.DmxSender("sacn", "127.0.0.1", 9, loaded.universes)
+    sender = dmx.DmxSender("sacn", "127.0.0.1", 9, loaded.universes)
     sacn_seconds = best_seconds(lambda: sender.packets(frame))
     sender.protocol = "artnet"
     artnet_seconds = best_seconds(lambda: sender.packets(frame))

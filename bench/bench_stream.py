@@ -12,7 +12,8 @@ import time
 import numpy as np
 from pythonosc.osc_packet import OscPacket
 
-from movimo_tools.stream import OscSender, make_targets, run_stream
+from movimo_tools.commands.stream import run_stream
+from movimo_tools.outputs.osc import OscSender, make_targets
 
 
 def measure(names=("helix", "beat_house_jack_orbit"), rate=120.0, frames=1200) -> dict:

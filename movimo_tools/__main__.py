@@ -6,7 +6,7 @@ import sys
 def main() -> int:
     """Runs the command; Ctrl-C while its libraries load ends it quietly."""
     try:
-        from movimo_tools.console import hold_standard_files
+        from movimo_tools.surfaces.console import hold_standard_files
         hold_standard_files()
         from movimo_tools.cli import main as run
     except KeyboardInterrupt:

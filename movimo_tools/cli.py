@@ -24,13 +24,14 @@ import numpy as np
 from numpy.typing import ArrayLike
 
 import movimo
-from movimo_tools import gallery, preview, rig, stream
+from movimo_tools import gallery, preview
 from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import PatternEntry, entries, entry
-from movimo_tools.clock import MAX_BPM, MIN_BPM
-from movimo_tools.console import LineWriter, discard
+from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM
+from movimo_tools.commands import dmx, stream
 from movimo_tools.limits import motion_limits
+from movimo_tools.surfaces.console import LineWriter, discard
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
 
 # The (seconds, pips) blocks of a render's frames, produced again on each call.
@@ -280,7 +281,7 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
     render.set_defaults(run=_render)
 
-    for module in (preview, gallery, stream, rig):
+    for module in (preview, gallery, stream, dmx):
         module.add_command(commands)
     return parser
 

@@ -29,7 +29,7 @@ import numpy as np
 import movimo
 from movimo_tools.batch import evaluate, table
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import positive
+from movimo_tools.commands.options import positive
 from movimo_tools.gallery import moving_axes
 from movimo_tools.rig import Player, Rig, load_patch
 

@@ -193,12 +193,13 @@ class GalleryLink(Directive):
 
 def public_tools_names() -> set[str]:
     """Every public name of movimo_tools: the package's `__all__`, and the
-    functions and classes each of its modules defines, by their full names."""
+    functions and classes each of its modules (in its subpackages too) defines, by
+    their full names."""
     names = {f"movimo_tools.{name}" for name in movimo_tools.__all__}
-    for module_info in pkgutil.iter_modules(movimo_tools.__path__):
-        if module_info.name.startswith("_"):
+    for module_info in pkgutil.walk_packages(movimo_tools.__path__, "movimo_tools."):
+        if any(part.startswith("_") for part in module_info.name.split(".")):
             continue
-        module = importlib.import_module(f"movimo_tools.{module_info.name}")
+        module = importlib.import_module(module_info.name)
         for name, value in vars(module).items():
             if (not name.startswith("_") and (inspect.isfunction(value) or inspect.isclass(value))
                     and value.__module__ == module.__name__):

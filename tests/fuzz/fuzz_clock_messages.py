@@ -12,7 +12,7 @@ import sys
 import atheris
 
 with atheris.instrument_imports():
-    from movimo_tools import follow
+    from movimo_tools.clocks import follow, inputs
 
 
 def one_input(data: bytes) -> None:
@@ -20,11 +20,11 @@ def one_input(data: bytes) -> None:
         return
     payload = data[1:]
     if data[0] % 2 == 0:
-        source: follow.ClockInput = follow.OscClockInput("osc")
+        source: inputs.ClockInput = inputs.OscClockInput("osc")
         for seconds in (0.5, 1.0):
             source.receive_datagram(payload, seconds)
     else:
-        source = follow.MidiClockInput("midi")
+        source = inputs.MidiClockInput("midi")
         for index in range(0, len(payload), 3):
             source.receive(payload[index:index + 3], 0.5 + index / 1000)
     clock = follow.ExternalClock(source, 120.0, start=0.0)

@@ -134,7 +134,7 @@ def test_the_reference_check_names_what_is_missing():
     headers = {path.name for path in (ROOT / "include" / "movimo").glob("*.h")}
     assert movimo_docs.missing_from_reference(everything, headers) == []
     assert movimo_docs.missing_from_reference(
-        everything - {"movimo.helix", "movimo_tools.stream.run_stream"},
+        everything - {"movimo.helix", "movimo_tools.commands.stream.run_stream"},
         headers - {"patterns.h"}) == [
-        "movimo.helix", "movimo_tools.stream.run_stream", "include/movimo/patterns.h"]
-    assert {"movimo.Offset3.x", "movimo_tools.table", "movimo_tools.clock.TempoClock"} <= everything
+        "movimo.helix", "movimo_tools.commands.stream.run_stream", "include/movimo/patterns.h"]
+    assert {"movimo.Offset3.x", "movimo_tools.table", "movimo_tools.clocks.tempo.TempoClock"} <= everything

@@ -18,10 +18,12 @@ from pythonosc.osc_bundle_builder import OscBundleBuilder
 from pythonosc.osc_message_builder import OscMessageBuilder, build_msg
 
 import movimo_tools
-from movimo_tools import follow, rig
+from movimo_tools import rig
 from movimo_tools.cli import main
-from movimo_tools.follow import Beat, Tick
-from movimo_tools.stream import make_targets, run_stream
+from movimo_tools.clocks import follow, inputs
+from movimo_tools.clocks.follow import Beat, Tick
+from movimo_tools.commands.stream import run_stream
+from movimo_tools.outputs.osc import make_targets
 from test_tools_rig import TWO_SPOTS
 from test_tools_stream import FakeTime
 
@@ -66,7 +68,7 @@ def datagram(name):
 
 @pytest.mark.parametrize("name", HOSTILE)
 def test_a_hostile_datagram_is_taken_at_once_or_counted(name):
-    source = follow.OscClockInput("osc")
+    source = inputs.OscClockInput("osc")
     started = time.monotonic()
     source.receive_datagram(datagram(name), 1.0)
     assert time.monotonic() - started < 1.0
@@ -243,7 +245,7 @@ def test_a_closed_standard_file_is_a_lost_console(argv, closed, status, two_spot
 
 def test_a_relocation_of_the_outside_clock_is_announced():
     """Beats 0 to 15 at 120 bpm, then the music loops back to beat 0."""
-    source, lines = follow.ClockInput("osc"), []
+    source, lines = inputs.ClockInput("osc"), []
     for number in range(16):
         source.put(Beat(number), 0.5 * number)
     for number in range(8):

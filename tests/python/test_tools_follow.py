@@ -13,9 +13,9 @@ import numpy as np
 import pytest
 from pythonosc import osc_message_builder, udp_client
 
-from movimo_tools import follow
-from movimo_tools.follow import (MAX_TEMPO_CHANGE_PER_BEAT, Beat, Bpm, Continue, SongPosition,
-                                Start, Stop, TempoFollower, Tick)
+from movimo_tools.clocks import follow, inputs
+from movimo_tools.clocks.follow import (MAX_TEMPO_CHANGE_PER_BEAT, Beat, Bpm, Continue,
+                                       SongPosition, Start, Stop, TempoFollower, Tick)
 
 QUERY_STEP = 0.001  # the clock is read every millisecond, as a fast frame loop would
 
@@ -216,7 +216,7 @@ def midi_stream(bpm, beats, start=1.0):
 
 def test_midi_clock_messages_lead_the_clock_and_malformed_ones_are_counted():
     states = []
-    source = follow.MidiClockInput()
+    source = inputs.MidiClockInput()
     external = follow.ExternalClock(source, 120.0, start=0.0, report_state=states.append)
     for seconds, data in midi_stream(100.0, 16):
         source.receive(data, seconds)
@@ -239,7 +239,7 @@ def test_midi_clock_is_read_from_a_named_port():
     import mido
     backend = mido.Backend("mido.backends.rtmidi")
     with backend.open_output("movimo clock test", virtual=True) as output:
-        source = follow.MidiClockInput().open("movimo clock test")
+        source = inputs.MidiClockInput().open("movimo clock test")
         try:
             output.send(mido.Message("start"))
             output.send(mido.Message("clock"))
@@ -277,7 +277,7 @@ def test_a_clock_port_that_cannot_be_opened_is_one_line_before_anything_is_sent(
     osc_message_builder.build_msg("/tick", [float("nan")]).dgram,
 ])
 def test_malformed_osc_clock_messages_are_ignored_and_counted(datagram):
-    source = follow.OscClockInput("osc").open("127.0.0.1", 0)
+    source = inputs.OscClockInput("osc").open("127.0.0.1", 0)
     try:
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
             sender.sendto(datagram, source.address)
@@ -301,7 +301,7 @@ def free_udp_port():
 def test_the_stream_follows_an_osc_clock_live():
     from test_tools_stream import Receiver
     receiver, clock_port = Receiver(), free_udp_port()
-    package_root = str(pathlib.Path(follow.__file__).parents[1])
+    package_root = str(pathlib.Path(follow.__file__).parents[2])
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
         filter(None, [package_root, os.environ.get("PYTHONPATH")])))
     command = [sys.executable, "-m", "movimo_tools", "stream", "bounce", "--bpm", "100",
@@ -339,7 +339,7 @@ def test_the_stream_follows_an_osc_clock_live():
 
 
 def test_events_after_a_frame_s_time_wait_for_the_next_frame():
-    source = follow.ClockInput("test")
+    source = inputs.ClockInput("test")
     clock = follow.ExternalClock(source, 120.0, start=0.0)
     source.put(Bpm(60.0), seconds=2.0)
     assert (clock.pip_at(1.0), clock.bpm) == (128.0, 120.0)  # a late frame: not yet

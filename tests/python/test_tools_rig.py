@@ -19,6 +19,7 @@ import movimo
 import movimo_tools
 from movimo_tools import rig
 from movimo_tools.cli import main
+from movimo_tools.outputs import dmx
 from movimo_tools.preview import _aim_points, rig_aims
 from movimo_tools.spread import even_offsets, position_offsets, wing_offsets
 from namespaces import in_network_namespace
@@ -247,7 +248,7 @@ def test_speed_checks_name_the_fixtures_and_the_fastest_safe_tempo():
 
 def test_artdmx_layout_byte_for_byte():
     slots = bytes(range(256)) * 2
-    packet = rig.artdmx_packet(0x7ABC & 0x7FFF, 200, slots)
+    packet = dmx.artdmx_packet(0x7ABC & 0x7FFF, 200, slots)
     assert packet[:8] == b"Art-Net\x00"
     assert packet[8:10] == b"\x00\x50"             # OpDmx, low byte first
     assert packet[10:12] == b"\x00\x0e"            # protocol 14, high byte first
@@ -259,7 +260,7 @@ def test_artdmx_layout_byte_for_byte():
 
 def test_e131_layout_field_by_field():
     cid = bytes(range(16))
-    packet = rig.e131_packet(0x1234, 99, bytes([7]) * 512, cid, "movimo rig", priority=150)
+    packet = dmx.e131_packet(0x1234, 99, bytes([7]) * 512, cid, "movimo rig", priority=150)
     fields = struct.unpack_from(">HH12sHI16sHI64sBHBBHHBBHHHB", packet)
     assert fields == (0x0010, 0, b"ASC-E1.17\x00\x00\x00", 0x7000 | 622, 4, cid,
                       0x7000 | 600, 2, b"movimo rig".ljust(64, b"\x00"), 150, 0, 99, 0, 0x1234,
@@ -272,7 +273,7 @@ def test_e131_layout_field_by_field():
     ("sacn", [1, 2, 255, 0, 1]),
 ])
 def test_sequences_wrap_as_each_protocol_expects(protocol, sequences):
-    sender = rig.DmxSender(protocol, "127.0.0.1", 9, [1, 2])
+    sender = dmx.DmxSender(protocol, "127.0.0.1", 9, [1, 2])
     offset = 12 if protocol == "artnet" else 111
     seen = []
     for frame in range(258):
@@ -287,7 +288,7 @@ def test_a_sender_delivers_one_packet_per_universe_to_its_address():
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as receiver:
         receiver.bind(("127.0.0.1", 0))
         receiver.settimeout(2.0)
-        sender = rig.DmxSender("sacn", "127.0.0.1", receiver.getsockname()[1], [5, 9])
+        sender = dmx.DmxSender("sacn", "127.0.0.1", receiver.getsockname()[1], [5, 9])
         frame = np.arange(1024).reshape(2, 512).astype(np.uint8)
         assert sender.send(frame) == 2
         sender.close()
@@ -303,7 +304,7 @@ def test_a_sender_delivers_one_packet_per_universe_to_its_address():
 ])
 def test_only_a_unicast_address_is_accepted(host, message):
     with pytest.raises(ValueError, match=message):
-        rig.DmxSender("artnet", host, 6454, [0])
+        dmx.DmxSender("artnet", host, 6454, [0])
 
 
 # ---------------------------------------------------------------- movimo dmx

@@ -123,10 +123,11 @@ def write_patch(tmp_path, protocol, speed="1e9") -> pathlib.Path:
 SEND = """\
 import sys, time
 from movimo_tools import rig
+from movimo_tools.outputs import dmx
 patch, protocol, pips = sys.argv[1], sys.argv[2], [int(p) for p in sys.argv[3:]]
 player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
-sender = rig.DmxSender(protocol, "10.77.0.1", rig.SACN_PORT if protocol == "sacn"
-                       else rig.ARTNET_PORT, player.rig.universes)
+sender = dmx.DmxSender(protocol, "10.77.0.1", dmx.SACN_PORT if protocol == "sacn"
+                       else dmx.ARTNET_PORT, player.rig.universes)
 for pip in pips:
     sender.send(player.frame(pip)[0])
     time.sleep(0.05)

@@ -22,8 +22,10 @@ from pythonosc.osc_server import BlockingOSCUDPServer
 import movimo
 import movimo_tools
 from movimo_tools.cli import main
-from movimo_tools.clock import TempoClock, apply_commands
-from movimo_tools.stream import MAX_BUNDLE_BYTES, OscSender, make_targets, run_stream
+from movimo_tools.clocks.tempo import TempoClock
+from movimo_tools.commands.stream import run_stream
+from movimo_tools.outputs.osc import MAX_BUNDLE_BYTES, OscSender, make_targets
+from movimo_tools.show.loop import apply_commands
 from namespaces import in_network_namespace
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -408,7 +410,9 @@ def test_bytes_that_are_no_command_are_skipped_and_the_controls_work(receiver):
 def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
     printed = in_network_namespace("""
         import socket, subprocess, sys, threading, time
-        from movimo_tools.stream import OscSender, SendFailures, make_targets, run_stream
+        from movimo_tools.commands.stream import run_stream
+        from movimo_tools.outputs.osc import OscSender, make_targets
+        from movimo_tools.outputs.sending import SendFailures
 
         def ip(command):
             subprocess.run(["ip", *command.split()], check=True)

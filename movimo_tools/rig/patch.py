@@ -1,4 +1,5 @@
-"""Moving heads driven over DMX512: a patch file, frames and the packets that carry them.
+"""Moving heads of a patch file: the patch read, checked and held in
+arrays, one entry per fixture.
 
 A patch (TOML) describes the rig. `[types.NAME]` tables hold what fixtures
 of one model share, `[[fixtures]]` place fixtures (a fixture may take every
@@ -44,52 +45,32 @@ console shows them.
 
 The patch is read once into arrays, one entry per fixture, so a frame for
 every fixture is a handful of NumPy operations whatever the size of the rig.
-A pattern value v moves an axis to home + amplitude * v degrees (negated
-when inverted), clamped to the fixture's range, limited to its speed, and
-written as round(degrees / range * top) with top 255 for one channel and
-65535 for a coarse and fine pair.
 
-Packets follow the published layouts of ArtDmx (Art-Net 4) and of the E1.31
-data packet; each is a pure function of its universe, sequence and slots.
-They are built here rather than by a sender library because the Python ones
-send from threads or event loops of their own, at their own rate (and sACN
-ones announce universes by multicast), where every packet here must leave on
-its frame of the tempo clock, to the one address given.
+`dmx_frame` writes pan and tilt into a frame's slots; it sits beside `Rig`,
+whose home frame it writes.
 """
 
 from __future__ import annotations
 
-import argparse
 import dataclasses
 import difflib
-import ipaddress
 import math
 import os
 import pathlib
 import re
 import reprlib
-import socket
 import stat
-import struct
-import sys
 import textwrap
 import tomllib
 import unicodedata
-import uuid
-from collections.abc import Callable, Iterable, Sequence
-from typing import Any, TextIO
+from collections.abc import Callable
+from typing import Any
 from typing import NoReturn
 
 import numpy as np
 
 import movimo
-from movimo_tools.batch import loop_rows
 from movimo_tools.catalogue import entry
-from movimo_tools.clock import (CONTROL_HELP, ClockFactory, SendFailures, StopRequests,
-                                add_clock_arguments, clock_from_arguments, run_frames,
-                                stdin_commands)
-from movimo_tools.console import LineWriter
-from movimo_tools.limits import motion_limits
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
 SLOTS = 512
@@ -594,60 +575,6 @@ def _check_regular(path: pathlib.Path, status: os.stat_result) -> None:
                          f"directory)")
 
 
-# ---------------------------------------------------------------- frames
-
-@dataclasses.dataclass(frozen=True)
-class Motion:
-    """Which pattern value each fixture reads. The tables of the playing
-    patterns are stacked and flattened into `values` (x, y, z of a row, then
-    the next row); fixture i reads row b + (pip - o) mod p where b, o and p
-    are base[i], offset[i] and period[i] over 3.
-    Reading one flat array by index is several times faster than picking
-    rows of a two-dimensional one."""
-
-    patterns: tuple[str, ...]     # the pattern of each group
-    values: np.ndarray
-    base: np.ndarray
-    period: np.ndarray
-    offset: np.ndarray
-
-    def at(self, pip: int) -> np.ndarray:
-        """Where each fixture's x value sits in `values` at a whole pip; its
-        y and z follow it."""
-        # 3 (pip - offset) mod 3 period is 3 ((pip - offset) mod period).
-        return np.asarray(self.base + (3 * pip - self.offset) % self.period)
-
-
-def motion(rig: Rig, patterns: Sequence[str]) -> Motion:
-    """Group g plays patterns[g] (its own pattern when the patch pins one)."""
-    tables: dict[str, tuple[int, np.ndarray]] = {}
-    count = len(rig)
-    base = np.zeros(count, dtype=np.int64)
-    period = np.ones(count, dtype=np.int64)
-    offset = np.zeros(count, dtype=np.int64)
-    used = 0
-    for group, name in zip(rig.groups, patterns, strict=True):
-        if name not in tables:
-            rows = loop_rows(name)
-            tables[name] = (used, rows)
-            used += len(rows)
-        start, rows = tables[name]
-        base[group.members] = start
-        period[group.members] = len(rows)
-        offset[group.members] = group.offsets(len(rows), rig.positions)
-    stacked = np.concatenate([rows for _, rows in tables.values()])
-    # Counted in flat values, three to a row.
-    return Motion(tuple(patterns), stacked.reshape(-1), 3 * base, 3 * period, 3 * offset)
-
-
-def target_degrees(rig: Rig, values: np.ndarray, at: np.ndarray) -> np.ndarray:
-    """Pan and tilt (N, 2) in degrees, clamped to range, of fixtures reading
-    the flat pattern values at `at` (see Motion)."""
-    return np.stack([np.minimum(np.maximum(axis.home + axis.amplitude
-                                           * values.take(at + axis.source), 0.0), axis.range)
-                     for axis in rig.axes()], axis=1)
-
-
 def dmx_frame(rig: Rig, degrees: np.ndarray, z: np.ndarray | None) -> np.ndarray:
     """The (universes, 512) slots for pan and tilt in degrees; where `z` is
     given (one pattern z per fixture that has a z channel), those channels
@@ -662,366 +589,3 @@ def dmx_frame(rig: Rig, degrees: np.ndarray, z: np.ndarray | None) -> np.ndarray
     if z is not None:
         flat[rig.z_slots] = np.rint((z + 1.0) * 127.5).astype(np.uint8)
     return frame
-
-
-class Player:
-    """Frames of a rig playing a list of patterns, one at a time, every
-    fixture held to its speed from frame to frame (starting from home)."""
-
-    def __init__(self, rig: Rig, patterns: Sequence[str], rate: float) -> None:
-        self.rig = rig
-        self.patterns = [entry(name).name for name in patterns]
-        if not self.patterns:
-            raise ValueError("give at least one pattern")
-        self.current = 0
-        self.motion = motion(rig, self._group_patterns())
-        self.degrees = rig.home_degrees()
-        self.max_step = np.stack([axis.speed for axis in rig.axes()], axis=1) / rate
-        self.min_step = -self.max_step
-        self.limited_frames = 0
-
-    def _group_patterns(self) -> list[str]:
-        return [group.pattern or self.patterns[self.current] for group in self.rig.groups]
-
-    def next_pattern(self) -> str:
-        """Switches every group without a pattern of its own to the next one."""
-        self.current = (self.current + 1) % len(self.patterns)
-        self.motion = motion(self.rig, self._group_patterns())
-        return self.patterns[self.current]
-
-    def frame(self, pip: float) -> tuple[np.ndarray, int]:
-        """The slots at `pip` (floored to a whole pip) and how many fixtures
-        were held back to their speed."""
-        at = self.motion.at(math.floor(pip))
-        change = target_degrees(self.rig, self.motion.values, at) - self.degrees
-        step = np.minimum(np.maximum(change, self.min_step), self.max_step)
-        self.degrees = self.degrees + step
-        cut = step != change
-        held = int(np.count_nonzero(cut[:, 0] | cut[:, 1]))  # any(axis=1) is far slower
-        self.limited_frames += held > 0
-        z = self.motion.values.take(at.take(self.rig.z_fixtures) + 2)
-        return dmx_frame(self.rig, self.degrees, z), held
-
-
-# ---------------------------------------------------------------- speed report
-
-@dataclasses.dataclass(frozen=True)
-class SpeedCheck:
-    """One pattern against the fixtures that may play it, at a tempo."""
-
-    pattern: str
-    bpm: float
-    fixtures: np.ndarray           # indices of the fixtures that may play it
-    too_fast: np.ndarray           # indices of those it would push past their speed
-    fastest_bpm: float             # the fastest tempo within every fixture's speed
-
-    def line(self, names: Sequence[str]) -> str:
-        safe = f"fastest safe tempo {self.fastest_bpm:.4g} bpm"
-        if not len(self.too_fast):
-            return f"{self.pattern}: within every fixture's speed at {self.bpm:g} bpm ({safe})"
-        shown = ", ".join(names[i] for i in self.too_fast[:5])
-        more = f" and {len(self.too_fast) - 5} more" if len(self.too_fast) > 5 else ""
-        return (f"{self.pattern}: too fast at {self.bpm:g} bpm for {len(self.too_fast)} of "
-                f"{len(self.fixtures)} fixtures ({shown}{more}); {safe}")
-
-
-def speed_checks(rig: Rig, patterns: Sequence[str], bpm: float) -> list[SpeedCheck]:
-    """For each pattern, the fixtures it would push past their patch speed at
-    `bpm`, and the fastest tempo at which it pushes none (inf if it is still)."""
-    free = np.concatenate([np.zeros(0, np.int64)]
-                          + [g.members for g in rig.groups if g.pattern is None])
-    players: dict[str, list[np.ndarray]] = {name: [free] for name in patterns}
-    for group in rig.groups:
-        if group.pattern is not None:
-            players.setdefault(group.pattern, []).append(group.members)
-    checks = []
-    for name, members in players.items():
-        fixtures = np.unique(np.concatenate(members))
-        if not len(fixtures):
-            continue
-        peak = np.array(motion_limits(name, bpm).peak_speed)
-        ratios = []
-        for axis in rig.axes():
-            speed = peak[axis.source[fixtures]] * np.abs(axis.amplitude[fixtures])
-            ratios.append(np.divide(speed, axis.speed[fixtures],
-                                    out=np.zeros(len(fixtures)), where=speed > 0))
-        worst = np.maximum(*ratios)
-        highest = float(worst.max())
-        # Python's division goes to inf where a tiny amplitude makes the
-        # ratio tiny; NumPy's would warn of the overflow.
-        fastest = bpm / highest if highest > 0 else math.inf
-        checks.append(SpeedCheck(name, bpm, fixtures, fixtures[worst > 1.0], fastest))
-    return checks
-
-
-# ---------------------------------------------------------------- packets
-
-ARTNET_PORT = 6454
-SACN_PORT = 5568
-# id, opcode, version (high, low), sequence, physical, port-address; the
-# opcode and port-address go low byte first, the slot count after them high first.
-_ARTDMX_HEAD = struct.Struct("<8sHBBBBH")
-_ARTNET_ID = b"Art-Net\x00"
-_OP_DMX = 0x5000
-_ARTNET_VERSION = 14
-
-
-def artdmx_packet(port_address: int, sequence: int, slots: bytes) -> bytes:
-    """An ArtDmx packet: 18 header bytes, then the slots (an even count, 2 to 512).
-
-    The 15-bit port-address carries net (bits 8-14), sub-net (4-7) and
-    universe (0-3) and goes low byte first; sequence 0 means none, so a
-    sender counts 1 to 255.
-
-    >>> artdmx_packet(0x0102, 7, bytes([9, 8]))[:20].hex(" ")
-    '41 72 74 2d 4e 65 74 00 00 50 00 0e 07 00 02 01 00 02 09 08'
-    """
-    if not 0 <= port_address < 1 << 15:
-        raise ValueError("an Art-Net port-address is 0 to 32767")
-    if not 2 <= len(slots) <= SLOTS or len(slots) % 2:
-        raise ValueError("ArtDmx carries an even number of slots, 2 to 512")
-    head = _ARTDMX_HEAD.pack(_ARTNET_ID, _OP_DMX, 0, _ARTNET_VERSION, sequence, 0, port_address)
-    return head + len(slots).to_bytes(2, "big") + bytes(slots)
-
-
-_ACN_ID = b"ASC-E1.17\x00\x00\x00"
-_ROOT_VECTOR_DATA = 0x00000004
-_FRAMING_VECTOR_DATA = 0x00000002
-_DMP_SET_PROPERTY = 0x02
-_E131_HEAD = struct.Struct(">HH12sHI16s" "HI64sBHBBH" "HBBHHH" "B")
-
-
-def e131_packet(universe: int, sequence: int, slots: bytes, cid: bytes, source_name: str,
-                priority: int = 100) -> bytes:
-    """An E1.31 data packet: root, framing and DMP layers (126 bytes) and
-    the slots after the null start code. Each layer starts with 0x7 in its
-    top flag bits and its length from there to the end of the packet.
-
-    >>> packet = e131_packet(1, 0, bytes(512), bytes(16), "movimo")
-    >>> len(packet), packet[16:18].hex(), packet[38:40].hex(), packet[115:117].hex()
-    (638, '726e', '7258', '720b')
-    """
-    if not 1 <= universe <= MAX_UNIVERSE:
-        raise ValueError(f"an sACN universe is 1 to {MAX_UNIVERSE}")
-    _check_priority(priority)
-    if len(cid) != 16:
-        raise ValueError("a CID is 16 bytes")
-    if not 1 <= len(slots) <= SLOTS:
-        raise ValueError("an sACN packet carries 1 to 512 slots")
-    # At most 63 bytes and a null, cut between characters.
-    name = source_name.encode()[:63].decode(errors="ignore").encode()
-    total = 126 + len(slots)
-    flags = 0x7000
-    head = _E131_HEAD.pack(0x0010, 0x0000, _ACN_ID, flags | (total - 16), _ROOT_VECTOR_DATA, cid,
-                           flags | (total - 38), _FRAMING_VECTOR_DATA, name, priority, 0,
-                           sequence, 0, universe,
-                           flags | (total - 115), _DMP_SET_PROPERTY, 0xA1, 0x0000, 0x0001,
-                           len(slots) + 1,
-                           0x00)
-    return head + bytes(slots)
-
-
-def _check_priority(priority: int) -> None:
-    if not 0 <= priority <= 200:
-        raise ValueError("an sACN priority is 0 to 200")
-
-
-def default_cid() -> bytes:
-    """A component identifier that stays the same on one machine, as receivers
-    expect of a source across restarts."""
-    return uuid.uuid5(uuid.NAMESPACE_DNS, f"movimo.{socket.gethostname()}").bytes
-
-
-class DmxSender:
-    """Sends every universe of a frame as one packet to one unicast address."""
-
-    def __init__(self, protocol: str, host: str, port: int, universes: Iterable[int], *,
-                 cid: bytes | None = None, source_name: str = "movimo",
-                 priority: int = 100) -> None:
-        self.protocol = protocol
-        self.universes = [int(u) for u in universes]
-        self.cid = default_cid() if cid is None else cid
-        self.source_name, self.priority = source_name, priority
-        if protocol == "artnet" and max(self.universes) >= 1 << 15:
-            raise ValueError("Art-Net reaches universes 0 to 32767 only")
-        if protocol == "sacn" and min(self.universes) < 1:
-            raise ValueError(f"sACN reaches universes 1 to {MAX_UNIVERSE} only")
-        _check_priority(priority)
-        self.address = resolve_unicast(host, port)
-        self._socket = socket.socket(self.address[0], socket.SOCK_DGRAM)
-        self.sequence = 0
-
-    def packets(self, frame: np.ndarray) -> list[bytes]:
-        """The packets of one (universes, 512) frame; advances the sequence."""
-        self.sequence += 1
-        if self.protocol == "artnet":
-            number = (self.sequence - 1) % 255 + 1
-            return [artdmx_packet(u, number, row.tobytes())
-                    for u, row in zip(self.universes, frame, strict=True)]
-        return [e131_packet(u, self.sequence % 256, row.tobytes(), self.cid, self.source_name,
-                            self.priority) for u, row in zip(self.universes, frame, strict=True)]
-
-    def send_packet(self, packet: bytes) -> None:
-        self._socket.sendto(packet, self.address[1])
-
-    def send(self, frame: np.ndarray,
-             send_packet: Callable[[bytes], object] | None = None) -> int:
-        """Sends the packets of a frame, each through `send_packet(packet)`
-        (this sender's own unless given); returns how many."""
-        packets = self.packets(frame)
-        for packet in packets:
-            (send_packet or self.send_packet)(packet)
-        return len(packets)
-
-    def close(self) -> None:
-        self._socket.close()
-
-
-def parse_destination(text: str, default_port: int) -> tuple[str, int]:
-    """HOST or HOST:PORT (an IPv6 host in brackets).
-
-    >>> parse_destination("10.0.0.5", 6454), parse_destination("[::1]:5568", 1)
-    (('10.0.0.5', 6454), ('::1', 5568))
-    """
-    host, port = text, str(default_port)
-    if text.startswith("["):
-        host, _, rest = text[1:].partition("]")
-        if rest:
-            port = rest.removeprefix(":")
-    elif text.count(":") == 1:
-        host, port = text.split(":")
-    if not host or not port.isdigit() or not 1 <= int(port) <= 65535:
-        raise ValueError(f"the destination must be HOST or HOST:PORT, not {text!r}")
-    return host, int(port)
-
-
-def resolve_unicast(host: str, port: int) -> tuple[int, tuple[Any, ...]]:
-    """The address family and socket address of a unicast host."""
-    try:
-        family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
-    except (socket.gaierror, UnicodeError) as error:
-        raise ValueError(f"cannot resolve {host}: {getattr(error, 'strerror', error)}") from None
-    ip = ipaddress.ip_address(address[0])
-    if ip.is_multicast or ip.is_unspecified or str(ip) == "255.255.255.255":
-        raise ValueError(f"{host} is not a unicast address: movimo sends to one receiver")
-    return family, address
-
-
-# ---------------------------------------------------------------- the command
-
-RIG_CONTROL_HELP = CONTROL_HELP + "  next    switch to the next PATTERN of the command line\n"
-PORTS = {"artnet": ARTNET_PORT, "sacn": SACN_PORT}
-DRY_RUN_FRAMES = 4
-
-
-def fixture_lines(rig: Rig, degrees: np.ndarray, frame: np.ndarray) -> list[str]:
-    """One line per fixture: pan and tilt in degrees and its DMX channels."""
-    width = max(len(name) for name in rig.names)
-    index = np.searchsorted(rig.universes, rig.universe)
-    lines = []
-    for i, name in enumerate(rig.names):
-        start = rig.address[i] - 1
-        slots = frame[index[i], start:start + rig.footprint[i]]
-        lines.append(f"  {name:<{width}}  pan {degrees[i, 0]:7.2f}°  tilt {degrees[i, 1]:7.2f}°"
-                     f"  u{rig.universe[i]}/{rig.address[i]}: {' '.join(map(str, slots))}")
-    return lines
-
-
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    """Registers `movimo dmx` with the command's subparsers."""
-    parser = commands.add_parser(
-        "dmx", help="drive moving heads over Art-Net or sACN from a patch file",
-        description="Drive the fixtures of a patch file (TOML) with patterns in time with a\n"
-                    "tempo, sending every universe as ArtDmx or E1.31 packets to one\n"
-                    "address. Before it starts it says which patterns would move which\n"
-                    "fixtures faster than their patch allows; while it runs no fixture\n"
-                    "moves faster. On quit, Ctrl-C or SIGTERM it parks every fixture at\n"
-                    "home. Groups of the patch without a pattern of their own play the\n"
-                    "first PATTERN, and 'next' moves on to the following one.",
-        epilog=RIG_CONTROL_HELP + "\nexample: movimo dmx helix --patch rig.toml --bpm 128 "
-                                  "--artnet 10.0.0.20",
-        formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("names", nargs="+", metavar="PATTERN", help="patterns to play in turn")
-    parser.add_argument("--patch", required=True, metavar="FILE", help="the rig's patch file")
-    where = parser.add_mutually_exclusive_group(required=True)
-    where.add_argument("--artnet", metavar="HOST[:PORT]",
-                       help=f"send ArtDmx to this node (port {ARTNET_PORT} by default)")
-    where.add_argument("--sacn", metavar="HOST[:PORT]",
-                       help=f"send E1.31 unicast to this receiver (port {SACN_PORT} by default)")
-    where.add_argument("--dry-run", action="store_true",
-                       help=f"send nothing: print the speed report and the first frames "
-                            f"({DRY_RUN_FRAMES} unless --frames says)")
-    add_clock_arguments(parser, default_rate=44.0)
-    parser.add_argument("--priority", type=int, default=100, help="sACN priority, 0 to 200")
-    parser.add_argument("--source-name", default="movimo", help="sACN source name")
-    parser.set_defaults(run=_run)
-
-
-def _run(args: argparse.Namespace, out: TextIO) -> None:
-    loaded = load_patch(args.patch)
-    player = Player(loaded, args.names, args.rate)
-    # A dry run's output is the point of it: failing to write that is an
-    # error. A running show goes on without its terminal or its reader.
-    say = (lambda line: out.write(line + "\n")) if args.dry_run else LineWriter(out)
-    for check in speed_checks(loaded, player.patterns, args.bpm):
-        say(check.line(loaded.names))
-    make_clock, frames = clock_from_arguments(args)
-    if args.dry_run:
-        _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
-        return
-    protocol = "artnet" if args.artnet else "sacn"
-    host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
-    where = f"{host}:{port}"
-    try:
-        sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
-                           priority=args.priority)
-    except OSError as error:
-        raise ValueError(f"cannot send to {where}: {error.strerror or error}") from None
-    warn = LineWriter(sys.stderr)
-    send_packet = SendFailures(sender.send_packet, where, warn)
-    commands = stdin_commands(note=warn)
-    first_hold: list[int] = []
-
-    def send_frame(frame: int, pip: float, bpm: float, due: float) -> int:
-        slots, held = player.frame(pip)
-        if held and not first_hold:
-            first_hold.append(frame)
-            say(f"speed limit: {held} fixtures held to their patch speed at frame {frame}"
-                f" (said once)")
-        return sender.send(slots, send_packet)
-
-    def next_pattern(line: str) -> bool:
-        if line.strip().lower() != "next":
-            return False
-        say(f"playing {player.next_pattern()}")
-        return True
-
-    say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
-        f"{', '.join(player.patterns)} over {protocol} to {where} at {args.rate:g} "
-        f"frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next' or 'quit' and Enter")
-    with StopRequests() as stop_requested:
-        try:
-            report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
-                                commands=commands, report_line=say, other_command=next_pattern,
-                                stop=stop_requested)
-        finally:
-            # Every ending passes here, an error in a frame or the clock too.
-            sender.send(loaded.home_frame(), send_packet)
-            sender.close()
-        say(f"sent {report.frames} frames, {report.sent} packets ({send_packet.failed} "
-            f"failed); {report.skipped} frames skipped; {player.limited_frames} frames held "
-            f"a fixture to its speed; parked at home")
-
-
-def _dry_run(player: Player, make_clock: ClockFactory, frames: int, rate: float,
-             say: Callable[[str], object]) -> None:
-    clock = make_clock(0.0)
-    for frame in range(frames):
-        pip = clock.pip_at(frame / rate)
-        slots, held = player.frame(pip)
-        said_held = f"; {held} fixtures held to their patch speed" if held else ""
-        say(f"frame {frame}: beat {pip / movimo.PIPS_PER_BEAT:.3f}, pip {math.floor(pip)}"
-            f"{said_held}")
-        for line in fixture_lines(player.rig, player.degrees, slots):
-            say(line)
-    say("dry run: nothing sent")

@@ -1,13 +1,21 @@
 """The operator's console of a running command: lines out that never stop
-the show when their reader goes away, and command lines in that survive
-bytes that are not text and lines of any length.
+the show when their reader goes away, and command lines in, read from
+standard input by a thread of their own, that survive bytes that are not
+text and lines of any length.
 """
 
 from __future__ import annotations
 
 import os
-from collections.abc import Callable, Iterator
-from typing import IO, Any, TextIO, cast
+import queue
+import sys
+import threading
+import time
+from collections.abc import Callable, Iterable, Iterator
+from typing import IO, TYPE_CHECKING, Any, TextIO, cast
+
+if TYPE_CHECKING:  # the show loads NumPy and movimo; the console starts before them
+    from movimo_tools.show.loop import Commands
 
 # Longest command line read; anything longer is no command and is skipped.
 MAX_COMMAND_BYTES = 256
@@ -98,3 +106,24 @@ def command_lines(stream: IO[str] | IO[bytes], note: Callable[[str], object]) ->
             yield line.decode("utf-8")
         except UnicodeDecodeError:
             note("skipped a line that is not UTF-8 text")
+
+
+def read_commands(lines: Iterable[str], commands: Commands,
+                  now: Callable[[], float] = time.perf_counter) -> None:
+    """Puts each line on `commands` with the time it arrived (for a tap, the
+    time is what counts); meant to run in a thread over standard input."""
+    try:
+        for line in lines:
+            commands.put((now(), line))
+    except (OSError, ValueError):
+        pass  # standard input is gone (a hung-up terminal): no more commands
+
+
+def stdin_commands(note: Callable[[str], object] = lambda text: None) -> Commands:
+    """A queue fed with the lines of standard input by a background thread;
+    `note(text)` hears of lines skipped as no command (see command_lines)."""
+    commands: Commands = queue.Queue()
+    if sys.stdin is not None:  # None when the command was started with stdin closed
+        threading.Thread(target=read_commands, args=(command_lines(sys.stdin, note), commands),
+                         daemon=True).start()
+    return commands

@@ -1,0 +1,235 @@
+"""The frame loop that `movimo stream` and `movimo dmx` share, and the
+commands it takes while it runs.
+
+Frame i is due `i / rate` seconds after the start, and its pip is read from
+the clock at that due time, never by adding up per-frame steps, so output
+cannot drift from the tempo however long it runs.
+
+The loop takes its clock from a factory, `make_clock(start) -> clock`, where
+a clock answers the members of `movimo_tools.clocks.tempo.Clock`: the tempo
+clock, or any other source of beats with the same members, such as the
+follower of an outside clock in `movimo_tools.clocks.follow`; a clock with a
+`close()` is closed when the loop ends.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+import queue
+import signal
+import threading
+import time
+from typing import Any, Callable, TypeAlias
+
+from movimo_tools.clocks.tempo import Clock, ClockFactory
+
+# Command lines, each with the time it arrived.
+Commands: TypeAlias = "queue.Queue[tuple[float, str]]"
+
+CONTROL_HELP = """\
+While it runs, it reads commands from standard input, one a line:
+  bpm B   change the tempo to B beats per minute; the phase runs on smoothly
+  tap     tap along on the beat: two or more taps set the tempo, and the beat
+          grid moves so that the last tap falls on a whole beat
+          (a pause of more than 2 s starts a new series of taps)
+  quit    stop
+"""
+
+# A loop this far behind its clock skips the missed frames instead of
+# sending them in a burst (after the machine stalled, say).
+MAX_CATCH_UP_SECONDS = 0.5
+# A frame loop waiting for its next frame looks for a stop request this often.
+STOP_POLL_SECONDS = 0.05
+
+
+def check_rate(rate: float) -> None:
+    """Refuses a frame rate outside 1 to 1000 frames per second."""
+    if not (math.isfinite(rate) and 1.0 <= rate <= 1000.0):
+        raise ValueError("the frame rate must be 1 to 1000 per second")
+
+
+def parse_command(line: str) -> tuple[str, float | None]:
+    """One control line as (verb, number); see CONTROL_HELP.
+
+    >>> parse_command(" BPM 128 "), parse_command("tap")
+    (('bpm', 128.0), ('tap', None))
+    >>> parse_command("bpm fast")
+    Traceback (most recent call last):
+    ...
+    ValueError: unknown command 'bpm fast': use 'bpm B', 'tap' or 'quit'
+    """
+    words = line.lower().split()
+    try:
+        if words == ["tap"] or words == ["quit"]:
+            return words[0], None
+        if len(words) == 2 and words[0] == "bpm":
+            return "bpm", float(words[1])
+    except ValueError:
+        pass
+    raise ValueError(f"unknown command '{line.strip()}': use 'bpm B', 'tap' or 'quit'")
+
+
+def apply_commands(clock: Clock, commands: Commands, not_before: float, not_after: float,
+                   report_line: Callable[[str], object],
+                   other: Callable[[str], object] | None = None) -> bool:
+    """Applies the waiting commands to the clock; returns False after quit.
+
+    A command takes effect when it arrived, but not before the last frame
+    sent nor after the frame about to go (a late frame finds commands that
+    arrived after its time), so the pips of successive frames never run
+    backwards from it.
+    `other(line)`, when given, gets first look at each line and returns
+    whether it handled it (a command's own verbs, such as switching pattern).
+    """
+    while True:
+        try:
+            arrived, line = commands.get_nowait()
+        except queue.Empty:
+            return True
+        if other is not None and other(line):
+            continue
+        at = min(max(arrived, not_before), not_after)
+        try:
+            verb, value = parse_command(line)
+            if verb == "quit":
+                return False
+            if verb == "bpm" and value is not None:
+                clock.set_bpm(at, value)
+                report_line(f"tempo {clock.bpm:g} bpm")
+            elif clock.tap(at):
+                report_line(f"tap: tempo {clock.bpm:.2f} bpm")
+            else:
+                report_line("tap: tap again on each beat to set the tempo")
+        except ValueError as error:
+            report_line(str(error))
+
+
+@dataclasses.dataclass
+class FrameReport:
+    """What a frame loop did: its start on the clock it ran by, the frames
+    and the messages or packets sent, frames skipped after a stall, and how
+    late frames left after their due time (seconds)."""
+
+    start: float
+    frames: int = 0
+    sent: int = 0
+    skipped: int = 0
+    total_lateness: float = 0.0
+    max_lateness: float = 0.0
+
+    def add_frame(self, sent: int, lateness: float) -> None:
+        self.frames += 1
+        self.sent += sent
+        self.total_lateness += lateness
+        self.max_lateness = max(self.max_lateness, lateness)
+
+    @property
+    def mean_lateness(self) -> float:
+        return self.total_lateness / self.frames if self.frames else 0.0
+
+
+def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock: ClockFactory,
+               *, rate: float, frames: int | None = None, commands: Commands | None = None,
+               report_line: Callable[[str], object] = lambda line: None,
+               other_command: Callable[[str], object] | None = None,
+               stop: Callable[[], bool] = lambda: False,
+               relocated: Callable[[float, float], object] = lambda before, after: None,
+               now: Callable[[], float] = time.perf_counter,
+               sleep: Callable[[float], object] = time.sleep) -> FrameReport:
+    """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
+    until `frames` have gone (or for ever), a quit command arrives, `stop()`
+    says so (it is asked at least every STOP_POLL_SECONDS) or Ctrl-C;
+    `due` is the frame's due time on the `now` clock, and `send_frame`
+    returns how many messages or packets it sent. When the clock jumps (an
+    outside clock's relocation), `relocated(before, after)` hears the pips
+    before the frame that carries the jump is sent.
+
+    >>> from movimo_tools.clocks.tempo import tempo_clock
+    >>> fake = [0.0]
+    >>> report = run_frames(lambda frame, pip, bpm, due: print(frame, pip) or 1,
+    ...                     tempo_clock(120.0),
+    ...                     rate=4.0, frames=3, now=lambda: fake[0],
+    ...                     sleep=lambda s: fake.__setitem__(0, fake[0] + s))
+    0 0.0
+    1 32.0
+    2 64.0
+    >>> report.frames, report.sent
+    (3, 3)
+    """
+    check_rate(rate)
+    if frames is not None and frames < 1:
+        raise ValueError("the frame count must be at least 1")
+    start = now()
+    clock = make_clock(start)
+    report = FrameReport(start)
+    frame = 0
+    last_due = start  # of the last frame sent
+    try:
+        while frames is None or frame < frames:
+            due = start + frame / rate
+            while (left := due - now()) > STOP_POLL_SECONDS and not stop():
+                sleep(STOP_POLL_SECONDS)
+            if stop():
+                break
+            sleep(max(0.0, left))
+            if commands is not None and not apply_commands(clock, commands, last_due, due,
+                                                           report_line, other_command):
+                break
+            pip, bpm = clock.pip_at(due), clock.bpm
+            if (relocation := clock.take_relocation()) is not None:
+                relocated(*relocation)
+            lateness = now() - due
+            report.add_frame(send_frame(frame, pip, bpm, due), lateness)
+            last_due = due
+            frame += 1
+            behind = math.floor((now() - start) * rate) - frame
+            if behind > MAX_CATCH_UP_SECONDS * rate:
+                report.skipped += behind
+                frame += behind
+    except KeyboardInterrupt:
+        pass  # Ctrl-C is the ordinary way to stop an endless loop.
+    finally:
+        if hasattr(clock, "close"):
+            clock.close()
+    return report
+
+
+class StopRequests:
+    """Ctrl-C (SIGINT) and SIGTERM as requests to stop, for a command that
+    must park its rig on the way out; call it to ask whether one came.
+
+    The handlers only set a flag that the frame loop reads: they never raise
+    into the code that is running, so a second, impatient signal cannot cut
+    the parking short. SIGINT is handled whatever the command inherited (a
+    background job of a script starts with it ignored). SIGHUP is ignored:
+    a lost terminal does not stop the show. Outside the main thread, where
+    handlers cannot be installed, nothing changes.
+    """
+
+    def __init__(self) -> None:
+        self.requested = False
+        self._saved: dict[int, Any] = {}
+
+    def __call__(self) -> bool:
+        return self.requested
+
+    def _request(self, signum: int, frame: object) -> None:
+        self.requested = True
+
+    def __enter__(self) -> StopRequests:
+        if threading.current_thread() is threading.main_thread():
+            for number in (signal.SIGINT, signal.SIGTERM):
+                self._saved[number] = signal.signal(number, self._request)
+            self._saved[signal.SIGHUP] = signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        # Once asked to stop, the command is on its way out: later signals
+        # (a supervisor repeating SIGTERM) are ignored until it exits, so
+        # that they cannot turn a clean exit into a killed process or a
+        # traceback. (The interpreter resets its own handlers as it exits,
+        # but leaves ignored signals ignored.)
+        for number, handler in self._saved.items():
+            signal.signal(number, signal.SIG_IGN if self.requested else handler)
+        self._saved.clear()

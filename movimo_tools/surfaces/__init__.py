@@ -1,0 +1,3 @@
+"""Control surfaces: where the operator's commands come from, beside the
+show, and where its reports go.
+"""
