@@ -12,6 +12,7 @@ import timeit
 import numpy as np
 
 from movimo_tools import rig
+from movimo_tools.show.stages import RigPlayer
 from movimo_tools.outputs import dmx
 
 FIXTURES, UNIVERSES = 10_000, 64
@@ -40,7 +41,7 @@ def best_seconds(call, budget=0.3, timer=time.perf_counter) -> float:
 
 def measure() -> dict:
     loaded = large_rig()
-    player = rig.Player(loaded, ["helix"], rate=44.0)
+    player = RigPlayer(loaded, ["helix"], rate=44.0)
     pips = iter(range(0, 1 << 30, 3))
     frame_seconds = best_seconds(lambda: player.frame(next(pips)))
     frame_cpu_seconds = best_seconds(lambda: player.frame(next(pips)), timer=time.process_time)

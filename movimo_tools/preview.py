@@ -31,7 +31,8 @@ from movimo_tools.batch import evaluate, table
 from movimo_tools.catalogue import entry
 from movimo_tools.commands.options import positive
 from movimo_tools.gallery import moving_axes
-from movimo_tools.rig import Player, Rig, load_patch
+from movimo_tools.rig import Rig, load_patch
+from movimo_tools.show.stages import RigPlayer
 
 if TYPE_CHECKING:  # matplotlib loads only when a preview is drawn
     from matplotlib.axes import Axes
@@ -147,7 +148,7 @@ def rig_aims(rig: Rig, name: str, bpm: float,
     arrive from home within their speeds."""
     period = max(entry(group.pattern or name).period_pips for group in rig.groups)
     loop_seconds = period / movimo.PIPS_PER_BEAT * 60.0 / bpm
-    player = Player(rig, [name], rate=frames / loop_seconds)
+    player = RigPlayer(rig, [name], rate=frames / loop_seconds)
     pips = np.arange(2 * frames) * period / frames
     aims = []
     for pip in pips:

@@ -506,6 +506,14 @@ class ExternalClock:
     def tap(self, seconds: float) -> bool:
         raise ValueError(f"the tempo follows {self.source.name}: 'tap' does not apply")
 
+    def nudge(self, seconds: float, pips: float) -> None:
+        raise ValueError(f"the beat follows {self.source.name}: 'nudge' does not apply")
+
+    @property
+    def lock_state(self) -> str:
+        """The follower's state at the last reading: free, locking, locked, holding or stopped."""
+        return self._state or "free"
+
     def close(self) -> None:
         """Stops listening to the source, and says how many of its messages were malformed."""
         self.source.close()

@@ -52,7 +52,12 @@ class Clock(Protocol):
 
     def tap(self, seconds: float) -> bool: ...
 
+    def nudge(self, seconds: float, pips: float) -> None: ...
+
     def take_relocation(self) -> tuple[float, float] | None: ...
+
+    @property
+    def lock_state(self) -> str: ...
 
 
 class TempoClock:
@@ -124,9 +129,28 @@ class TempoClock:
         self._slew_pips = round(self._anchor_pip / beat) * beat - self._anchor_pip
         return True
 
+    def nudge(self, seconds: float, pips: float) -> None:
+        """Shifts the beat grid `pips` ahead (behind if negative) over the next
+        beat, as a tap's correction does; what is still to slew adds up, to
+        at most half a beat either way, so the pips never run backwards.
+
+        >>> clock = TempoClock(120.0, start=0.0)
+        >>> clock.nudge(1.0, 8.0)
+        >>> [clock.pip_at(t) for t in (1.0, 1.25, 1.5, 2.0)]
+        [128.0, 164.0, 200.0, 264.0]
+        """
+        self.set_bpm(seconds, self.bpm)
+        half_beat = movimo.PIPS_PER_BEAT / 2
+        self._slew_pips = min(max(self._slew_pips + pips, -half_beat), half_beat)
+
     def take_relocation(self) -> None:
         """Never: a tempo clock's pips only run forwards."""
         return None
+
+    @property
+    def lock_state(self) -> str:
+        """Where the tempo comes from: the tempo clock keeps its own."""
+        return "internal"
 
 
 ClockFactory = Callable[[float], Clock]

@@ -5,22 +5,25 @@ sACN in time with a tempo; every ending parks them at home.
 from __future__ import annotations
 
 import argparse
+import contextlib
+import dataclasses
 import math
 import sys
-from collections.abc import Callable
+from collections.abc import Callable, Iterator
 from typing import TextIO
 
 import movimo
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.commands.options import add_clock_arguments, clock_from_arguments
 from movimo_tools.endpoints import parse_destination
-from movimo_tools.outputs.dmx import ARTNET_PORT, PORTS, SACN_PORT, DmxSender
+from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
+                                           run_show)
+from movimo_tools.outputs.dmx import ARTNET_PORT, PORTS, SACN_PORT, DmxOutput, DmxSender
 from movimo_tools.outputs.sending import SendFailures
-from movimo_tools.rig import Player, fixture_lines, load_patch, speed_checks
-from movimo_tools.show.loop import CONTROL_HELP, StopRequests, run_frames
-from movimo_tools.surfaces.console import LineWriter, stdin_commands
-
-RIG_CONTROL_HELP = CONTROL_HELP + "  next    switch to the next PATTERN of the command line\n"
+from movimo_tools.rig import Rig, fixture_lines, load_patch, speed_checks
+from movimo_tools.show.loop import FrameReport
+from movimo_tools.show.stages import RigPlayer
+from movimo_tools.surfaces.console import LineWriter
 DRY_RUN_FRAMES = 4
 
 
@@ -35,12 +38,20 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                     "moves faster. On quit, Ctrl-C or SIGTERM it parks every fixture at\n"
                     "home. Groups of the patch without a pattern of their own play the\n"
                     "first PATTERN, and 'next' moves on to the following one.",
-        epilog=RIG_CONTROL_HELP + "\nexample: movimo dmx helix --patch rig.toml --bpm 128 "
+        epilog=CONTROL_HELP + "\nexample: movimo dmx helix --patch rig.toml --bpm 128 "
                                   "--artnet 10.0.0.20",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="+", metavar="PATTERN", help="patterns to play in turn")
     parser.add_argument("--patch", required=True, metavar="FILE", help="the rig's patch file")
-    where = parser.add_mutually_exclusive_group(required=True)
+    add_dmx_arguments(parser.add_mutually_exclusive_group(required=True), parser)
+    add_clock_arguments(parser, default_rate=44.0)
+    add_show_arguments(parser)
+    parser.set_defaults(run=_run)
+
+
+def add_dmx_arguments(where: argparse._MutuallyExclusiveGroup,
+                      parser: argparse.ArgumentParser) -> None:
+    """Where DMX goes (one of `where`), and the sACN source's options."""
     where.add_argument("--artnet", metavar="HOST[:PORT]",
                        help=f"send ArtDmx to this node (port {ARTNET_PORT} by default)")
     where.add_argument("--sacn", metavar="HOST[:PORT]",
@@ -48,74 +59,110 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     where.add_argument("--dry-run", action="store_true",
                        help=f"send nothing: print the speed report and the first frames "
                             f"({DRY_RUN_FRAMES} unless --frames says)")
-    add_clock_arguments(parser, default_rate=44.0)
     parser.add_argument("--priority", type=int, default=100, help="sACN priority, 0 to 200")
     parser.add_argument("--source-name", default="movimo", help="sACN source name")
-    parser.set_defaults(run=_run)
 
 
-def _run(args: argparse.Namespace, out: TextIO) -> None:
-    loaded = load_patch(args.patch)
-    player = Player(loaded, args.names, args.rate)
-    # A dry run's output is the point of it: failing to write that is an
-    # error. A running show goes on without its terminal or its reader.
-    say = (lambda line: out.write(line + "\n")) if args.dry_run else LineWriter(out)
-    for check in speed_checks(loaded, player.patterns, args.bpm):
-        say(check.line(loaded.names))
-    make_clock, frames = clock_from_arguments(args)
-    if args.dry_run:
-        _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
-        return
+def open_dmx(args: argparse.Namespace, rig: Rig,
+             warn: Callable[[str], object]) -> tuple[DmxSender, SendFailures, str]:
+    """The sender the options name, its failure-riding send, and where it sends."""
     protocol = "artnet" if args.artnet else "sacn"
     host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
     where = f"{host}:{port}"
     try:
-        sender = DmxSender(protocol, host, port, loaded.universes, source_name=args.source_name,
+        sender = DmxSender(protocol, host, port, rig.universes, source_name=args.source_name,
                            priority=args.priority)
     except OSError as error:
         raise ValueError(f"cannot send to {where}: {error.strerror or error}") from None
-    warn = LineWriter(sys.stderr)
-    send_packet = SendFailures(sender.send_packet, where, warn)
-    commands = stdin_commands(note=warn)
-    first_hold: list[int] = []
-
-    def send_frame(frame: int, pip: float, bpm: float, due: float) -> int:
-        slots, held = player.frame(pip)
-        if held and not first_hold:
-            first_hold.append(frame)
-            say(f"speed limit: {held} fixtures held to their patch speed at frame {frame}"
-                f" (said once)")
-        return sender.send(slots, send_packet)
-
-    def next_pattern(line: str) -> bool:
-        if line.strip().lower() != "next":
-            return False
-        say(f"playing {player.next_pattern()}")
-        return True
-
-    say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
-        f"{', '.join(player.patterns)} over {protocol} to {where} at {args.rate:g} "
-        f"frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next' or 'quit' and Enter")
-    with StopRequests() as stop_requested:
-        try:
-            report = run_frames(send_frame, make_clock, rate=args.rate, frames=frames,
-                                commands=commands, report_line=say, other_command=next_pattern,
-                                stop=stop_requested)
-        finally:
-            # Every ending passes here, an error in a frame or the clock too.
-            sender.send(loaded.home_frame(), send_packet)
-            sender.close()
-        say(f"sent {report.frames} frames, {report.sent} packets ({send_packet.failed} "
-            f"failed); {report.skipped} frames skipped; {player.limited_frames} frames held "
-            f"a fixture to its speed; parked at home")
+    return sender, SendFailures(sender.send_packet, where, warn), where
 
 
-def _dry_run(player: Player, make_clock: ClockFactory, frames: int, rate: float,
+def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
+    """Says, once, when the speed limit first holds fixtures back."""
+    frames = [0]
+
+    def listen(state: object, view: object) -> None:
+        if player.stage.held and frames[0] >= 0:
+            say(f"speed limit: {player.stage.held} fixtures held to their patch speed at "
+                f"frame {frames[0]} (said once)")
+            frames[0] = -1
+        elif frames[0] >= 0:
+            frames[0] += 1
+
+    player.show.add_listener(listen)
+
+
+def _run(args: argparse.Namespace, out: TextIO) -> None:
+    loaded = load_patch(args.patch)
+    if args.dry_run:
+        dry_run(args, loaded, out)
+        return
+    # A running show goes on without its terminal or its reader.
+    say, warn = LineWriter(out), LineWriter(sys.stderr)
+    with rig_show(args, loaded, say, warn) as run:
+        report = run_show(run.player.show, run.make_clock, rate=args.rate, frames=run.frames,
+                          warn=warn, surfaces=open_surfaces(args, run.player.show))
+    say(run.summary(report))
+
+
+@dataclasses.dataclass
+class RigRun:
+    """A patch's show ready to run: its player, clock and frame count, and
+    where it sends, riding out failures."""
+
+    player: RigPlayer
+    make_clock: ClockFactory
+    frames: int | None
+    where: str
+    failures: SendFailures
+
+    def summary(self, report: FrameReport) -> str:
+        return (f"sent {report.frames} frames, {report.sent} packets ({self.failures.failed} "
+                f"failed); {report.skipped} frames skipped; {self.player.limited_frames} frames "
+                f"held a fixture to its speed; parked at home")
+
+
+@contextlib.contextmanager
+def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object],
+             warn: Callable[[str], object]) -> Iterator[RigRun]:
+    """The show of a patch as the options ask: its sender open (and closed
+    after), its clock ready, the speed report and what it drives said."""
+    sender, send_packet, where = open_dmx(args, loaded, warn)
+    try:
+        player = RigPlayer(loaded, args.names, args.rate, [DmxOutput(sender, send_packet)],
+                           show_file=args.show, report_line=say)
+        for check in speed_checks(loaded, player.show.setlist, args.bpm):
+            say(check.line(loaded.names))
+        make_clock, frames = clock_from_arguments(args)
+        say_speed_limits(player, say)
+        say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
+            f"{', '.join(player.show.setlist)} over {sender.protocol} to {where} at "
+            f"{args.rate:g} frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next', 'quit' "
+            f"or another command and Enter")
+        yield RigRun(player, make_clock, frames, where, send_packet)
+    finally:
+        sender.close()
+
+
+def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
+    """The speed report and the first frames, sent nowhere. Its output is
+    the point of it: failing to write that is an error."""
+    def say(line: str) -> None:
+        out.write(line + "\n")
+
+    player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say)
+    for check in speed_checks(loaded, player.show.setlist, args.bpm):
+        say(check.line(loaded.names))
+    make_clock, frames = clock_from_arguments(args)
+    _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
+
+
+def _dry_run(player: RigPlayer, make_clock: ClockFactory, frames: int, rate: float,
              say: Callable[[str], object]) -> None:
     clock = make_clock(0.0)
     for frame in range(frames):
         pip = clock.pip_at(frame / rate)
-        slots, held = player.frame(pip)
+        slots, held = player.frame(pip, frame)
         said_held = f"; {held} fixtures held to their patch speed" if held else ""
         say(f"frame {frame}: beat {pip / movimo.PIPS_PER_BEAT:.3f}, pip {math.floor(pip)}"
             f"{said_held}")

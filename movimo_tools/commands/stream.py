@@ -6,19 +6,24 @@ locked to the tempo however long the stream runs.
 from __future__ import annotations
 
 import argparse
+import contextlib
+import dataclasses
 import sys
 import time
-from collections.abc import Callable
+from collections.abc import Callable, Iterable, Iterator
 from typing import Any, TextIO
 
-import movimo
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
 from movimo_tools.commands.options import add_clock_arguments, clock_from_arguments, positive
 from movimo_tools.endpoints import parse_endpoint
-from movimo_tools.outputs.osc import OscSender, Target, frame_messages, make_targets
+from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
+                                           run_show)
+from movimo_tools.outputs.osc import OscOutput, OscSender, Target, make_targets
 from movimo_tools.outputs.sending import SendFailures
-from movimo_tools.show.loop import CONTROL_HELP, Commands, FrameReport, StopRequests, run_frames
-from movimo_tools.surfaces.console import LineWriter, stdin_commands
+from movimo_tools.show.engine import Show
+from movimo_tools.show.loop import FrameReport, run_frames
+from movimo_tools.show.stages import OscStage
+from movimo_tools.surfaces.console import LineWriter
 from movimo_tools.timing import INTERPOLATIONS
 
 
@@ -26,7 +31,7 @@ def run_stream(targets: list[Target], bpm: float,
                send_frame: Callable[[list[tuple[str, tuple[Any, ...]]], float], object], *,
                rate: float = 60.0,
                frames: int | None = None, start_beat: float = 0.0, prefix: str = "/movimo",
-               interpolation: str = "step", commands: Commands | None = None,
+               interpolation: str = "step", commands: Iterable[tuple[float, str]] = (),
                report_line: Callable[[str], object] = lambda line: None,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep,
@@ -36,27 +41,30 @@ def run_stream(targets: list[Target], bpm: float,
     for ever), a quit command arrives or `stop()` says so; `send_frame(messages, due)` sends
     the (address, arguments) messages of a frame due at time `due`. The
     clock is a tempo clock at `bpm` from `start_beat` unless `make_clock`
-    gives another. Returns what happened.
+    gives another. `commands` are typed command lines, each with the time
+    it arrived. Returns what happened.
     """
+    show, stage = stream_show(targets, [OscOutput(send_frame)], prefix=prefix,
+                              interpolation=interpolation, report_line=report_line, now=now)
+    for arrived, line in commands:
+        show.submit_line(line, arrived)
+    return run_frames(show.send_frame, make_clock or tempo_clock(bpm, start_beat), rate=rate,
+                      frames=frames, before_frame=show.before_frame, stop=stop,
+                      relocated=stage.relocated, now=now, sleep=sleep)
+
+
+def stream_show(targets: list[Target], outputs: list[OscOutput], *, prefix: str,
+                interpolation: str, show_file: str | None = None,
+                report_line: Callable[[str], object] = lambda line: None,
+                now: Callable[[], float] = time.perf_counter) -> tuple[Show, OscStage]:
+    """A show whose groups are the streamed patterns, each one's targets its members."""
     if interpolation not in INTERPOLATIONS:
         raise ValueError(f"interpolation must be one of {', '.join(INTERPOLATIONS)}")
-
-    relocations: list[tuple[str, tuple[Any, ...]]] = []
-
-    def relocated(before: float, after: float) -> None:
-        beats = (before / movimo.PIPS_PER_BEAT, after / movimo.PIPS_PER_BEAT)
-        relocations.append((f"{prefix}/relocate", beats))
-
-    def send_messages(frame: int, pip: float, bpm: float, due: float) -> int:
-        messages = frame_messages(targets, frame, pip, bpm, prefix, interpolation)
-        messages[1:1] = relocations
-        relocations.clear()
-        send_frame(messages, due)
-        return len(messages)
-
-    return run_frames(send_messages, make_clock or tempo_clock(bpm, start_beat), rate=rate,
-                      frames=frames, commands=commands, report_line=report_line, stop=stop,
-                      relocated=relocated, now=now, sleep=sleep)
+    stage = OscStage(targets, prefix)
+    show = Show(stage, outputs, setlist=[target.name for target in targets],
+                on_setlist=stage.on_setlist, show_file=show_file, interpolation=interpolation,
+                report_line=report_line, now=now)
+    return show, stage
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -72,10 +80,17 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                               "--osc 127.0.0.1:9000 --spread 8 --rate 60",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="+", metavar="NAME", help="patterns to stream")
-    parser.add_argument("--osc", required=True, metavar="HOST:PORT", help="where to send")
+    add_osc_arguments(parser, required=True)
+    add_clock_arguments(parser, default_rate=60.0)
+    add_show_arguments(parser)
+    parser.set_defaults(run=_run)
+
+
+def add_osc_arguments(parser: argparse.ArgumentParser, required: bool) -> None:
+    """Where OSC goes, and how."""
+    parser.add_argument("--osc", required=required, metavar="HOST:PORT", help="where to send")
     parser.add_argument("--spread", type=positive(int), default=1, metavar="N",
                         help="targets per pattern, lagging evenly over its loop (default 1)")
-    add_clock_arguments(parser, default_rate=60.0)
     parser.add_argument("--interpolation", choices=INTERPOLATIONS, default="step",
                         help="between pips (default step: exactly movimo.sample's values)")
     parser.add_argument("--double", action="store_true",
@@ -84,31 +99,60 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser.add_argument("--messages", action="store_true",
                         help="send each message as its own datagram, not in bundles, for "
                              "receivers that do not read bundles")
-    parser.set_defaults(run=_run)
+
+
+def open_sender(args: argparse.Namespace) -> OscSender:
+    """The sender to --osc, looked up once; a host that cannot be had is one line."""
+    host, port = parse_endpoint(args.osc)
+    try:
+        return OscSender(host, port, args.double, bundles=not args.messages)
+    except OSError as error:
+        raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
-    host, port = parse_endpoint(args.osc)
-    make_clock, frames = clock_from_arguments(args)
-    targets = make_targets(args.names, args.spread, args.prefix)
     # Neither a closed terminal nor a reader gone from a pipe stops the show.
     say, warn = LineWriter(out), LineWriter(sys.stderr)
+    with osc_show(args, say, warn) as run:
+        report = run_show(run.show, run.make_clock, rate=args.rate, frames=run.frames,
+                          warn=warn, relocated=run.stage.relocated,
+                          surfaces=open_surfaces(args, run.show))
+    say(run.summary(report))
+
+
+@dataclasses.dataclass
+class StreamRun:
+    """A stream's show ready to run: the show and its stage, its clock and
+    frame count, and its send, riding out failures."""
+
+    show: Show
+    stage: OscStage
+    make_clock: ClockFactory
+    frames: int | None
+    failures: SendFailures
+
+    def summary(self, report: FrameReport) -> str:
+        return (f"sent {report.frames} frames, {report.sent} messages ({self.failures.failed} "
+                f"sends failed); {report.skipped} frames skipped; late by "
+                f"{report.mean_lateness * 1e3:.3f} ms on average, "
+                f"{report.max_lateness * 1e3:.3f} ms at most")
+
+
+@contextlib.contextmanager
+def osc_show(args: argparse.Namespace, say: Callable[[str], object],
+             warn: Callable[[str], object]) -> Iterator[StreamRun]:
+    """The show of streamed patterns as the options ask: its sender open
+    (and closed after), its clock ready, what it streams said."""
+    targets = make_targets(args.names, args.spread, args.prefix)
+    sender = open_sender(args)
     try:
-        sender = OscSender(host, port, args.double, bundles=not args.messages)
-    except OSError as error:
-        raise ValueError(f"cannot send to {args.osc}: {error.strerror or error}") from None
-    send = SendFailures(sender.send_frame, args.osc, warn)
-    commands = stdin_commands(note=warn)
-    say(f"streaming {', '.join(args.names)} to {host}:{port} at {args.rate:g} frames/s, "
-        f"{args.bpm:g} bpm; type 'bpm B', 'tap' or 'quit' and Enter")
-    with StopRequests() as stop_requested:
-        try:
-            report = run_stream(targets, args.bpm, send, rate=args.rate, frames=frames,
-                                prefix=args.prefix, interpolation=args.interpolation,
-                                commands=commands, report_line=say, make_clock=make_clock,
-                                stop=stop_requested)
-        finally:
-            sender.close()
-    say(f"sent {report.frames} frames, {report.sent} messages ({send.failed} sends failed); "
-        f"{report.skipped} frames skipped; late by {report.mean_lateness * 1e3:.3f} ms "
-        f"on average, {report.max_lateness * 1e3:.3f} ms at most")
+        make_clock, frames = clock_from_arguments(args)
+        send = SendFailures(sender.send_frame, args.osc, warn)
+        show, stage = stream_show(targets, [OscOutput(send)], prefix=args.prefix,
+                                  interpolation=args.interpolation, show_file=args.show,
+                                  report_line=say)
+        say(f"streaming {', '.join(args.names)} to {args.osc} at {args.rate:g} frames/s, "
+            f"{args.bpm:g} bpm; type 'bpm B', 'tap', 'quit' or another command and Enter")
+        yield StreamRun(show, stage, make_clock, frames, send)
+    finally:
+        sender.close()

@@ -154,3 +154,14 @@ def resolve_unicast(host: str, port: int) -> tuple[int, tuple[Any, ...]]:
     if ip.is_multicast or ip.is_unspecified or str(ip) == "255.255.255.255":
         raise ValueError(f"{host} is not a unicast address: movimo sends to one receiver")
     return family, address
+
+
+class DmxOutput:
+    """A show's output to DMX: every universe of each frame as one packet,
+    sent through `send_packet` (which rides out network failures)."""
+
+    def __init__(self, sender: DmxSender, send_packet: Callable[[bytes], object]) -> None:
+        self._sender, self._send_packet = sender, send_packet
+
+    def send(self, slots: np.ndarray, due: float) -> int:
+        return self._sender.send(slots, self._send_packet)

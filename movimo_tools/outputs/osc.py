@@ -28,15 +28,12 @@ import time
 from collections.abc import Callable, Iterable, Sequence
 from typing import Any
 
-import numpy as np
 from pythonosc.osc_bundle import OscBundle
 from pythonosc.osc_bundle_builder import OscBundleBuilder
 from pythonosc.osc_message import OscMessage
 from pythonosc.osc_message_builder import OscMessageBuilder
 
-import movimo
 from movimo_tools.catalogue import entry
-from movimo_tools.spread import even_offsets, spread
 
 # Most pattern messages a frame may carry: patterns times spread targets
 # (sending 1024 takes about 8 ms, half a frame at 60 Hz).
@@ -51,12 +48,9 @@ _ADDRESS_PREFIX = re.compile(r"(/[A-Za-z0-9_.\-]+)+")
 
 @dataclasses.dataclass(frozen=True)
 class Target:
-    """One streamed pattern: its loop length, the lag of each of its
-    targets, and the OSC address of each."""
+    """One streamed pattern and the OSC address of each of its targets."""
 
     name: str
-    period_pips: int
-    offsets: np.ndarray
     addresses: tuple[str, ...]
 
 
@@ -85,33 +79,14 @@ def make_targets(names: Sequence[str], spread_count: int = 1,
         raise ValueError(f"patterns times spread targets must be 1 to {MAX_MESSAGES_PER_FRAME}")
     targets = []
     for name in names:
-        period = entry(name).period_pips
+        entry(name)  # an unknown pattern fails here, before anything is sent
         addresses: tuple[str, ...]
         if spread_count == 1:
             addresses = (f"{prefix}/{name}",)
         else:
             addresses = tuple(f"{prefix}/{name}/{i}" for i in range(spread_count))
-        targets.append(Target(name, period, even_offsets(spread_count, period), addresses))
+        targets.append(Target(name, addresses))
     return targets
-
-
-def frame_messages(targets: list[Target], frame: int, pip: float, bpm: float,
-                   prefix: str = "/movimo", interpolation: str = "step",
-                   ) -> list[tuple[str, tuple[Any, ...]]]:
-    """The (address, arguments) of every message of one frame.
-
-    >>> frame_messages(make_targets(["bounce"]), 3, 32.5, 120.0)
-    [('/movimo/clock', (3, 0.5078125, 120.0)), ('/movimo/bounce', (1.0, 0.0, 0.0))]
-    """
-    # The frame number wraps within OSC's 32-bit integers (24 days at 1000 Hz).
-    messages = [(f"{prefix}/clock", (frame % 2**31, pip / movimo.PIPS_PER_BEAT, bpm))]
-    for target in targets:
-        # Reduced to one loop first, so a pip beyond the 32-bit range (a long
-        # run at a fast tempo) still evaluates; the floor modulo is exact.
-        values = spread(target.name, pip % target.period_pips, target.offsets, interpolation)
-        messages += [(address, tuple(row)) for address, row in
-                     zip(target.addresses, values.tolist(), strict=True)]
-    return messages
 
 
 def encode_message(address: str, arguments: Iterable[float], double: bool = False) -> OscMessage:
@@ -186,3 +161,16 @@ class OscSender:
 
     def close(self) -> None:
         self._socket.close()
+
+
+class OscOutput:
+    """A show's output to OSC: each frame's (address, arguments) messages
+    through `send_frame(messages, due)`, an OscSender's or another."""
+
+    def __init__(self, send_frame: Callable[[list[tuple[str, tuple[Any, ...]]], float], object],
+                 ) -> None:
+        self._send_frame = send_frame
+
+    def send(self, messages: list[tuple[str, tuple[Any, ...]]], due: float) -> int:
+        self._send_frame(messages, due)
+        return len(messages)

@@ -1,10 +1,9 @@
-"""The rig model: a patch file read into arrays (`patch`) and the frames of
-patterns played on it (`frames`). The public names of both are importable
-from here, as `movimo_tools.rig.load_patch` and `movimo_tools.rig.Player`.
+"""The rig model: a patch file read into arrays (`patch`), and the speed
+report and per-fixture lines of frames played on it (`frames`). The public
+names of both are importable from here, as `movimo_tools.rig.load_patch`.
 """
 
-from movimo_tools.rig.frames import (Motion, Player, SpeedCheck, fixture_lines, motion,
-                                     speed_checks, target_degrees)
+from movimo_tools.rig.frames import SpeedCheck, fixture_lines, speed_checks
 from movimo_tools.rig.patch import (AXES, MAX_DIRECTION, MAX_FIXTURES, MAX_PATCH_BYTES,
                                     MAX_POSITION, MAX_RANGE, MAX_SPAN_BEATS, MAX_SPEED,
                                     MAX_UNIVERSE, MIN_SPEED, SLOTS, SPREADS, Axis, Group,
@@ -12,6 +11,5 @@ from movimo_tools.rig.patch import (AXES, MAX_DIRECTION, MAX_FIXTURES, MAX_PATCH
 
 __all__ = ["AXES", "MAX_DIRECTION", "MAX_FIXTURES", "MAX_PATCH_BYTES", "MAX_POSITION", "MAX_RANGE",
            "MAX_SPAN_BEATS", "MAX_SPEED", "MAX_UNIVERSE", "MIN_SPEED", "SLOTS", "SPREADS", "Axis",
-           "Group", "Motion", "PatchError", "Player", "Rig", "SpeedCheck", "dmx_frame",
-           "fixture_lines", "load_patch", "motion", "parse_patch", "speed_checks",
-           "target_degrees"]
+           "Group", "PatchError", "Rig", "SpeedCheck", "dmx_frame", "fixture_lines", "load_patch",
+           "parse_patch", "speed_checks"]

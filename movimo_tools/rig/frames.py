@@ -1,10 +1,11 @@
-"""Frames of a rig playing patterns: which pattern value each fixture
-reads, where that aims it, and the speed report of a pattern at a tempo.
+"""What a rig's frames mean to a person: the speed report of a pattern at a
+tempo, and one line per fixture of a frame.
 
 A pattern value v moves an axis to home + amplitude * v degrees (negated
 when inverted), clamped to the fixture's range, limited to its speed, and
 written as round(degrees / range * top) with top 255 for one channel and
-65535 for a coarse and fine pair (see `movimo_tools.rig.patch.dmx_frame`).
+65535 for a coarse and fine pair (see `movimo_tools.rig.patch.dmx_frame`;
+the show's `movimo_tools.show.stages.RigStage` makes the frames).
 """
 
 from __future__ import annotations
@@ -20,99 +21,6 @@ from movimo_tools.catalogue import entry
 from movimo_tools.limits import motion_limits
 from movimo_tools.rig.patch import Rig, dmx_frame
 
-
-@dataclasses.dataclass(frozen=True)
-class Motion:
-    """Which pattern value each fixture reads. The tables of the playing
-    patterns are stacked and flattened into `values` (x, y, z of a row, then
-    the next row); fixture i reads row b + (pip - o) mod p where b, o and p
-    are base[i], offset[i] and period[i] over 3.
-    Reading one flat array by index is several times faster than picking
-    rows of a two-dimensional one."""
-
-    patterns: tuple[str, ...]     # the pattern of each group
-    values: np.ndarray
-    base: np.ndarray
-    period: np.ndarray
-    offset: np.ndarray
-
-    def at(self, pip: int) -> np.ndarray:
-        """Where each fixture's x value sits in `values` at a whole pip; its
-        y and z follow it."""
-        # 3 (pip - offset) mod 3 period is 3 ((pip - offset) mod period).
-        return np.asarray(self.base + (3 * pip - self.offset) % self.period)
-
-
-def motion(rig: Rig, patterns: Sequence[str]) -> Motion:
-    """Group g plays patterns[g] (its own pattern when the patch pins one)."""
-    tables: dict[str, tuple[int, np.ndarray]] = {}
-    count = len(rig)
-    base = np.zeros(count, dtype=np.int64)
-    period = np.ones(count, dtype=np.int64)
-    offset = np.zeros(count, dtype=np.int64)
-    used = 0
-    for group, name in zip(rig.groups, patterns, strict=True):
-        if name not in tables:
-            rows = loop_rows(name)
-            tables[name] = (used, rows)
-            used += len(rows)
-        start, rows = tables[name]
-        base[group.members] = start
-        period[group.members] = len(rows)
-        offset[group.members] = group.offsets(len(rows), rig.positions)
-    stacked = np.concatenate([rows for _, rows in tables.values()])
-    # Counted in flat values, three to a row.
-    return Motion(tuple(patterns), stacked.reshape(-1), 3 * base, 3 * period, 3 * offset)
-
-
-def target_degrees(rig: Rig, values: np.ndarray, at: np.ndarray) -> np.ndarray:
-    """Pan and tilt (N, 2) in degrees, clamped to range, of fixtures reading
-    the flat pattern values at `at` (see Motion)."""
-    return np.stack([np.minimum(np.maximum(axis.home + axis.amplitude
-                                           * values.take(at + axis.source), 0.0), axis.range)
-                     for axis in rig.axes()], axis=1)
-
-
-class Player:
-    """Frames of a rig playing a list of patterns, one at a time, every
-    fixture held to its speed from frame to frame (starting from home)."""
-
-    def __init__(self, rig: Rig, patterns: Sequence[str], rate: float) -> None:
-        self.rig = rig
-        self.patterns = [entry(name).name for name in patterns]
-        if not self.patterns:
-            raise ValueError("give at least one pattern")
-        self.current = 0
-        self.motion = motion(rig, self._group_patterns())
-        self.degrees = rig.home_degrees()
-        self.max_step = np.stack([axis.speed for axis in rig.axes()], axis=1) / rate
-        self.min_step = -self.max_step
-        self.limited_frames = 0
-
-    def _group_patterns(self) -> list[str]:
-        return [group.pattern or self.patterns[self.current] for group in self.rig.groups]
-
-    def next_pattern(self) -> str:
-        """Switches every group without a pattern of its own to the next one."""
-        self.current = (self.current + 1) % len(self.patterns)
-        self.motion = motion(self.rig, self._group_patterns())
-        return self.patterns[self.current]
-
-    def frame(self, pip: float) -> tuple[np.ndarray, int]:
-        """The slots at `pip` (floored to a whole pip) and how many fixtures
-        were held back to their speed."""
-        at = self.motion.at(math.floor(pip))
-        change = target_degrees(self.rig, self.motion.values, at) - self.degrees
-        step = np.minimum(np.maximum(change, self.min_step), self.max_step)
-        self.degrees = self.degrees + step
-        cut = step != change
-        held = int(np.count_nonzero(cut[:, 0] | cut[:, 1]))  # any(axis=1) is far slower
-        self.limited_frames += held > 0
-        z = self.motion.values.take(at.take(self.rig.z_fixtures) + 2)
-        return dmx_frame(self.rig, self.degrees, z), held
-
-
-# ---------------------------------------------------------------- speed report
 
 @dataclasses.dataclass(frozen=True)
 class SpeedCheck:

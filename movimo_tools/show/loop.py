@@ -1,5 +1,4 @@
-"""The frame loop that `movimo stream` and `movimo dmx` share, and the
-commands it takes while it runs.
+"""The frame loop that every show runs, and the signals that stop it.
 
 Frame i is due `i / rate` seconds after the start, and its pip is read from
 the clock at that due time, never by adding up per-frame steps, so output
@@ -16,25 +15,12 @@ from __future__ import annotations
 
 import dataclasses
 import math
-import queue
 import signal
 import threading
 import time
-from typing import Any, Callable, TypeAlias
+from typing import Any, Callable
 
 from movimo_tools.clocks.tempo import Clock, ClockFactory
-
-# Command lines, each with the time it arrived.
-Commands: TypeAlias = "queue.Queue[tuple[float, str]]"
-
-CONTROL_HELP = """\
-While it runs, it reads commands from standard input, one a line:
-  bpm B   change the tempo to B beats per minute; the phase runs on smoothly
-  tap     tap along on the beat: two or more taps set the tempo, and the beat
-          grid moves so that the last tap falls on a whole beat
-          (a pause of more than 2 s starts a new series of taps)
-  quit    stop
-"""
 
 # A loop this far behind its clock skips the missed frames instead of
 # sending them in a burst (after the machine stalled, say).
@@ -47,62 +33,6 @@ def check_rate(rate: float) -> None:
     """Refuses a frame rate outside 1 to 1000 frames per second."""
     if not (math.isfinite(rate) and 1.0 <= rate <= 1000.0):
         raise ValueError("the frame rate must be 1 to 1000 per second")
-
-
-def parse_command(line: str) -> tuple[str, float | None]:
-    """One control line as (verb, number); see CONTROL_HELP.
-
-    >>> parse_command(" BPM 128 "), parse_command("tap")
-    (('bpm', 128.0), ('tap', None))
-    >>> parse_command("bpm fast")
-    Traceback (most recent call last):
-    ...
-    ValueError: unknown command 'bpm fast': use 'bpm B', 'tap' or 'quit'
-    """
-    words = line.lower().split()
-    try:
-        if words == ["tap"] or words == ["quit"]:
-            return words[0], None
-        if len(words) == 2 and words[0] == "bpm":
-            return "bpm", float(words[1])
-    except ValueError:
-        pass
-    raise ValueError(f"unknown command '{line.strip()}': use 'bpm B', 'tap' or 'quit'")
-
-
-def apply_commands(clock: Clock, commands: Commands, not_before: float, not_after: float,
-                   report_line: Callable[[str], object],
-                   other: Callable[[str], object] | None = None) -> bool:
-    """Applies the waiting commands to the clock; returns False after quit.
-
-    A command takes effect when it arrived, but not before the last frame
-    sent nor after the frame about to go (a late frame finds commands that
-    arrived after its time), so the pips of successive frames never run
-    backwards from it.
-    `other(line)`, when given, gets first look at each line and returns
-    whether it handled it (a command's own verbs, such as switching pattern).
-    """
-    while True:
-        try:
-            arrived, line = commands.get_nowait()
-        except queue.Empty:
-            return True
-        if other is not None and other(line):
-            continue
-        at = min(max(arrived, not_before), not_after)
-        try:
-            verb, value = parse_command(line)
-            if verb == "quit":
-                return False
-            if verb == "bpm" and value is not None:
-                clock.set_bpm(at, value)
-                report_line(f"tempo {clock.bpm:g} bpm")
-            elif clock.tap(at):
-                report_line(f"tap: tempo {clock.bpm:.2f} bpm")
-            else:
-                report_line("tap: tap again on each beat to set the tempo")
-        except ValueError as error:
-            report_line(str(error))
 
 
 @dataclasses.dataclass
@@ -130,18 +60,19 @@ class FrameReport:
 
 
 def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock: ClockFactory,
-               *, rate: float, frames: int | None = None, commands: Commands | None = None,
-               report_line: Callable[[str], object] = lambda line: None,
-               other_command: Callable[[str], object] | None = None,
+               *, rate: float, frames: int | None = None,
+               before_frame: Callable[[Clock, float, float], bool] = lambda clock, last, due: True,
                stop: Callable[[], bool] = lambda: False,
                relocated: Callable[[float, float], object] = lambda before, after: None,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep) -> FrameReport:
     """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
-    until `frames` have gone (or for ever), a quit command arrives, `stop()`
-    says so (it is asked at least every STOP_POLL_SECONDS) or Ctrl-C;
-    `due` is the frame's due time on the `now` clock, and `send_frame`
-    returns how many messages or packets it sent. When the clock jumps (an
+    until `frames` have gone (or for ever), `before_frame(clock, last_due,
+    due)` returns False (it applies commands, such as quit, between the last
+    frame sent and this one), `stop()` says so (it is asked at least every
+    STOP_POLL_SECONDS) or Ctrl-C; `due` is the frame's due time on the `now`
+    clock, and `send_frame` returns how many messages or packets it sent.
+    When the clock jumps (an
     outside clock's relocation), `relocated(before, after)` hears the pips
     before the frame that carries the jump is sent.
 
@@ -173,8 +104,7 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
             if stop():
                 break
             sleep(max(0.0, left))
-            if commands is not None and not apply_commands(clock, commands, last_due, due,
-                                                           report_line, other_command):
+            if not before_frame(clock, last_due, due):
                 break
             pip, bpm = clock.pip_at(due), clock.bpm
             if (relocation := clock.take_relocation()) is not None:

@@ -7,15 +7,11 @@ text and lines of any length.
 from __future__ import annotations
 
 import os
-import queue
 import sys
 import threading
 import time
 from collections.abc import Callable, Iterable, Iterator
-from typing import IO, TYPE_CHECKING, Any, TextIO, cast
-
-if TYPE_CHECKING:  # the show loads NumPy and movimo; the console starts before them
-    from movimo_tools.show.loop import Commands
+from typing import IO, Any, TextIO, cast
 
 # Longest command line read; anything longer is no command and is skipped.
 MAX_COMMAND_BYTES = 256
@@ -108,22 +104,23 @@ def command_lines(stream: IO[str] | IO[bytes], note: Callable[[str], object]) ->
             note("skipped a line that is not UTF-8 text")
 
 
-def read_commands(lines: Iterable[str], commands: Commands,
+def read_commands(lines: Iterable[str], submit: Callable[[str, float], object],
                   now: Callable[[], float] = time.perf_counter) -> None:
-    """Puts each line on `commands` with the time it arrived (for a tap, the
-    time is what counts); meant to run in a thread over standard input."""
+    """Hands each line to `submit(line, arrived)` with the time it arrived
+    (for a tap, the time is what counts); meant to run in a thread over
+    standard input. `submit` says what it makes of a line itself."""
     try:
         for line in lines:
-            commands.put((now(), line))
+            if line.strip():
+                submit(line, now())
     except (OSError, ValueError):
         pass  # standard input is gone (a hung-up terminal): no more commands
 
 
-def stdin_commands(note: Callable[[str], object] = lambda text: None) -> Commands:
-    """A queue fed with the lines of standard input by a background thread;
-    `note(text)` hears of lines skipped as no command (see command_lines)."""
-    commands: Commands = queue.Queue()
+def read_stdin(submit: Callable[[str, float], object],
+               note: Callable[[str], object] = lambda text: None) -> None:
+    """Reads the lines of standard input in a background thread (see
+    read_commands); `note(text)` hears of lines skipped as no command."""
     if sys.stdin is not None:  # None when the command was started with stdin closed
-        threading.Thread(target=read_commands, args=(command_lines(sys.stdin, note), commands),
+        threading.Thread(target=read_commands, args=(command_lines(sys.stdin, note), submit),
                          daemon=True).start()
-    return commands

@@ -20,6 +20,7 @@ from pythonosc.osc_message_builder import OscMessageBuilder, build_msg
 import movimo_tools
 from movimo_tools import rig
 from movimo_tools.cli import main
+from movimo_tools.show.stages import RigStage
 from movimo_tools.clocks import follow, inputs
 from movimo_tools.clocks.follow import Beat, Tick
 from movimo_tools.commands.stream import run_stream
@@ -169,14 +170,14 @@ def test_hostile_clock_datagrams_neither_stop_nor_freeze_the_show(command, two_s
 
 def test_an_error_in_a_frame_still_parks_the_rig(two_spots, monkeypatch, capsys):
     listener = Listener()
-    played = rig.Player.frame
+    played = RigStage.frame
 
-    def fails_at_frame_5(player, pip):
-        if pip > 4.5 * 128 / 50:  # from frame 5 on, at 120 bpm and 50 frames/s
+    def fails_at_frame_5(stage, frame, *rest):
+        if frame == 5:
             raise OverflowError("a frame that cannot be computed")
-        return played(player, pip)
+        return played(stage, frame, *rest)
 
-    monkeypatch.setattr(rig.Player, "frame", fails_at_frame_5)
+    monkeypatch.setattr(RigStage, "frame", fails_at_frame_5)
     status = main(["dmx", "helix", "--patch", str(two_spots), "--bpm", "120", "--rate", "50",
                    "--frames", "20", "--artnet", f"127.0.0.1:{listener.port}"])
     datagrams = listener.close()

@@ -91,15 +91,19 @@ def test_a_rig_is_drawn_from_above_and_moves_in_a_gif(capsys, tmp_path):
 
 def test_rig_aims_follow_the_pattern_over_the_second_loop(tmp_path):
     from movimo_tools.preview import rig_aims
-    from movimo_tools.rig import load_patch, motion, target_degrees
+    from movimo_tools.rig import load_patch
+    from movimo_tools.show.stages import RigPlayer
 
-    patch = tmp_path / "rig.toml"
-    patch.write_text(RIG.replace("1e9", "250"))
-    rig = load_patch(patch)
-    aims, loop_seconds = rig_aims(rig, "lfo_breathe", 120.0, frames=16)
+    slow, fast = tmp_path / "slow.toml", tmp_path / "fast.toml"
+    slow.write_text(RIG.replace("1e9", "250"))
+    fast.write_text(RIG)
+    aims, loop_seconds = rig_aims(load_patch(slow), "lfo_breathe", 120.0, frames=16)
     assert loop_seconds == 2.0 and aims.shape == (16, 3, 2)
-    playing = motion(rig, ["lfo_breathe"])
-    wanted = [target_degrees(rig, playing.values, playing.at(16 * k)) for k in range(16)]
+    free = RigPlayer(load_patch(fast), ["lfo_breathe"], rate=8.0)
+    wanted = []
+    for k in range(16):
+        free.frame(16 * k)
+        wanted.append(free.degrees)
     # Slow enough to follow at 250 degrees a second once the first loop
     # has brought the heads from home.
     np.testing.assert_array_equal(aims, wanted)

@@ -18,6 +18,7 @@ import pytest
 import movimo
 import movimo_tools
 from movimo_tools import rig
+from movimo_tools.show.stages import RigPlayer
 from movimo_tools.cli import main
 from movimo_tools.outputs import dmx
 from movimo_tools.preview import _aim_points, rig_aims
@@ -159,7 +160,7 @@ def test_a_patch_at_its_bounds_plays_without_overflow(changes):
     with np.errstate(all="raise", under="ignore"):
         for bpm in (1.0, 1000.0):
             rig.speed_checks(loaded, ["helix", "bounce"], bpm)
-        player = rig.Player(loaded, ["helix"], rate=1.0)
+        player = RigPlayer(loaded, ["helix"], rate=1.0)
         for pip in (0.5, 2.0**31):
             player.frame(pip)
         _aim_points(loaded, rig_aims(loaded, "helix", 120.0, frames=8)[0])
@@ -209,7 +210,7 @@ def reference_slots(loaded, pip, patterns):
 @pytest.mark.parametrize("pip", [0, 17, 100, 1000, -77, 2**31 + 5])
 def test_frames_equal_the_per_fixture_reference(patterns, pip):
     loaded = rig.parse_patch(patch(**{"groups.1.pattern": patterns[1]}), "rig.toml")
-    player = rig.Player(loaded, [patterns[0]], rate=44.0)
+    player = RigPlayer(loaded, [patterns[0]], rate=44.0)
     frame, limited = player.frame(pip + 0.75)   # frames take the pip in progress
     assert not limited
     np.testing.assert_array_equal(frame, reference_slots(loaded, pip, patterns))
@@ -218,7 +219,7 @@ def test_frames_equal_the_per_fixture_reference(patterns, pip):
 def test_steps_never_exceed_the_patch_speed_through_tempo_and_pattern_changes():
     slow = patch(**{"types.spot.pan_speed": 90, "types.spot.tilt_speed": 45})
     loaded = rig.parse_patch(slow, "rig.toml")
-    player = rig.Player(loaded, ["helix", "bounce"], rate=40.0)
+    player = RigPlayer(loaded, ["helix", "bounce"], rate=40.0)
     previous, limited = loaded.home_degrees(), []
     pip = 0.0
     for frame in range(400):

@@ -15,6 +15,7 @@ import pytest
 
 import movimo_tools
 from movimo_tools import rig
+from movimo_tools.show.stages import RigPlayer
 
 HERE = pathlib.Path(__file__).resolve().parent
 TOOLS = ("unshare", "ip", "setpriv", "olad", "ola_dev_info", "ola_patch", "ola_recorder")
@@ -124,8 +125,9 @@ SEND = """\
 import sys, time
 from movimo_tools import rig
 from movimo_tools.outputs import dmx
+from movimo_tools.show.stages import RigPlayer
 patch, protocol, pips = sys.argv[1], sys.argv[2], [int(p) for p in sys.argv[3:]]
-player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
+player = RigPlayer(rig.load_patch(patch), ["helix"], rate=44.0)
 sender = dmx.DmxSender(protocol, "10.77.0.1", dmx.SACN_PORT if protocol == "sacn"
                        else dmx.ARTNET_PORT, player.rig.universes)
 for pip in pips:
@@ -140,7 +142,7 @@ def test_every_slot_olad_receives_equals_the_computed_frame(tmp_path, protocol):
     pips = [37 * k for k in range(24)]
     frames = received([sys.executable, "-c", SEND, str(patch), protocol,
                                  *map(str, pips)])
-    player = rig.Player(rig.load_patch(patch), ["helix"], rate=44.0)
+    player = RigPlayer(rig.load_patch(patch), ["helix"], rate=44.0)
     expected = [player.frame(pip)[0] for pip in pips]
     assert player.limited_frames > 0     # the speed limit is part of what is checked
     for row, universe in enumerate(UNIVERSES[protocol]):
@@ -165,7 +167,7 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     frames = received([sys.executable, "-m", "movimo_tools", "dmx", "helix",
                                  "--patch", str(patch), "--bpm", "120", f"--{protocol}",
                                  "10.77.0.1", "--rate", str(rate), "--frames", str(count)])
-    player = rig.Player(rig.load_patch(patch), ["helix"], rate=rate)
+    player = RigPlayer(rig.load_patch(patch), ["helix"], rate=rate)
     expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
     home = player.rig.home_frame()
     for row, universe in enumerate(UNIVERSES[protocol]):

@@ -5,7 +5,6 @@ import json
 import math
 import os
 import pathlib
-import queue
 import signal
 import subprocess
 import sys
@@ -23,9 +22,8 @@ import movimo
 import movimo_tools
 from movimo_tools.cli import main
 from movimo_tools.clocks.tempo import TempoClock
-from movimo_tools.commands.stream import run_stream
+from movimo_tools.commands.stream import run_stream, stream_show
 from movimo_tools.outputs.osc import MAX_BUNDLE_BYTES, OscSender, make_targets
-from movimo_tools.show.loop import apply_commands
 from namespaces import in_network_namespace
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -289,18 +287,19 @@ def test_taps_and_tempo_changes_never_run_the_pips_backwards():
 
 
 def test_each_tap_is_acknowledged_with_the_tempo_it_implies():
-    clock, commands, said = TempoClock(120.0, start=100.0), queue.Queue(), []
+    clock, said = TempoClock(120.0, start=100.0), []
+    show, _ = stream_show(make_targets(["bounce"]), [], prefix="/movimo", interpolation="step",
+                          report_line=said.append)
     for seconds in (100.0, 100.4, 100.9):  # each tap read by the frame due then
-        commands.put((seconds, "tap"))
-        apply_commands(clock, commands, seconds, seconds, said.append)
+        show.submit_line("tap", seconds)
+        show.before_frame(clock, seconds, seconds)
     assert said == ["tap: tap again on each beat to set the tempo",
                     "tap: tempo 150.00 bpm", "tap: tempo 133.33 bpm"]
 
 
 def test_bad_commands_are_reported_and_the_stream_runs_on():
-    commands = queue.Queue()
-    for line in ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 1e300", "bpm 90"]:
-        commands.put((0.0, line))
+    commands = [(0.0, line) for line in
+                ["bpm", "bpm 1 2", "tempo 120", "bpm nan", "bpm -5", "bpm 1e300", "bpm 90"]]
     said = []
     report, clocks, _ = run_fake(["bounce"], 10, FakeTime(), commands=commands,
                                  report_line=said.append)
@@ -310,8 +309,7 @@ def test_bad_commands_are_reported_and_the_stream_runs_on():
 
 def test_a_command_found_by_a_late_frame_never_runs_the_beat_backwards():
     fake = FakeTime()
-    commands = queue.Queue()
-    commands.put((fake.now + 0.5, "bpm 1000"))  # arrived after frame 0 was due
+    commands = [(fake.now + 0.5, "bpm 1000")]  # arrived after frame 0 was due
     _, clocks, _ = run_fake(["bounce"], 40, fake, commands=commands)
     beats = [beat for _, beat, _ in clocks]
     assert beats[0] == 0.0 and (np.diff(beats) > 0).all()
@@ -319,8 +317,7 @@ def test_a_command_found_by_a_late_frame_never_runs_the_beat_backwards():
 
 
 def test_quit_stops_the_stream():
-    commands = queue.Queue()
-    commands.put((0.0, "quit"))
+    commands = [(0.0, "quit")]
     report, clocks, _ = run_fake(["bounce"], 10, FakeTime(), commands=commands)
     assert report.frames == 0 and clocks == []
 
@@ -410,7 +407,7 @@ def test_bytes_that_are_no_command_are_skipped_and_the_controls_work(receiver):
 def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
     printed = in_network_namespace("""
         import socket, subprocess, sys, threading, time
-        from movimo_tools.commands.stream import run_stream
+        from movimo_tools.commands.stream import run_stream, stream_show
         from movimo_tools.outputs.osc import OscSender, make_targets
         from movimo_tools.outputs.sending import SendFailures
 
