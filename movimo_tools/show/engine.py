@@ -462,7 +462,13 @@ class Show:
 
     def render(self, frame: int, pip: float, bpm: float) -> Any:
         """The stage's data for one frame, without sending it."""
+        landing = any(track.pending is not None and pip >= track.pending.at
+                      for track in self.tracks)
         placed = [track.placed(pip) for track in self.tracks]
+        if landing:
+            # A waiting change starts playing: the state says so.
+            with self._lock:
+                self._changed = True
         stop_beats = (pip - self._stop_pip) / movimo.PIPS_PER_BEAT
         return self.stage.frame(frame, pip, bpm, placed, self.stopped, stop_beats)
 

@@ -85,6 +85,7 @@ MAX_MESSAGE_BYTES = 4096
 # (counted like any other dropped message).
 MAX_WEBSOCKET_BYTES = 65536
 TOO_BIG_CLOSE_CODE = 1009
+SEND_BUFFER_BYTES = 65536
 FRAMES_PER_SECOND = 30.0
 MESSAGES_PER_SECOND, MESSAGE_BURST = 50.0, 100.0
 THUMBNAILS_KEPT = 512
@@ -94,10 +95,10 @@ CLOSE_SECONDS = 3.0
 @functools.lru_cache(maxsize=THUMBNAILS_KEPT)
 def pattern_thumbnail(name: str) -> str:
     """The SVG path data of a built-in pattern's thumbnail: its path (or
-    wave) and its depth wave together.
+    wave), then its depth wave where it has depth.
 
-    >>> pattern_thumbnail("circle")[:12]
-    'M192 100l-1-'
+    >>> [pattern_thumbnail(name).count("M") for name in ("circle", "helix")]
+    [1, 2]
     """
     return "".join(thumbnail(loop_rows(name)))
 
@@ -113,9 +114,21 @@ def address_text(host: str, port: int) -> str:
 
 def _listening_socket(host: str, port: int) -> socket.socket:
     try:
-        family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM,
-                                                      flags=socket.AI_PASSIVE)[0]
-        return socket.create_server(address, family=family)
+        family, kind, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM,
+                                                         flags=socket.AI_PASSIVE)[0]
+        listener = socket.socket(family, kind)
+        try:
+            # A console started again finds its port free at once.
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            # Inherited by each browser's socket: one that reads slowly gets
+            # recent frames, not seconds of old ones in a buffer grown for it.
+            listener.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, SEND_BUFFER_BYTES)
+            listener.bind(address)
+            listener.listen(128)
+        except BaseException:
+            listener.close()
+            raise
+        return listener
     except OSError as error:
         raise ValueError(f"cannot serve the console on {address_text(host, port)}: "
                          f"{error.strerror or error}") from None

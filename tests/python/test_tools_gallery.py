@@ -4,17 +4,16 @@ import base64
 import json
 import pathlib
 import re
-import shutil
 import time
 
 import numpy as np
 import pytest
-from selenium import webdriver
 
 import movimo_tools
 from movimo_tools import entries, table
 from movimo_tools.cli import main
 from movimo_tools.gallery import PATTERNS_PER_FILE, ROW_SCALE, write_gallery
+from browsers import chromium, wait_until
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 ARTEFACTS = ROOT / "build" / "test-artefacts"
@@ -187,28 +186,9 @@ def test_an_interrupted_run_leaves_no_page_and_no_temporary_files(monkeypatch, t
 
 # The page itself, in headless Chromium driven through its WebDriver.
 
-def _browser_tools():
-    browser = shutil.which("chromium") or shutil.which("chromium-browser")
-    driver = shutil.which("chromedriver")
-    if browser is None or driver is None:
-        pytest.skip("chromium and chromedriver are not installed (tools/bootstrap.sh installs "
-                    "them)")
-    return browser, driver
-
-
 @pytest.fixture(scope="module")
 def page(gallery):
-    browser, driver_path = _browser_tools()
-    options = webdriver.ChromeOptions()
-    options.binary_location = browser
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--window-size=1400,1000"):
-        options.add_argument(argument)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(options=options,
-                              service=webdriver.ChromeService(executable_path=driver_path))
-    driver.set_page_load_timeout(30)
-    driver.implicitly_wait(0)
+    driver = chromium()
     try:
         driver.get(gallery[0].as_uri())
         yield driver
@@ -277,13 +257,6 @@ def test_names_wrap_only_at_underscores(page):
         }
         return broken;""")
     assert broken == []
-
-
-def wait_until(condition, seconds=5.0):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.02)
-    return condition()
 
 
 def detail_reading(page):
