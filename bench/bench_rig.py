@@ -20,13 +20,13 @@ SPREADS = [{"spread": "even"}, {"spread": "wing"}, {"spread": "group", "blocks":
            {"spread": "position", "span": 2.0, "direction": [1.0, 1.0]}]
 
 
-def large_rig() -> rig.Rig:
-    """FIXTURES fixtures filling UNIVERSES universes, one group per universe."""
-    per_universe = np.diff(np.linspace(0, FIXTURES, UNIVERSES + 1).round().astype(int))
+def large_rig(count: int = FIXTURES, universes: int = UNIVERSES) -> rig.Rig:
+    """`count` fixtures filling `universes` universes, one group per universe."""
+    per_universe = np.diff(np.linspace(0, count, universes + 1).round().astype(int))
     fixtures = [{"name": f"u{u}", "type": "head", "universe": u, "address": 1, "count": int(n),
                  "position": [0.0, float(u)]} for u, n in enumerate(per_universe, start=1)]
     groups = [{"name": f"u{u}", "fixtures": [f"u{u}"], **SPREADS[u % len(SPREADS)]}
-              for u in range(1, UNIVERSES + 1)]
+              for u in range(1, universes + 1)]
     document = {"types": {"head": {"channels": ["pan", "pan_fine", "tilt"], "pan_range": 540,
                                    "tilt_range": 270, "pan_speed": 250, "tilt_speed": 150,
                                    "amplitude": [90, 45]}},

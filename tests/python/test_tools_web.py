@@ -89,10 +89,11 @@ def browsers(chromiums):
     for driver in chromiums:
         driver.get("about:blank")
         driver.get_log("browser")
+        driver.set_window_size(1400, 1000)
 
 
 def opened(driver, url):
-    """`driver` showing the console at `url`, past its hello, with the log read."""
+    """`driver` showing the console at `url`, once it has drawn a state and a frame."""
     driver.get(url)
     assert wait_until(lambda: driver.execute_script(
         "return window.movimoConsole.state !== null && window.movimoConsole.frames > 0"))
@@ -150,7 +151,11 @@ def test_a_clicked_pattern_plays_from_the_next_bar(running, browsers):
 
 
 def test_browsers_show_each_others_changes(running, browsers):
-    first, second = (opened(driver, running.console.url) for driver in browsers(2))
+    first, second = browsers(2)
+    second.set_window_size(360, 800)   # a phone's width: one column, nothing to scroll across
+    first, second = (opened(driver, running.console.url) for driver in (first, second))
+    assert second.execute_script("const page = document.documentElement;"
+                                 "return innerWidth === 360 && page.scrollWidth <= page.clientWidth")
     double = 'section[data-group="bounce"] button[data-speed="2"]'
     wait_for_bar_start(running)
     first.execute_script("arguments[0].click()", css(first, double))

@@ -21,6 +21,8 @@
   // On the top view of a rig, a fixture's aim moves this far per 90 degrees
   // of pan or tilt, as a share of the room each fixture has.
   const AIM_SHARE = 0.8;
+  // The frames an OSC target's trail shows.
+  const TRAIL_FRAMES = 8;
 
   const api = window.movimoConsole = {
     socket: null, layout: null, state: null, frames: 0, send,
@@ -33,6 +35,7 @@
   let view = null;
   let drawing = false;
   let stageGeometry = null;
+  let trail = [];
 
   const $ = (id) => document.getElementById(id);
 
@@ -56,7 +59,8 @@
     return Number($('fade').value);
   }
 
-  // Calls `callback` at most every SEND_EVERY_MS with the latest arguments.
+  // Calls `callback` at most every SEND_EVERY_MS with the latest arguments;
+  // `cancel()` drops a call still waiting (before a final value is sent).
   function throttled(callback) {
     let last = -Infinity;
     let timer = null;
@@ -66,13 +70,18 @@
       last = performance.now();
       callback(...latest);
     };
-    return (...args) => {
+    const call = (...args) => {
       latest = args;
       if (timer !== null) return;
       const wait = last + SEND_EVERY_MS - performance.now();
       if (wait <= 0) fire();
       else timer = setTimeout(fire, wait);
     };
+    call.cancel = () => {
+      clearTimeout(timer);
+      timer = null;
+    };
+    return call;
   }
 
   function number(value, digits) {
@@ -215,7 +224,10 @@
     window.addEventListener('pointerup', () => { control.held = false; });
     window.addEventListener('pointercancel', () => { control.held = false; });
     input.addEventListener('input', () => sendValue(Number(input.value)));
-    input.addEventListener('change', () => send(message(Number(input.value))));
+    input.addEventListener('change', () => {
+      sendValue.cancel();
+      send(message(Number(input.value)));
+    });
     return control;
   }
 
@@ -248,7 +260,10 @@
     pad.addEventListener('pointermove', (event) => {
       if (pad.hasPointerCapture(event.pointerId)) sendCentre(...at(event));
     });
-    pad.addEventListener('pointerup', (event) => send(message(...at(event))));
+    pad.addEventListener('pointerup', (event) => {
+      sendCentre.cancel();
+      send(message(...at(event)));
+    });
     pad.addEventListener('dblclick', () => send(message(0, 0)));
     pad.addEventListener('keydown', (event) => {
       const steps = {ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, 1], ArrowDown: [0, -1]};
@@ -281,7 +296,7 @@
 
   function renderTempo(state) {
     const bpm = $('bpm');
-    if (document.activeElement !== bpm) bpm.value = state.tempo.bpm ? number(state.tempo.bpm, 2) : '';
+    if (document.activeElement !== bpm) bpm.value = state.tempo.bpm ? number(state.tempo.bpm, 1) : '';
     const motion = $('motion');
     motion.textContent = state.stopped ? 'Resume' : 'Stop';
     motion.classList.toggle('stopped', state.stopped);
@@ -317,7 +332,7 @@
       button.classList.toggle('pending', Boolean(next) && next.speed !== look.speed &&
                               speed === next.speed);
     }
-    if (document.activeElement !== card.spread) card.spread.value = look.spread;
+    card.spread.value = look.spread;
     const [pan, tilt] = look.centre;
     const share = (value) => 50 + 50 * Math.min(Math.max(value / card.reach, -1), 1);
     card.dot.style.left = `${share(pan)}%`;
@@ -421,7 +436,10 @@
       canvas.width = canvas.height = pixels;
       stageGeometry = null;
     }
-    if (!stageGeometry || stageGeometry.layout !== layout) stageGeometry = geometry(canvas, layout);
+    if (!stageGeometry || stageGeometry.layout !== layout) {
+      stageGeometry = geometry(canvas, layout);
+      trail = [];
+    }
     const context = canvas.getContext('2d');
     if (layout.kind === 'rig') drawRig(context, stageGeometry);
     else drawTargets(context, stageGeometry);
@@ -467,10 +485,12 @@
     }
   }
 
-  // OSC targets as dots at their x and y, leaving short trails.
+  // OSC targets as dots at their x and y, each after a fading trail of its
+  // last few places.
   function drawTargets(context, {size, colours}) {
-    context.fillStyle = 'rgba(15, 18, 23, 0.3)';
-    context.fillRect(0, 0, size, size);
+    trail.push(view);
+    if (trail.length > TRAIL_FRAMES) trail.shift();
+    context.clearRect(0, 0, size, size);
     context.strokeStyle = '#2c3340';
     context.lineWidth = 1;
     context.beginPath();
@@ -481,13 +501,18 @@
     context.stroke();
     const half = size * 0.46;
     const radius = Math.max(3, size / 90);
-    colours.forEach((colour, member) => {
-      context.fillStyle = colour;
-      context.beginPath();
-      context.arc(size / 2 + view[2 * member] * half, size / 2 - view[2 * member + 1] * half,
-                  radius, 0, 2 * Math.PI);
-      context.fill();
+    trail.forEach((places, age) => {
+      const newest = age === trail.length - 1;
+      context.globalAlpha = newest ? 1 : 0.5 * (age + 1) / trail.length;
+      colours.forEach((colour, member) => {
+        context.fillStyle = colour;
+        context.beginPath();
+        context.arc(size / 2 + places[2 * member] * half, size / 2 - places[2 * member + 1] * half,
+                    newest ? radius : radius * 0.6, 0, 2 * Math.PI);
+        context.fill();
+      });
     });
+    context.globalAlpha = 1;
   }
 
   // ------------------------------------------------------------ the page's own controls
