@@ -8,14 +8,14 @@ the cues, the tempo and a live top view of the stage; it changes nothing
 itself, but sends commands and draws the state the show sends back, so
 every browser shows the same.
 
-Security: on 127.0.0.1, ::1 or localhost the console needs no token unless
-one is given (and then answers only requests naming a loopback host, so
-that a web site cannot reach it by renaming its own host); on any other
-address it makes one (`url` carries it). Every page, asset and WebSocket
-without the token is refused with 403. A WebSocket whose Origin names
-another host:port than its Host header is refused too. Requests never
-name files: the page's three files are read from the package when the
-console starts.
+Security: on any address but 127.0.0.1, ::1 or localhost the console needs
+a token, made for it when none is given (`url` carries it): every page,
+asset and WebSocket without it is refused with 403. On those three it
+needs none unless one is given, but answers only requests that name a
+loopback host, so that a web page elsewhere cannot reach it by pointing a
+name of its own at this machine. A WebSocket whose Origin names another
+host:port than its Host header is refused too. Requests never name files:
+the page's three files are read from the package when the console starts.
 
 The WebSocket, at ``/socket`` (with the page's ``?token=...``):
 
@@ -166,14 +166,16 @@ class _Browser:
 class WebConsole:
     """The show's browser console, serving on `host`:`port` (0 takes a free
     port) from the moment it is made; a port that cannot be had is a
-    one-line ValueError."""
+    one-line ValueError. `url` is the page's address, with the token the
+    console needs (`token`, None for none); `ignored` counts the messages
+    dropped before they reached the show."""
 
     def __init__(self, show: Show, host: str = "127.0.0.1", port: int = 8000, *,
                  token: str | None = None) -> None:
         self.show = show
-        if token is None and host not in LOOPBACK_HOSTS:
+        if not token and host not in LOOPBACK_HOSTS:
             token = secrets.token_urlsafe(24)
-        self.token = token
+        self.token = token or None
         self.ignored = 0
         listener = _listening_socket(host, port)
         query = "" if token is None else "?" + urllib.parse.urlencode({"token": token})
