@@ -37,7 +37,7 @@ from typing import Any, Protocol
 import numpy as np
 
 import movimo
-from movimo_tools.catalogue import entry
+from movimo_tools.catalogue import entry, known_entry
 from movimo_tools.clocks.tempo import Clock
 from movimo_tools.show.commands import (SPEEDS, WHENS, Command, CommandError, Double,
                                         GroupChange, Halve, NextPattern, Nudge, Quit, RecallCue,
@@ -271,11 +271,11 @@ class Show:
 
     # ------------------------------------------------------------ from surfaces
 
-    def submit(self, command: Command | dict[str, Any], arrived: float | None = None) -> None:
+    def submit(self, command: Command | object, arrived: float | None = None) -> None:
         """Queues a command (or its message form) for the next frame; raises
         CommandError, and counts it, for one this show cannot take."""
         try:
-            checked = from_message(command) if isinstance(command, dict) else command
+            checked = command if isinstance(command, Command) else from_message(command)
             self._check(checked)
             self._commands.put_nowait((self._now() if arrived is None else arrived, checked))
         except queue.Full:
@@ -297,7 +297,7 @@ class Show:
                                    f"{', '.join(self._by_name)}")
             if isinstance(command, SetPattern):
                 try:
-                    entry(command.pattern)
+                    known_entry(command.pattern)
                 except ValueError as error:
                     raise CommandError(str(error)) from None
             if isinstance(command, SetSpread):
