@@ -119,7 +119,7 @@ class RigRun:
     def summary(self, report: FrameReport) -> str:
         return (f"sent {report.frames} frames, {report.sent} packets ({self.failures.failed} "
                 f"failed); {report.skipped} frames skipped; {self.player.limited_frames} frames "
-                f"held a fixture to its speed; parked at home")
+                f"held a fixture to its speed; parked at home ({report.parked} packets)")
 
 
 @contextlib.contextmanager

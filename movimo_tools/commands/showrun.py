@@ -61,15 +61,21 @@ def run_show(show: Show, make_clock: ClockFactory, *, rate: float, frames: int |
              surfaces: Sequence[Surface] = ()) -> FrameReport:
     """Runs the show's frames until they are done, quit, Ctrl-C or SIGTERM,
     reading commands from standard input; whatever ends it, the stage is
-    parked and the surfaces closed."""
+    parked (the report counts those packets as `parked`) and the surfaces
+    closed."""
     read_stdin(show.submit_line, note=warn)
     with StopRequests() as stop_requested:
+        parked = 0
         try:
-            return run_frames(show.send_frame, make_clock, rate=rate, frames=frames,
-                              before_frame=show.before_frame, stop=stop_requested,
-                              relocated=relocated)
+            report = run_frames(show.send_frame, make_clock, rate=rate, frames=frames,
+                                before_frame=show.before_frame, stop=stop_requested,
+                                relocated=relocated)
         finally:
             # Every ending passes here: an error in a frame or the clock too.
-            show.park()
+            # A signal while parking (an impatient second Ctrl-C) parks at once.
+            asked = stop_requested.count
+            parked = show.park(rate, urgent=lambda: stop_requested.count > asked)
             for surface in surfaces:
                 surface.close()
+        report.parked = parked
+        return report

@@ -52,6 +52,9 @@ MAX_WAITING_COMMANDS = 1024
 MAX_LAYERS = 4
 MAX_CUES = 256
 MAX_SHOW_FILE_BYTES = 1 << 20
+# Parking: a glide home takes at most this long, then the home frame is held.
+PARK_GLIDE_SECONDS = 10.0
+PARK_HOLD_FRAMES = 3
 SHOW_FILE_VERSION = 1
 
 
@@ -132,6 +135,9 @@ class Stage(Protocol):
 
     def park_frame(self) -> Any | None:
         """The data that parks the stage, or None where nothing parks."""
+
+    def at_home(self) -> bool:
+        """Whether the last frame left everything parked."""
 
     def view(self) -> np.ndarray:
         """What the last frame did to each member, for a live picture."""
@@ -479,12 +485,34 @@ class Show:
             listener(state, view)
         return sent
 
-    def park(self) -> int:
-        """Sends what parks the stage, where something does."""
-        data = self.stage.park_frame()
-        if data is None:
+    def park(self, rate: float, urgent: Callable[[], bool] = lambda: False,
+             sleep: Callable[[float], object] = time.sleep) -> int:
+        """Brings the stage home, where something parks: glides there frame
+        by frame at `rate`, never faster than its speeds allow (for at most
+        PARK_GLIDE_SECONDS), then holds the home frame for PARK_HOLD_FRAMES
+        frames. When `urgent()` says so (a second signal), or a frame cannot
+        be made, the home frame goes at once. Returns what was sent."""
+        home = self.stage.park_frame()
+        if home is None:
             return 0
-        return sum(output.send(data, self._now()) for output in self.outputs)
+        self.stopped, self._stop_pip = True, self.last_pip
+        sent, started = 0, self._now()
+        try:
+            frame = 0
+            while (not self.stage.at_home() and not urgent()
+                   and self._now() - started < PARK_GLIDE_SECONDS):
+                sleep(max(0.0, started + frame / rate - self._now()))
+                data = self.render(frame, self.last_pip, self.bpm)
+                sent += sum(output.send(data, self._now()) for output in self.outputs)
+                frame += 1
+        except Exception:  # noqa: BLE001  parking goes on whatever stopped the frames
+            pass
+        for hold in range(PARK_HOLD_FRAMES):
+            sent += sum(output.send(home, self._now()) for output in self.outputs)
+            if urgent():
+                break
+            sleep(1.0 / rate)
+        return sent
 
 
 # ---------------------------------------------------------------- the show file

@@ -39,12 +39,13 @@ def check_rate(rate: float) -> None:
 class FrameReport:
     """What a frame loop did: its start on the clock it ran by, the frames
     and the messages or packets sent, frames skipped after a stall, and how
-    late frames left after their due time (seconds)."""
+    late frames left after their due time (seconds); and what parking sent."""
 
     start: float
     frames: int = 0
     sent: int = 0
     skipped: int = 0
+    parked: int = 0        # packets that brought the stage home afterwards
     total_lateness: float = 0.0
     max_lateness: float = 0.0
 
@@ -138,14 +139,18 @@ class StopRequests:
     """
 
     def __init__(self) -> None:
-        self.requested = False
+        self.count = 0  # signals received
         self._saved: dict[int, Any] = {}
+
+    @property
+    def requested(self) -> bool:
+        return self.count > 0
 
     def __call__(self) -> bool:
         return self.requested
 
     def _request(self, signum: int, frame: object) -> None:
-        self.requested = True
+        self.count += 1
 
     def __enter__(self) -> StopRequests:
         if threading.current_thread() is threading.main_thread():
