@@ -14,7 +14,8 @@ from typing import TextIO
 
 import movimo
 from movimo_tools.clocks.tempo import ClockFactory
-from movimo_tools.commands.options import add_clock_arguments, clock_from_arguments
+from movimo_tools.commands.options import (add_clock_arguments, clock_from_arguments,
+                                          settle_tempo)
 from movimo_tools.endpoints import parse_destination
 from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
                                            run_show)
@@ -93,6 +94,7 @@ def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
+    settle_tempo(args)
     loaded = load_patch(args.patch)
     if args.dry_run:
         dry_run(args, loaded, out)
@@ -101,7 +103,8 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     say, warn = LineWriter(out), LineWriter(sys.stderr)
     with rig_show(args, loaded, say, warn) as run:
         report = run_show(run.player.show, run.make_clock, rate=args.rate, frames=run.frames,
-                          warn=warn, surfaces=open_surfaces(args, run.player.show))
+                          warn=warn, lead=args.latency / 1000,
+                          surfaces=open_surfaces(args, run.player.show))
     say(run.summary(report))
 
 

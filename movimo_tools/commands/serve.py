@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, TextIO
 
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.commands.dmx import add_dmx_arguments, dry_run, rig_show
-from movimo_tools.commands.options import add_clock_arguments
+from movimo_tools.commands.options import add_clock_arguments, settle_tempo
 from movimo_tools.commands.showrun import (CONTROL_HELP, Surface, add_show_arguments,
                                            open_surfaces, run_show)
 from movimo_tools.commands.stream import add_osc_arguments, osc_show
@@ -60,6 +60,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
+    settle_tempo(args)
     if not 0 <= args.port <= 65535:
         raise ValueError("the console's port must be 0 to 65535")
     if args.patch is None:
@@ -101,7 +102,7 @@ def _serve(args: argparse.Namespace, show: Show, make_clock: ClockFactory, frame
         raise
     say(f"console: {console.url}")
     return run_show(show, make_clock, rate=args.rate, frames=frames, warn=warn,
-                    relocated=relocated, surfaces=surfaces)
+                    relocated=relocated, lead=args.latency / 1000, surfaces=surfaces)
 
 
 def open_console(show: Show, host: str, port: int) -> WebConsole:

@@ -58,9 +58,10 @@ def open_surfaces(args: argparse.Namespace, show: Show) -> list[Surface]:
 def run_show(show: Show, make_clock: ClockFactory, *, rate: float, frames: int | None,
              warn: Callable[[str], object],
              relocated: Callable[[float, float], object] = lambda before, after: None,
-             surfaces: Sequence[Surface] = ()) -> FrameReport:
+             lead: float = 0.0, surfaces: Sequence[Surface] = ()) -> FrameReport:
     """Runs the show's frames until they are done, quit, Ctrl-C or SIGTERM,
-    reading commands from standard input; whatever ends it, the stage is
+    reading commands from standard input, each frame computed `lead`
+    seconds ahead (see run_frames); whatever ends it, the stage is
     parked (the report counts those packets as `parked`) and the surfaces
     closed."""
     read_stdin(show.submit_line, note=warn)
@@ -69,7 +70,7 @@ def run_show(show: Show, make_clock: ClockFactory, *, rate: float, frames: int |
         try:
             report = run_frames(show.send_frame, make_clock, rate=rate, frames=frames,
                                 before_frame=show.before_frame, stop=stop_requested,
-                                relocated=relocated)
+                                relocated=relocated, lead=lead)
         finally:
             # Every ending passes here: an error in a frame or the clock too.
             # A signal while parking (an impatient second Ctrl-C) parks at once.

@@ -65,6 +65,7 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
                before_frame: Callable[[Clock, float, float], bool] = lambda clock, last, due: True,
                stop: Callable[[], bool] = lambda: False,
                relocated: Callable[[float, float], object] = lambda before, after: None,
+               lead: float = 0.0,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep) -> FrameReport:
     """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
@@ -73,7 +74,9 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
     frame sent and this one), `stop()` says so (it is asked at least every
     STOP_POLL_SECONDS) or Ctrl-C; `due` is the frame's due time on the `now`
     clock, and `send_frame` returns how many messages or packets it sent.
-    When the clock jumps (an
+    With a `lead`, each frame is computed and sent for `lead` seconds after
+    its due time (for lights that answer late): `send_frame` gets that pip
+    and that time. When the clock jumps (an
     outside clock's relocation), `relocated(before, after)` hears the pips
     before the frame that carries the jump is sent.
 
@@ -107,11 +110,12 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
             sleep(max(0.0, left))
             if not before_frame(clock, last_due, due):
                 break
-            pip, bpm = clock.pip_at(due), clock.bpm
+            shown = due + lead
+            pip, bpm = clock.pip_at(shown), clock.bpm
             if (relocation := clock.take_relocation()) is not None:
                 relocated(*relocation)
             lateness = now() - due
-            report.add_frame(send_frame(frame, pip, bpm, due), lateness)
+            report.add_frame(send_frame(frame, pip, bpm, shown), lateness)
             last_due = due
             frame += 1
             behind = math.floor((now() - start) * rate) - frame
