@@ -77,6 +77,8 @@ SLOTS = 512
 MAX_UNIVERSE = 63999
 MAX_FIXTURES = 1 << 16
 AXES = ("pan", "tilt")
+# The channels movimo moves itself; every other channel holds its `values`.
+DRIVEN_CHANNELS = ("pan", "pan_fine", "tilt", "tilt_fine")
 SPREADS = ("none", "even", "wing", "group", "position")
 
 _TYPE_KEYS = {"channels", "pan_range", "tilt_range", "pan_speed", "tilt_speed", "values",
@@ -284,6 +286,12 @@ def _channels(value: object, source: str, where: str) -> list[str]:
                   f"{_quoted(name)} is not a channel name (a-z, 0-9, _)")
     if len(set(value)) != len(value):
         _fail(source, where, "channels", "a channel is named twice")
+    for name in value:
+        # A misspelt driven channel would silently become a constant one.
+        close = difflib.get_close_matches(name, DRIVEN_CHANNELS, n=1, cutoff=0.75)
+        if close and name not in DRIVEN_CHANNELS:
+            _fail(source, where, "channels", f"{_quoted(name)} drives nothing: did you mean "
+                                             f"{close[0]}? (rename it to hold it constant)")
     for axis in AXES:
         if axis not in value:
             _fail(source, where, "channels", f"needs a {axis} channel")
