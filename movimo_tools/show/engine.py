@@ -468,7 +468,11 @@ class Show:
 
     def render(self, frame: int, pip: float, bpm: float) -> Any:
         """The stage's data for one frame, without sending it."""
+        waiting = [track.pending for track in self.tracks]
         placed = [track.placed(pip) for track in self.tracks]
+        if any(track.pending is not change for track, change in zip(self.tracks, waiting)):
+            with self._lock:
+                self._changed = True  # a change landed: what a group plays is news
         stop_beats = (pip - self._stop_pip) / movimo.PIPS_PER_BEAT
         return self.stage.frame(frame, pip, bpm, placed, self.stopped, stop_beats)
 
