@@ -444,7 +444,7 @@ class Show:
         track.schedule(look, at, fade * movimo.PIPS_PER_BEAT)
 
     def _cue(self, name: str) -> Cue:
-        if name.isdigit() and 1 <= int(name) <= len(self.cues):
+        if name.isascii() and name.isdigit() and 1 <= int(name) <= len(self.cues):
             return self.cues[int(name) - 1]
         for cue in self.cues:
             if cue.name == name:
