@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import dataclasses
+import difflib
 import functools
 from typing import Any
 
@@ -114,3 +115,19 @@ def entry(name: str, library: movimo.PatternLibrary | None = None) -> PatternEnt
     if found is None:
         raise ValueError(f"Unknown movimo: {name}")
     return found
+
+
+def known_entry(name: str) -> PatternEntry:
+    """The built-in pattern `name`, or a one-line ValueError naming the closest names.
+
+    >>> known_entry("figure_8")
+    Traceback (most recent call last):
+    ...
+    ValueError: unknown pattern 'figure_8' (did you mean figure_eight?)
+    """
+    try:
+        return entry(name)
+    except ValueError:
+        close = difflib.get_close_matches(name, list(_builtin_by_name()), n=3)
+        hint = f" (did you mean {', '.join(close)}?)" if close else ""
+        raise ValueError(f"unknown pattern {name!r}{hint}") from None

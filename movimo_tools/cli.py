@@ -1,6 +1,7 @@
 """The `movimo` command: list, show and render the built-in patterns; draw
-them (preview), browse them (gallery), stream them as OSC (stream) and drive
-a rig of moving heads over Art-Net or sACN (dmx).
+them (preview), browse them (gallery), stream them as OSC (stream), drive
+a rig of moving heads over Art-Net or sACN (dmx), and play either from a
+browser console (serve).
 
 Every subcommand is a thin layer over the library functions; errors print
 one line on stderr and exit with status 1 (2 for a malformed command line).
@@ -27,9 +28,9 @@ import movimo
 from movimo_tools import gallery, preview
 from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
-from movimo_tools.catalogue import PatternEntry, entries, entry
+from movimo_tools.catalogue import PatternEntry, entries, entry, known_entry
 from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM
-from movimo_tools.commands import dmx, stream
+from movimo_tools.commands import dmx, serve, stream
 from movimo_tools.limits import motion_limits
 from movimo_tools.surfaces.console import LineWriter, discard
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
@@ -113,22 +114,6 @@ def _list(args: argparse.Namespace, out: TextIO) -> None:
                       f"  {pattern.dimensions} axes  {pattern.description}\n")
 
 
-def _known_entry(name: str) -> PatternEntry:
-    """The pattern `name`, or a one-line error naming the closest names.
-
-    >>> _known_entry("figure_8")
-    Traceback (most recent call last):
-    ...
-    movimo_tools.cli.CommandError: unknown pattern 'figure_8' (did you mean figure_eight?)
-    """
-    try:
-        return entry(name)
-    except ValueError:
-        close = difflib.get_close_matches(name, [e.name for e in entries()], n=3)
-        hint = f" (did you mean {', '.join(close)}?)" if close else ""
-        raise CommandError(f"unknown pattern '{name}'{hint}") from None
-
-
 def _check_pattern_names(args: argparse.Namespace) -> None:
     """Every pattern a command names is a known one, or the command stops
     with the closest names, before it starts any work."""
@@ -136,13 +121,13 @@ def _check_pattern_names(args: argparse.Namespace) -> None:
     if getattr(args, "name", None) is not None:
         names = [args.name, *names]
     for name in names:
-        _known_entry(name)
+        known_entry(name)
 
 
 def _show(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo show`: descriptor, period, peak speed at a tempo, the fastest
     tempo for fixture limits when given, one sparkline per axis."""
-    pattern = _known_entry(args.name)
+    pattern = known_entry(args.name)
     _check_option("--bpm", args.bpm, MIN_BPM, MAX_BPM)
     limits = motion_limits(pattern.name, args.bpm, args.scale)
     used = AXES[:pattern.dimensions]
@@ -189,7 +174,7 @@ def _render(args: argparse.Namespace, out: TextIO) -> None:
     written block by block so that a long render never sits in memory whole."""
     if args.format == "npy" and out.isatty():
         raise CommandError("npy output is binary: redirect it to a file")
-    pattern = _known_entry(args.name)
+    pattern = known_entry(args.name)
     _check_option("--bpm", args.bpm, MIN_BPM, MAX_BPM)
     _check_option("--start-beat", args.start_beat, -START_BEAT_LIMIT, START_BEAT_LIMIT - 1)
     tempo = Tempo(args.bpm)
@@ -281,7 +266,7 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
     render.set_defaults(run=_render)
 
-    for module in (preview, gallery, stream, dmx):
+    for module in (preview, gallery, stream, dmx, serve):
         module.add_command(commands)
     return parser
 

@@ -1,8 +1,19 @@
 """Network addresses as the commands take them: an OSC HOST:PORT, and a
-DMX destination whose port may be left out.
+DMX destination whose port may be left out; and a UDP port that the OSC
+inputs listen on, read by a thread of its own.
 """
 
 from __future__ import annotations
+
+import socket
+import threading
+from collections.abc import Callable
+from typing import Any
+
+# A listening thread looks up from its socket this often, so that closing
+# returns promptly whatever the peers send.
+LISTEN_POLL_SECONDS = 0.05
+MAX_DATAGRAM_BYTES = 65535
 
 
 def parse_endpoint(text: str, what: str = "the OSC destination") -> tuple[str, int]:
@@ -39,3 +50,55 @@ def parse_destination(text: str, default_port: int) -> tuple[str, int]:
     if not host or not port.isdigit() or not 1 <= int(port) <= 65535:
         raise ValueError(f"the destination must be HOST or HOST:PORT, not {text!r}")
     return host, int(port)
+
+
+class DatagramListener:
+    """A UDP port listened on by a thread of its own, which hands each
+    datagram and its sender's address to `handle(data, sender)`. Port 0
+    takes a free one (see `address`). A port that cannot be had is a
+    one-line ValueError naming `what` listens there."""
+
+    def __init__(self, host: str, port: int, what: str,
+                 handle: Callable[[bytes, Any], object]) -> None:
+        self._socket: socket.socket | None = None
+        try:
+            family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
+            self._socket = socket.socket(family, socket.SOCK_DGRAM)
+            self._socket.bind(address)
+        except (OSError, UnicodeError) as error:
+            if self._socket is not None:
+                self._socket.close()
+            raise ValueError(f"cannot listen for {what} on {host}:{port}: "
+                             f"{getattr(error, 'strerror', None) or error}") from None
+        self.family = family
+        self._socket.settimeout(LISTEN_POLL_SECONDS)
+        self._listening = threading.Event()
+        self._listening.set()
+        self._thread = threading.Thread(target=self._listen, args=(self._socket, handle),
+                                        daemon=True)
+        self._thread.start()
+
+    def _listen(self, listener: socket.socket, handle: Callable[[bytes, Any], object]) -> None:
+        while self._listening.is_set():
+            try:
+                data, sender = listener.recvfrom(MAX_DATAGRAM_BYTES)
+            except TimeoutError:
+                continue
+            except OSError:
+                return  # closed under the thread
+            handle(data, sender)
+
+    @property
+    def address(self) -> tuple[str, int]:
+        """The host and port listened on."""
+        assert self._socket is not None, "the listener is closed"
+        host, port = self._socket.getsockname()[:2]
+        return str(host), int(port)
+
+    def close(self) -> None:
+        """Stops listening; returns within about LISTEN_POLL_SECONDS."""
+        if self._socket is not None:
+            self._listening.clear()
+            self._thread.join(timeout=2 * LISTEN_POLL_SECONDS + 1.0)
+            self._socket.close()
+            self._socket = None

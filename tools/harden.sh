@@ -7,8 +7,8 @@
 #   3. ThreadSanitizer build (build/tsan) running the concurrency tests;
 #   4. libFuzzer harnesses built with clang (build/fuzz), each run for a
 #      bounded time from its seed corpus;
-#   5. the Python harness of the clock inputs' message decoding (atheris,
-#      libFuzzer's engine), likewise.
+#   5. the Python harnesses of the clock inputs' and the control surfaces'
+#      message handling (atheris, libFuzzer's engine), likewise.
 # The pack generator is built once, in build/py, and reused by these builds.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -61,14 +61,15 @@ for harness in fuzz_sampled_pattern fuzz_pattern_library fuzz_sampled_recording 
   printf '%s: %s\n' "$harness" "$(grep -E 'stat::number_of_executed_units' "$log")"
 done
 
-stage "atheris, ${fuzz_seconds}s for the clock inputs' decoding"
-harness=fuzz_clock_messages
-corpus=build/fuzz/corpus/$harness
-mkdir -p "$corpus"
-log=build/fuzz/$harness.log
-if ! .venv/bin/python tests/fuzz/$harness.py -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 \
-    -artifact_prefix=build/fuzz/ "$corpus" "tests/fuzz/corpus/$harness" >"$log" 2>&1; then
-  tail -n 40 "$log"
-  exit 1
-fi
-printf '%s: %s\n' "$harness" "$(grep -Eo 'Done [0-9]+ runs' "$log")"
+stage "atheris, ${fuzz_seconds}s per harness: clock inputs and control surfaces"
+for harness in fuzz_clock_messages fuzz_control_messages; do
+  corpus=build/fuzz/corpus/$harness
+  mkdir -p "$corpus"
+  log=build/fuzz/$harness.log
+  if ! .venv/bin/python tests/fuzz/$harness.py -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 \
+      -artifact_prefix=build/fuzz/ "$corpus" "tests/fuzz/corpus/$harness" >"$log" 2>&1; then
+    tail -n 40 "$log"
+    exit 1
+  fi
+  printf '%s: %s\n' "$harness" "$(grep -Eo 'Done [0-9]+ runs' "$log")"
+done

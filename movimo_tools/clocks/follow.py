@@ -13,8 +13,9 @@ How it follows:
 - An event far from that line is an outlier and is left out; several in a
   row on the same side mean the source really changed, and the fit starts
   again from them.
-- The local clock acquires the source once, by a jump to its phase and
-  tempo, and from then on slews: it runs a little faster or slower than the
+- The local clock acquires the source once, by a jump forwards to its
+  phase (the next beat ahead, or for numbered beats the next point ahead at
+  the source's place in the bar) and to its tempo, and from then on slews: it runs a little faster or slower than the
   source until the phase error is gone, its tempo changes by at most a
   bounded share per beat, and its pip never runs backwards.
 - The one exception is the source's own relocation: a beat number far from
@@ -81,6 +82,7 @@ DROPOUT_FLOOR_SECONDS = 0.25
 # Locked once the phase error is this small; lost beyond the second bound.
 LOCK_SECONDS, UNLOCK_SECONDS = 0.002, 0.010
 
+BAR_PIPS = 4 * movimo.PIPS_PER_BEAT
 # A move of the clock by less than this is rounding, not a jump.
 JUMP_TOLERANCE_PIPS = 1e-6
 # Beat numbers a source may place: those whose pips fit the signed 32-bit
@@ -271,6 +273,7 @@ class TempoFollower:
         self._offset = 0.0           # added to the source's own positions
         self._absolute = False       # whether the source has placed its positions
         self._acquired = False
+        self._ever_acquired = False  # locked on once: later acquisitions are relocations
         self._tempo_known = False
         self._locked = False
         self._running = True
@@ -336,12 +339,12 @@ class TempoFollower:
     def _local(self, seconds: float) -> float:
         return self._anchor_pip + self._rate * (seconds - self._anchor_time)
 
-    def _jump(self, at: float, pip: float, rate: float) -> None:
-        """Moves the clock to `pip` at once, not by slewing: on locking to the
-        source, and when the source relocates (a DAW looping, a DJ jumping
-        back, a start from the top). These are the only times a pip may run
-        backwards; `jumps` counts them so that they can be announced."""
-        if abs(pip - self._local(at)) > JUMP_TOLERANCE_PIPS:
+    def _jump(self, at: float, pip: float, rate: float, relocation: bool = True) -> None:
+        """Moves the clock to `pip` at once, not by slewing: forwards on first
+        locking to the source, and wherever the source relocates (a DAW
+        looping, a DJ jumping back, a start from the top): the only time a
+        pip may run backwards. `jumps` counts relocations, to be announced."""
+        if relocation and abs(pip - self._local(at)) > JUMP_TOLERANCE_PIPS:
             self.jumps += 1
         self._reanchor(at, pip, rate)
 
@@ -392,13 +395,17 @@ class TempoFollower:
         source_rate = self._line.rate
         if not self._acquired:
             source = self._line.position_at(at)
-            if not self._absolute:
-                # Only the beat is known, not which beat: take the next one
-                # ahead, so that the pip does not run back.
-                ahead = math.ceil((pip - source) / movimo.PIPS_PER_BEAT)
-                self._offset = ahead * movimo.PIPS_PER_BEAT
+            # Only the beat is known, not which beat: take the next one ahead.
+            # Locking on to placed beats for the first time: the next point
+            # ahead at the source's place in the bar. Either way the pip does
+            # not run back; only a later jump of the source may move it back.
+            unit = (movimo.PIPS_PER_BEAT if not self._absolute
+                    else None if self._ever_acquired else BAR_PIPS)
+            if unit is not None:
+                self._offset = math.ceil((pip - source - JUMP_TOLERANCE_PIPS) / unit) * unit
             self._acquired = True
-            self._jump(at, source + self._offset, source_rate)
+            self._jump(at, source + self._offset, source_rate, relocation=self._ever_acquired)
+            self._ever_acquired = True
             self._locked = False
             return
         error = self._line.position_at(at) + self._offset - pip

@@ -14,22 +14,16 @@ import contextlib
 import math
 import os
 import queue
-import socket
 import tempfile
-import threading
 import time
 from typing import Any, Callable, Iterator
 
 from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, Continue,
                                         SongPosition, Start, Stop, Tick)
 from movimo_tools.clocks.tempo import check_tempo
-from movimo_tools.endpoints import parse_endpoint
+from movimo_tools.endpoints import DatagramListener, parse_endpoint
 from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
-# The OSC clock's listening thread looks up from its socket this often, so
-# that closing the input returns promptly whatever the peer sends.
-LISTEN_POLL_SECONDS = 0.05
-MAX_DATAGRAM_BYTES = 65535
 # Events waiting for the frame loop; a flood beyond this is dropped and counted.
 MAX_WAITING_EVENTS = 4096
 
@@ -92,36 +86,61 @@ class MidiClockInput(ClockInput):
 
     def receive(self, message: Any, seconds: float | None = None) -> None:
         """Takes one message: a mido message or its raw bytes."""
-        if isinstance(message, (bytes, bytearray, list, tuple)):
-            import mido  # type: ignore[import-untyped]
-            try:
-                message = mido.Message.from_bytes(message)
-            except Exception:  # noqa: BLE001  mido's decoder raises IndexError and more on short data
-                self.malformed += 1
-                return
+        message = decoded_midi(message)
+        if message is None:
+            self.malformed += 1
+            return
         event = midi_event(message)
         if event is not None:
             self.put(event, seconds)
 
     def open(self, port: str) -> MidiClockInput:
         """Starts reading the input port named `port`."""
-        try:
-            import mido
-        except ImportError:
-            raise ValueError("MIDI clock input needs mido and python-rtmidi: "
-                             "pip install 'movimo[midi]'") from None
-        try:
-            with _c_library_messages_hidden():
-                backend = mido.Backend("mido.backends.rtmidi")
-                self._port = backend.open_input(port, callback=self.receive)
-        except (OSError, ImportError) as error:
-            raise ValueError(f"cannot open MIDI input '{port}': {_first_line(error)}") from None
+        self._port = open_midi_port(port, "MIDI clock input", callback=self.receive)
         return self
 
     def close(self) -> None:
         if self._port is not None:
             self._port.close()
             self._port = None
+
+
+def decoded_midi(message: Any) -> Any | None:
+    """A mido message as it is, or one decoded from its raw bytes; None for
+    bytes that are no MIDI message (short, an unknown status, a data byte
+    above 127).
+
+    >>> decoded_midi(b"\\x90\\x24\\x40"), decoded_midi(b"\\x90")
+    (Message('note_on', channel=0, note=36, velocity=64, time=0), None)
+    """
+    if isinstance(message, (bytes, bytearray, list, tuple)):
+        import mido  # type: ignore[import-untyped]
+        try:
+            return mido.Message.from_bytes(message)
+        except Exception:  # noqa: BLE001  mido's decoder raises IndexError and more on short data
+            return None
+    return message
+
+
+def open_midi_port(port: str, what: str, *, callback: Callable[[Any], object] | None = None,
+                   output: bool = False) -> Any:
+    """Opens the MIDI input (or output) port named `port` through mido and
+    python-rtmidi; `what` names the use in the error if they are missing.
+    Every failure is a one-line ValueError."""
+    try:
+        import mido
+    except ImportError:
+        raise ValueError(f"{what} needs mido and python-rtmidi: "
+                         f"pip install 'movimo[midi]'") from None
+    try:
+        with _c_library_messages_hidden():
+            backend = mido.Backend("mido.backends.rtmidi")
+            if output:
+                return backend.open_output(port)
+            return backend.open_input(port, callback=callback)
+    except (OSError, ImportError) as error:
+        raise ValueError(f"cannot open MIDI {'output' if output else 'input'} '{port}': "
+                         f"{_first_line(error)}") from None
 
 
 def _first_line(error: BaseException) -> str:
@@ -183,7 +202,7 @@ class OscClockInput(ClockInput):
     malformed, never printed.
     """
 
-    _socket: socket.socket | None = None
+    _listener: DatagramListener | None = None
 
     def receive(self, address: str, arguments: tuple[Any, ...],
                 seconds: float | None = None) -> None:
@@ -207,46 +226,20 @@ class OscClockInput(ClockInput):
 
     def open(self, host: str, port: int) -> OscClockInput:
         """Starts listening on HOST:PORT; port 0 takes a free one (see `address`)."""
-        try:
-            family, _, _, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_DGRAM)[0]
-            self._socket = socket.socket(family, socket.SOCK_DGRAM)
-            self._socket.bind(address)
-        except (OSError, UnicodeError) as error:
-            if self._socket is not None:
-                self._socket.close()
-                self._socket = None
-            raise ValueError(f"cannot listen for the OSC clock on {host}:{port}: "
-                             f"{getattr(error, 'strerror', None) or error}") from None
-        self._socket.settimeout(LISTEN_POLL_SECONDS)
-        self._listening = threading.Event()
-        self._listening.set()
-        self._thread = threading.Thread(target=self._listen, args=(self._socket,), daemon=True)
-        self._thread.start()
+        self._listener = DatagramListener(host, port, "the OSC clock",
+                                          lambda data, sender: self.receive_datagram(data))
         return self
-
-    def _listen(self, listener: socket.socket) -> None:
-        while self._listening.is_set():
-            try:
-                data = listener.recv(MAX_DATAGRAM_BYTES)
-            except TimeoutError:
-                continue
-            except OSError:
-                return  # closed under the thread
-            self.receive_datagram(data)
 
     @property
     def address(self) -> tuple[str, int]:
-        assert self._socket is not None, "the input is not open"
-        host, port = self._socket.getsockname()[:2]
-        return str(host), int(port)
+        assert self._listener is not None, "the input is not open"
+        return self._listener.address
 
     def close(self) -> None:
         """Stops listening; returns within about LISTEN_POLL_SECONDS."""
-        if self._socket is not None:
-            self._listening.clear()
-            self._thread.join(timeout=2 * LISTEN_POLL_SECONDS + 1.0)
-            self._socket.close()
-            self._socket = None
+        if self._listener is not None:
+            self._listener.close()
+            self._listener = None
 
 
 def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:

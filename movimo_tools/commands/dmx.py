@@ -14,17 +14,22 @@ from typing import TextIO
 
 import movimo
 from movimo_tools.clocks.tempo import ClockFactory
-from movimo_tools.commands.options import add_clock_arguments, clock_from_arguments
+from movimo_tools.commands.options import (add_clock_arguments, clock_from_arguments,
+                                          settle_tempo)
 from movimo_tools.endpoints import parse_destination
 from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
                                            run_show)
+from movimo_tools.catalogue import entry
 from movimo_tools.outputs.dmx import ARTNET_PORT, PORTS, SACN_PORT, DmxOutput, DmxSender
 from movimo_tools.outputs.sending import SendFailures
 from movimo_tools.rig import Rig, fixture_lines, load_patch, speed_checks
 from movimo_tools.show.loop import FrameReport
 from movimo_tools.show.stages import RigPlayer
 from movimo_tools.surfaces.console import LineWriter
-DRY_RUN_FRAMES = 4
+# A dry run says one frame a beat over one loop, at most this many, after
+# letting the heads reach the pattern for at most this long.
+MAX_DRY_RUN_BEATS = 16
+DRY_RUN_WARM_UP_SECONDS = 30.0
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -57,8 +62,9 @@ def add_dmx_arguments(where: argparse._MutuallyExclusiveGroup,
     where.add_argument("--sacn", metavar="HOST[:PORT]",
                        help=f"send E1.31 unicast to this receiver (port {SACN_PORT} by default)")
     where.add_argument("--dry-run", action="store_true",
-                       help=f"send nothing: print the speed report and the first frames "
-                            f"({DRY_RUN_FRAMES} unless --frames says)")
+                       help="send nothing: print the speed report, how the universes go "
+                            "out, and one frame a beat over one loop of the pattern once "
+                            "the heads follow it (--frames N: N beats)")
     parser.add_argument("--priority", type=int, default=100, help="sACN priority, 0 to 200")
     parser.add_argument("--source-name", default="movimo", help="sACN source name")
 
@@ -93,6 +99,7 @@ def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
+    settle_tempo(args)
     loaded = load_patch(args.patch)
     if args.dry_run:
         dry_run(args, loaded, out)
@@ -101,7 +108,8 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     say, warn = LineWriter(out), LineWriter(sys.stderr)
     with rig_show(args, loaded, say, warn) as run:
         report = run_show(run.player.show, run.make_clock, rate=args.rate, frames=run.frames,
-                          warn=warn, surfaces=open_surfaces(args, run.player.show))
+                          warn=warn, lead=args.latency / 1000,
+                          surfaces=open_surfaces(args, run.player.show))
     say(run.summary(report))
 
 
@@ -119,7 +127,7 @@ class RigRun:
     def summary(self, report: FrameReport) -> str:
         return (f"sent {report.frames} frames, {report.sent} packets ({self.failures.failed} "
                 f"failed); {report.skipped} frames skipped; {self.player.limited_frames} frames "
-                f"held a fixture to its speed; parked at home")
+                f"held a fixture to its speed; parked at home ({report.parked} packets)")
 
 
 @contextlib.contextmanager
@@ -145,27 +153,63 @@ def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object]
 
 
 def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
-    """The speed report and the first frames, sent nowhere. Its output is
-    the point of it: failing to write that is an error."""
+    """The speed report, how universes go out, and frames of the motion, sent
+    nowhere. Its output is the point of it: failing to write that is an error."""
     def say(line: str) -> None:
         out.write(line + "\n")
 
     player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say)
     for check in speed_checks(loaded, player.show.setlist, args.bpm):
         say(check.line(loaded.names))
+    for universe in loaded.universes:
+        say(universe_line(int(universe)))
     make_clock, frames = clock_from_arguments(args)
-    _dry_run(player, make_clock, frames or DRY_RUN_FRAMES, args.rate, say)
+    loop_beats = max(entry(track.look.pattern).period_beats for track in player.show.tracks)
+    _dry_run(player, make_clock, frames or min(math.ceil(loop_beats), MAX_DRY_RUN_BEATS),
+             args.rate, say)
 
 
-def _dry_run(player: RigPlayer, make_clock: ClockFactory, frames: int, rate: float,
+def universe_line(universe: int) -> str:
+    """How a patch universe goes out: as Art-Net port-address and as sACN universe.
+
+    >>> universe_line(18)
+    'universe 18: Art-Net port-address 18 (net 0, sub-net 1, universe 2); sACN universe 18'
+    """
+    artnet = (f"Art-Net port-address {universe} (net {universe >> 8}, sub-net "
+              f"{universe >> 4 & 15}, universe {universe & 15})" if universe < 1 << 15
+              else "beyond Art-Net's 32768 port-addresses")
+    sacn = f"sACN universe {universe}" if universe >= 1 else "not an sACN universe (1 to 63999)"
+    return f"universe {universe}: {artnet}; {sacn}"
+
+
+def _dry_run(player: RigPlayer, make_clock: ClockFactory, beats: int, rate: float,
              say: Callable[[str], object]) -> None:
+    """Plays frames at `rate` until every fixture follows the pattern (for at
+    most DRY_RUN_WARM_UP_SECONDS), then says the first frame of each beat for
+    `beats` beats."""
     clock = make_clock(0.0)
-    for frame in range(frames):
+    frame, pip = 0, clock.pip_at(0.0)
+    slots, held = player.frame(pip, frame)
+    while held and frame < DRY_RUN_WARM_UP_SECONDS * rate:
+        frame += 1
         pip = clock.pip_at(frame / rate)
         slots, held = player.frame(pip, frame)
-        said_held = f"; {held} fixtures held to their patch speed" if held else ""
-        say(f"frame {frame}: beat {pip / movimo.PIPS_PER_BEAT:.3f}, pip {math.floor(pip)}"
-            f"{said_held}")
-        for line in fixture_lines(player.rig, player.degrees, slots):
-            say(line)
+    if held:
+        say(f"the heads are still held to their speed after {frame / rate:.2f} s: the pattern "
+            f"is too fast for them at this tempo")
+    else:
+        say(f"the first {frame} frames ({frame / rate:.2f} s) glide from home; then the first "
+            f"frame of each beat:")
+    said, next_beat = 0, math.ceil(pip / movimo.PIPS_PER_BEAT)
+    while said < beats:
+        if pip >= next_beat * movimo.PIPS_PER_BEAT:
+            said_held = f"; {held} fixtures held to their patch speed" if held else ""
+            say(f"frame {frame}: beat {pip / movimo.PIPS_PER_BEAT:.3f}, pip {math.floor(pip)}"
+                f"{said_held}")
+            for line in fixture_lines(player.rig, player.degrees, slots):
+                say(line)
+            said, next_beat = said + 1, math.floor(pip / movimo.PIPS_PER_BEAT) + 1
+        frame += 1
+        pip = clock.pip_at(frame / rate)
+        slots, held = player.frame(pip, frame)
     say("dry run: nothing sent")

@@ -18,6 +18,11 @@ from movimo_tools.surfaces.console import LineWriter
 
 Number = TypeVar("Number", int, float)
 
+# The tempo a show starts at while an outside clock has not yet shown its own.
+OUTSIDE_CLOCK_BPM = 120.0
+# Lights answer within a second; a larger lead is a typo.
+MAX_LATENCY_MS = 1000.0
+
 
 def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:
     """An argparse type: a finite number of `kind` above 0."""
@@ -31,8 +36,10 @@ def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:
 
 def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) -> None:
     """The options of the clock and the frame loop: tempo, rate and length."""
-    parser.add_argument("--bpm", type=positive(float), required=True,
-                        help="starting tempo, 1 to 1000")
+    parser.add_argument("--bpm", type=positive(float),
+                        help="starting tempo, 1 to 1000: needed with the internal clock; "
+                             f"following an outside one, the tempo until it locks (default "
+                             f"{OUTSIDE_CLOCK_BPM:g})")
     parser.add_argument("--rate", type=positive(float), default=default_rate, metavar="HZ",
                         help=f"frames per second (default {default_rate:g})")
     stop = parser.add_mutually_exclusive_group()
@@ -40,11 +47,25 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
     stop.add_argument("--duration", type=positive(float), metavar="SECONDS",
                       help="stop after this long")
     parser.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
+    parser.add_argument("--latency", type=float, default=0.0, metavar="MS",
+                        help="compute every frame for this many milliseconds ahead, for lights "
+                             f"that answer late (0 to {MAX_LATENCY_MS:g}; default 0)")
     parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
                         help="follow an outside clock's tempo and beat: MIDI clock from an "
                              "input port, or OSC /tempo BPM, /beat N and /tick on a UDP port; "
                              "lock changes go to standard error (default internal: --bpm, "
                              "then typed bpm and tap)")
+
+
+def settle_tempo(args: argparse.Namespace) -> None:
+    """Gives --bpm its default where an outside clock leads, and checks --latency:
+    the internal clock has no tempo but the one it is given."""
+    if args.bpm is None:
+        if args.clock == "internal":
+            raise ValueError("give the tempo with --bpm, or follow an outside clock with --clock")
+        args.bpm = OUTSIDE_CLOCK_BPM
+    if not 0.0 <= args.latency <= MAX_LATENCY_MS:
+        raise ValueError(f"--latency must be 0 to {MAX_LATENCY_MS:g} ms")
 
 
 def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | None]:

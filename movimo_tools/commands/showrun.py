@@ -58,18 +58,25 @@ def open_surfaces(args: argparse.Namespace, show: Show) -> list[Surface]:
 def run_show(show: Show, make_clock: ClockFactory, *, rate: float, frames: int | None,
              warn: Callable[[str], object],
              relocated: Callable[[float, float], object] = lambda before, after: None,
-             surfaces: Sequence[Surface] = ()) -> FrameReport:
+             lead: float = 0.0, surfaces: Sequence[Surface] = ()) -> FrameReport:
     """Runs the show's frames until they are done, quit, Ctrl-C or SIGTERM,
-    reading commands from standard input; whatever ends it, the stage is
-    parked and the surfaces closed."""
+    reading commands from standard input, each frame computed `lead`
+    seconds ahead (see run_frames); whatever ends it, the stage is
+    parked (the report counts those packets as `parked`) and the surfaces
+    closed."""
     read_stdin(show.submit_line, note=warn)
     with StopRequests() as stop_requested:
+        parked = 0
         try:
-            return run_frames(show.send_frame, make_clock, rate=rate, frames=frames,
-                              before_frame=show.before_frame, stop=stop_requested,
-                              relocated=relocated)
+            report = run_frames(show.send_frame, make_clock, rate=rate, frames=frames,
+                                before_frame=show.before_frame, stop=stop_requested,
+                                relocated=relocated, lead=lead)
         finally:
             # Every ending passes here: an error in a frame or the clock too.
-            show.park()
+            # A signal while parking (an impatient second Ctrl-C) parks at once.
+            asked = stop_requested.count
+            parked = show.park(rate, urgent=lambda: stop_requested.count > asked)
             for surface in surfaces:
                 surface.close()
+        report.parked = parked
+        return report

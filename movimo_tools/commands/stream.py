@@ -14,7 +14,8 @@ from collections.abc import Callable, Iterable, Iterator
 from typing import Any, TextIO
 
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
-from movimo_tools.commands.options import add_clock_arguments, clock_from_arguments, positive
+from movimo_tools.commands.options import (add_clock_arguments, clock_from_arguments, positive,
+                                          settle_tempo)
 from movimo_tools.endpoints import parse_endpoint
 from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
                                            run_show)
@@ -111,11 +112,12 @@ def open_sender(args: argparse.Namespace) -> OscSender:
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
+    settle_tempo(args)
     # Neither a closed terminal nor a reader gone from a pipe stops the show.
     say, warn = LineWriter(out), LineWriter(sys.stderr)
     with osc_show(args, say, warn) as run:
         report = run_show(run.show, run.make_clock, rate=args.rate, frames=run.frames,
-                          warn=warn, relocated=run.stage.relocated,
+                          warn=warn, lead=args.latency / 1000, relocated=run.stage.relocated,
                           surfaces=open_surfaces(args, run.show))
     say(run.summary(report))
 

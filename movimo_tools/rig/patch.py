@@ -77,6 +77,8 @@ SLOTS = 512
 MAX_UNIVERSE = 63999
 MAX_FIXTURES = 1 << 16
 AXES = ("pan", "tilt")
+# The channels movimo moves itself; every other channel holds its `values`.
+DRIVEN_CHANNELS = ("pan", "pan_fine", "tilt", "tilt_fine")
 SPREADS = ("none", "even", "wing", "group", "position")
 
 _TYPE_KEYS = {"channels", "pan_range", "tilt_range", "pan_speed", "tilt_speed", "values",
@@ -99,7 +101,8 @@ _quoted = reprlib.Repr(maxstring=60, maxother=60, maxlong=40).repr
 
 
 class PatchError(ValueError):
-    """A patch that cannot be used, said in one line: file, item and field.
+    """A patch (or another TOML file of the show, such as a MIDI map) that
+    cannot be used, said in one line: file, item and field.
 
     Every character a terminal would act on is shown escaped, so that text
     taken from the patch can neither split the line nor drive the terminal.
@@ -284,6 +287,12 @@ def _channels(value: object, source: str, where: str) -> list[str]:
                   f"{_quoted(name)} is not a channel name (a-z, 0-9, _)")
     if len(set(value)) != len(value):
         _fail(source, where, "channels", "a channel is named twice")
+    for name in value:
+        # A misspelt driven channel would silently become a constant one.
+        close = difflib.get_close_matches(name, DRIVEN_CHANNELS, n=1, cutoff=0.75)
+        if close and name not in DRIVEN_CHANNELS:
+            _fail(source, where, "channels", f"{_quoted(name)} drives nothing: did you mean "
+                                             f"{close[0]}? (rename it to hold it constant)")
     for axis in AXES:
         if axis not in value:
             _fail(source, where, "channels", f"needs a {axis} channel")
@@ -529,9 +538,17 @@ def _check_overlaps(universe: np.ndarray, address: np.ndarray, footprint: np.nda
 
 def load_patch(path: str | os.PathLike[str]) -> Rig:
     """Reads and checks a patch file; every problem is a one-line PatchError."""
+    return parse_patch(read_toml(path, MAX_PATCH_BYTES, "a patch"), str(path))
+
+
+def read_toml(path: str | os.PathLike[str], max_bytes: int, what: str) -> dict[str, Any]:
+    """The document of a TOML file of the show (a patch, a MIDI map): a
+    regular file of at most `max_bytes` of UTF-8 text, a byte-order mark
+    allowed. Every problem is a one-line PatchError naming the file; `what`
+    names the kind of file where it is too big."""
     path = pathlib.Path(path)
     try:
-        data = _patch_bytes(path)
+        data = _file_bytes(path, max_bytes, what)
     except PatchError:
         raise
     except (OSError, ValueError) as error:  # ValueError: a NUL in the path
@@ -545,27 +562,26 @@ def load_patch(path: str | os.PathLike[str]) -> Rig:
         raise PatchError(f"{path}: not UTF-8 text: byte 0x{data[error.start]:02x} on line "
                          f"{line}") from None
     try:
-        document = tomllib.loads(text)
+        return tomllib.loads(text)
     except tomllib.TOMLDecodeError as error:
         raise PatchError(f"{path}: not valid TOML: {error}") from None
     except ValueError:  # int() refuses thousands of digits
         raise PatchError(f"{path}: cannot read: a number of thousands of digits") from None
     except RecursionError:
         raise PatchError(f"{path}: cannot read: arrays or tables nested too deeply") from None
-    return parse_patch(document, str(path))
 
 
-def _patch_bytes(path: pathlib.Path) -> bytes:
-    """The bytes of a regular file of at most MAX_PATCH_BYTES: a device such
-    as /dev/zero is never read, nor a FIFO waited on."""
+def _file_bytes(path: pathlib.Path, max_bytes: int, what: str) -> bytes:
+    """The bytes of a regular file of at most `max_bytes`: a device such as
+    /dev/zero is never read, nor a FIFO waited on."""
     _check_regular(path, os.stat(path))  # before opening: opening a device may act on it
     with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK), "rb") as file:
         # What was opened may have replaced what was looked at.
         _check_regular(path, os.fstat(file.fileno()))
-        data = file.read(MAX_PATCH_BYTES + 1)
-    if len(data) > MAX_PATCH_BYTES:
-        raise PatchError(f"{path}: cannot read: more than the {MAX_PATCH_BYTES >> 20} MiB a "
-                         f"patch may hold")
+        data = file.read(max_bytes + 1)
+    if len(data) > max_bytes:
+        size = f"{max_bytes >> 20} MiB" if max_bytes >= 1 << 20 else f"{max_bytes >> 10} KiB"
+        raise PatchError(f"{path}: cannot read: more than the {size} {what} may hold")
     return data
 
 

@@ -37,7 +37,7 @@ from typing import Any, Protocol
 import numpy as np
 
 import movimo
-from movimo_tools.catalogue import entry
+from movimo_tools.catalogue import entry, known_entry
 from movimo_tools.clocks.tempo import Clock
 from movimo_tools.show.commands import (SPEEDS, WHENS, Command, CommandError, Double,
                                         GroupChange, Halve, NextPattern, Nudge, Quit, RecallCue,
@@ -52,6 +52,9 @@ MAX_WAITING_COMMANDS = 1024
 MAX_LAYERS = 4
 MAX_CUES = 256
 MAX_SHOW_FILE_BYTES = 1 << 20
+# Parking: a glide home takes at most this long, then the home frame is held.
+PARK_GLIDE_SECONDS = 10.0
+PARK_HOLD_FRAMES = 3
 SHOW_FILE_VERSION = 1
 
 
@@ -132,6 +135,9 @@ class Stage(Protocol):
 
     def park_frame(self) -> Any | None:
         """The data that parks the stage, or None where nothing parks."""
+
+    def at_home(self) -> bool:
+        """Whether the last frame left everything parked."""
 
     def view(self) -> np.ndarray:
         """What the last frame did to each member, for a live picture."""
@@ -271,11 +277,11 @@ class Show:
 
     # ------------------------------------------------------------ from surfaces
 
-    def submit(self, command: Command | dict[str, Any], arrived: float | None = None) -> None:
+    def submit(self, command: Command | object, arrived: float | None = None) -> None:
         """Queues a command (or its message form) for the next frame; raises
         CommandError, and counts it, for one this show cannot take."""
         try:
-            checked = from_message(command) if isinstance(command, dict) else command
+            checked = command if isinstance(command, Command) else from_message(command)
             self._check(checked)
             self._commands.put_nowait((self._now() if arrived is None else arrived, checked))
         except queue.Full:
@@ -297,7 +303,7 @@ class Show:
                                    f"{', '.join(self._by_name)}")
             if isinstance(command, SetPattern):
                 try:
-                    entry(command.pattern)
+                    known_entry(command.pattern)
                 except ValueError as error:
                     raise CommandError(str(error)) from None
             if isinstance(command, SetSpread):
@@ -438,7 +444,7 @@ class Show:
         track.schedule(look, at, fade * movimo.PIPS_PER_BEAT)
 
     def _cue(self, name: str) -> Cue:
-        if name.isdigit() and 1 <= int(name) <= len(self.cues):
+        if name.isascii() and name.isdigit() and 1 <= int(name) <= len(self.cues):
             return self.cues[int(name) - 1]
         for cue in self.cues:
             if cue.name == name:
@@ -462,13 +468,11 @@ class Show:
 
     def render(self, frame: int, pip: float, bpm: float) -> Any:
         """The stage's data for one frame, without sending it."""
-        landing = any(track.pending is not None and pip >= track.pending.at
-                      for track in self.tracks)
+        waiting = [track.pending for track in self.tracks]
         placed = [track.placed(pip) for track in self.tracks]
-        if landing:
-            # A waiting change starts playing: the state says so.
+        if any(track.pending is not change for track, change in zip(self.tracks, waiting)):
             with self._lock:
-                self._changed = True
+                self._changed = True  # a change landed: what a group plays is news
         stop_beats = (pip - self._stop_pip) / movimo.PIPS_PER_BEAT
         return self.stage.frame(frame, pip, bpm, placed, self.stopped, stop_beats)
 
@@ -485,12 +489,34 @@ class Show:
             listener(state, view)
         return sent
 
-    def park(self) -> int:
-        """Sends what parks the stage, where something does."""
-        data = self.stage.park_frame()
-        if data is None:
+    def park(self, rate: float, urgent: Callable[[], bool] = lambda: False,
+             sleep: Callable[[float], object] = time.sleep) -> int:
+        """Brings the stage home, where something parks: glides there frame
+        by frame at `rate`, never faster than its speeds allow (for at most
+        PARK_GLIDE_SECONDS), then holds the home frame for PARK_HOLD_FRAMES
+        frames. When `urgent()` says so (a second signal), or a frame cannot
+        be made, the home frame goes at once. Returns what was sent."""
+        home = self.stage.park_frame()
+        if home is None:
             return 0
-        return sum(output.send(data, self._now()) for output in self.outputs)
+        self.stopped, self._stop_pip = True, self.last_pip
+        sent, started = 0, self._now()
+        try:
+            frame = 0
+            while (not self.stage.at_home() and not urgent()
+                   and self._now() - started < PARK_GLIDE_SECONDS):
+                sleep(max(0.0, started + frame / rate - self._now()))
+                data = self.render(frame, self.last_pip, self.bpm)
+                sent += sum(output.send(data, self._now()) for output in self.outputs)
+                frame += 1
+        except Exception:  # noqa: BLE001  parking goes on whatever stopped the frames
+            pass
+        for hold in range(PARK_HOLD_FRAMES):
+            sent += sum(output.send(home, self._now()) for output in self.outputs)
+            if urgent():
+                break
+            sleep(1.0 / rate)
+        return sent
 
 
 # ---------------------------------------------------------------- the show file

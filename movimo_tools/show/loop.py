@@ -39,12 +39,13 @@ def check_rate(rate: float) -> None:
 class FrameReport:
     """What a frame loop did: its start on the clock it ran by, the frames
     and the messages or packets sent, frames skipped after a stall, and how
-    late frames left after their due time (seconds)."""
+    late frames left after their due time (seconds); and what parking sent."""
 
     start: float
     frames: int = 0
     sent: int = 0
     skipped: int = 0
+    parked: int = 0        # packets that brought the stage home afterwards
     total_lateness: float = 0.0
     max_lateness: float = 0.0
 
@@ -64,6 +65,7 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
                before_frame: Callable[[Clock, float, float], bool] = lambda clock, last, due: True,
                stop: Callable[[], bool] = lambda: False,
                relocated: Callable[[float, float], object] = lambda before, after: None,
+               lead: float = 0.0,
                now: Callable[[], float] = time.perf_counter,
                sleep: Callable[[float], object] = time.sleep) -> FrameReport:
     """Calls `send_frame(frame, pip, bpm, due)` at `rate` frames per second
@@ -72,7 +74,9 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
     frame sent and this one), `stop()` says so (it is asked at least every
     STOP_POLL_SECONDS) or Ctrl-C; `due` is the frame's due time on the `now`
     clock, and `send_frame` returns how many messages or packets it sent.
-    When the clock jumps (an
+    With a `lead`, each frame is computed and sent for `lead` seconds after
+    its due time (for lights that answer late): `send_frame` gets that pip
+    and that time. When the clock jumps (an
     outside clock's relocation), `relocated(before, after)` hears the pips
     before the frame that carries the jump is sent.
 
@@ -106,11 +110,12 @@ def run_frames(send_frame: Callable[[int, float, float, float], int], make_clock
             sleep(max(0.0, left))
             if not before_frame(clock, last_due, due):
                 break
-            pip, bpm = clock.pip_at(due), clock.bpm
+            shown = due + lead
+            pip, bpm = clock.pip_at(shown), clock.bpm
             if (relocation := clock.take_relocation()) is not None:
                 relocated(*relocation)
             lateness = now() - due
-            report.add_frame(send_frame(frame, pip, bpm, due), lateness)
+            report.add_frame(send_frame(frame, pip, bpm, shown), lateness)
             last_due = due
             frame += 1
             behind = math.floor((now() - start) * rate) - frame
@@ -138,14 +143,18 @@ class StopRequests:
     """
 
     def __init__(self) -> None:
-        self.requested = False
+        self.count = 0  # signals received
         self._saved: dict[int, Any] = {}
+
+    @property
+    def requested(self) -> bool:
+        return self.count > 0
 
     def __call__(self) -> bool:
         return self.requested
 
     def _request(self, signum: int, frame: object) -> None:
-        self.requested = True
+        self.count += 1
 
     def __enter__(self) -> StopRequests:
         if threading.current_thread() is threading.main_thread():

@@ -85,8 +85,9 @@ class RigStage:
                                                      self._range)
         change = goal - self.degrees
         step = np.minimum(np.maximum(change, -self._max_step), self._max_step)
-        self.degrees = self.degrees + step
         cut = step != change
+        # A fixture within reach lands exactly on its goal (home included).
+        self.degrees = np.where(cut, self.degrees + step, goal)
         self.held = int(np.count_nonzero(cut[:, 0] | cut[:, 1]))  # any(axis=1) is far slower
         self.limited_frames += self.held > 0
         z = None if stopped else self._target[self.rig.z_fixtures, 2]
@@ -94,6 +95,9 @@ class RigStage:
 
     def park_frame(self) -> np.ndarray:
         return self.rig.home_frame()
+
+    def at_home(self) -> bool:
+        return bool(np.array_equal(self.degrees, self._home))
 
     def view(self) -> np.ndarray:
         """Pan and tilt of each fixture, degrees from home."""
@@ -165,6 +169,9 @@ class OscStage:
 
     def park_frame(self) -> None:
         return None
+
+    def at_home(self) -> bool:
+        return True
 
     def view(self) -> np.ndarray:
         """x and y of each target."""

@@ -182,8 +182,11 @@ def test_an_error_in_a_frame_still_parks_the_rig(two_spots, monkeypatch, capsys)
                    "--frames", "20", "--artnet", f"127.0.0.1:{listener.port}"])
     datagrams = listener.close()
     assert status == 1 and "a frame that cannot be computed" in capsys.readouterr().err
-    assert [packet[12] for packet in datagrams] == [1, 2, 3, 4, 5, 6]  # five frames, home
-    assert datagrams[-1][18:] == rig.load_patch(two_spots).home_frame()[0].tobytes()
+    home = rig.load_patch(two_spots).home_frame()[0].tobytes()
+    # Five frames, the glide home, then the home frame held for three frames.
+    assert [packet[12] for packet in datagrams] == list(range(1, len(datagrams) + 1))
+    assert all(packet[18:] != home for packet in datagrams[:5])
+    assert all(packet[18:] == home for packet in datagrams[-3:])
 
 
 def test_impatient_signals_cannot_cut_parking_short(tmp_path):

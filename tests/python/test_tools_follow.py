@@ -344,3 +344,20 @@ def test_events_after_a_frame_s_time_wait_for_the_next_frame():
     source.put(Bpm(60.0), seconds=2.0)
     assert (clock.pip_at(1.0), clock.bpm) == (128.0, 120.0)  # a late frame: not yet
     assert (clock.pip_at(3.0), clock.bpm) == (256.0 + 64.0, 60.0)
+
+
+@pytest.mark.parametrize("numbered", [True, False])
+def test_locking_on_never_runs_the_beat_backwards(numbered):
+    """The source's beat 1 arrives when the free clock is already at beat 2:
+    the clock moves ahead to the source's place in the bar (numbered beats)
+    or to its next beat, never back."""
+    follower, pips = TempoFollower(120.0, start=0.0), []
+    for step in range(1000):
+        seconds = step / 100
+        if seconds >= 1.0 and step % 50 == 0:
+            follower.observe(seconds, Beat(1 + (step - 100) // 50) if numbered else Beat())
+        pips.append(follower.pip_at(seconds))
+    assert (np.diff(pips) > 0).all() and follower.jumps == 0
+    unit, source_beat = (4 if numbered else 1), 1 + (9.99 - 1.0) * 2
+    lag = (pips[-1] / 64 - source_beat) % unit
+    assert min(lag, unit - lag) < 0.01

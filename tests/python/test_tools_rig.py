@@ -5,6 +5,7 @@ import copy
 import math
 import os
 import pathlib
+import re
 import resource
 import signal
 import socket
@@ -97,6 +98,8 @@ def test_a_patch_reads_into_slots_and_groups():
     ({"types.spot.values": {"dimmer": 256}}, "fixture 'left': values.dimmer", "0 to 255"),
     ({"types.spot.values": {"pan": 3}}, "fixture 'left': values", "not one of its static"),
     ({"types.spot.channels": ["pan", "dimmer"]}, "fixture 'left': channels", "needs a tilt"),
+    ({"types.spot.channels": ["pan", "pan_fine", "tilt", "tilt_fien", "dimmer", "shutter"]},
+     "fixture 'left': channels", "'tilt_fien' drives nothing: did you mean tilt_fine?"),
     ({"fixtures.0.universe": 64000}, "fixture 'left': universe", "0 to 63999"),
     ({"fixtures.0.amplitude": [10, -1]}, "fixture 'left': amplitude", "not be negative"),
     ({"groups.1.fixtures": ["back", "left"]}, "group 'rear': fixtures", "one group only"),
@@ -341,15 +344,19 @@ def two_spots(tmp_path):
     return path
 
 
-def test_dry_run_prints_speeds_degrees_and_channels(capsys, two_spots):
-    assert main(["dmx", "helix", "--patch", str(two_spots), "--bpm", "128", "--dry-run"]) == 0
+def test_dry_run_shows_the_motion_once_the_heads_follow_it(capsys, two_spots):
+    assert main(["dmx", "helix", "--patch", str(two_spots), "--bpm", "60", "--dry-run",
+                 "--frames", "3"]) == 0
     out = capsys.readouterr().out.splitlines()
-    assert out[0].startswith("helix: too fast at 128 bpm for 2 of 2 fixtures (left, right)")
-    assert out[1] == "frame 0: beat 0.000, pip 0; 2 fixtures held to their patch speed"
-    # helix starts at x = 1, 60 degrees off home; 300 / 44 degrees a frame is all
-    # it may move: 186.82 / 540 * 65535 = 22672 = 88 * 256 + 144.
-    assert out[2] == "  left   pan  186.82°  tilt   90.00°  u1/1: 88 144 85 85 255"
-    assert len(out) == 1 + 4 * 3 + 1 and out[-1] == "dry run: nothing sent"
+    assert out[0].startswith("helix: within every fixture's speed at 60 bpm")
+    assert out[1] == ("universe 1: Art-Net port-address 1 (net 0, sub-net 0, universe 1); "
+                      "sACN universe 1")
+    assert re.fullmatch(r"the first \d+ frames \(0\.\d\d s\) glide from home; then the first "
+                        r"frame of each beat:", out[2])
+    beats = [float(line.split("beat ")[1].split(",")[0]) for line in out if line.startswith("frame")]
+    assert [math.floor(beat) for beat in beats] == [1, 2, 3] and all(b % 1 < 0.05 for b in beats)
+    assert len(out) == 3 + 3 * 3 + 1 and out[-1] == "dry run: nothing sent"
+    assert "held" not in "".join(out[3:])
 
 
 @pytest.mark.parametrize("argv, message", [
@@ -478,7 +485,9 @@ def test_losing_the_terminal_does_not_stop_the_show(two_spots):
         finally:
             process.kill()
     assert process.returncode == 0 and err == ""
-    assert [p[12] for p in packets] == [n % 255 + 1 for n in range(151)]  # and home
+    # 150 frames, then the glide home and three home frames.
+    assert [p[12] for p in packets] == [n % 255 + 1 for n in range(len(packets))]
+    assert len(packets) >= 153
 
 
 def test_a_route_that_goes_away_costs_only_its_packets(two_spots):
@@ -515,8 +524,9 @@ def test_a_route_that_goes_away_costs_only_its_packets(two_spots):
     """ % two_spots)
     counts, last, *warned = printed.splitlines()
     status, received = map(int, counts.split())
-    failed = 101 - received  # 100 frames and home, one universe each
-    assert status == 0 and failed >= 2
+    parked = int(last.rsplit("(", 1)[1].split()[0])   # "parked at home (N packets)"
+    failed = 100 + parked - received  # 100 frames and the parking, one universe each
+    assert status == 0 and failed >= 2 and parked >= 3
     assert f"sent 100 frames, 100 packets ({failed} failed); 0 frames skipped;" in last
     assert warned == ["cannot send to 10.78.0.1:6454: Network is unreachable; the stream runs on",
                       f"sending to 10.78.0.1:6454 again after {failed} failed sends"]

@@ -171,8 +171,12 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
     home = player.rig.home_frame()
     for row, universe in enumerate(UNIVERSES[protocol]):
-        *moving, parked = frames[universe]
-        np.testing.assert_array_equal(parked, home[row])
+        # The fixtures reach home within a frame; it is then held for three.
+        got = frames[universe]
+        parked = next(i for i in range(len(got), 0, -1)
+                      if not np.array_equal(got[i - 1], home[row]))
+        moving = got[:parked]
+        assert len(got) - parked >= 3
         assert len(moving) >= count // 2
         assert is_subsequence(moving, [frame[row] for frame in expected])
 
@@ -189,5 +193,7 @@ def test_an_unreachable_address_is_said_once_and_the_show_runs_on(tmp_path):
     assert run.stderr == ("cannot send to 10.77.0.9:6454: Network is unreachable; "
                           "the stream runs on\n")
     universes = len(UNIVERSES["artnet"])
-    # Every packet failed: three frames' and the parked rig's.
-    assert f"sent 3 frames, {3 * universes} packets ({4 * universes} failed)" in run.stdout
+    # Every packet failed: three frames' and the parking rig's.
+    parked = int(run.stdout.rsplit("(", 1)[1].split()[0])   # "parked at home (N packets)"
+    assert parked >= 3 * universes
+    assert f"sent 3 frames, {3 * universes} packets ({3 * universes + parked} failed)" in run.stdout

@@ -454,6 +454,8 @@ def test_a_route_that_goes_away_costs_only_its_frames(destination, pull, plug):
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--spread", "1025"], "1 to 1024"),
     (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--rate", "5000"], "frame rate"),
     (["bounce", "--bpm", "5000", "--osc", "127.0.0.1:9"], "1 to 1000 bpm"),
+    (["bounce", "--osc", "127.0.0.1:9"], "give the tempo with --bpm"),
+    (["bounce", "--bpm", "120", "--osc", "127.0.0.1:9", "--latency", "2000"], "--latency"),
 ])
 def test_bad_stream_arguments_fail_in_one_line(capsys, argv, message):
     assert main(["stream", *argv, "--frames", "1"]) == 1
@@ -466,3 +468,13 @@ def test_help_documents_the_controls(capsys):
         main(["stream", "--help"])
     out = capsys.readouterr().out
     assert "bpm B" in out and "tap" in out and "quit" in out
+
+
+def test_latency_computes_frames_ahead_and_an_outside_clock_needs_no_bpm(receiver, capsys):
+    """250 ms ahead is half a beat at 120 bpm, the tempo an outside clock starts at."""
+    from test_tools_follow import free_udp_port
+    clock = f"osc:127.0.0.1:{free_udp_port()}"
+    assert main(["stream", "bounce", "--osc", f"127.0.0.1:{receiver.port}", "--rate", "10",
+                 "--frames", "3", "--latency", "250", "--clock", clock]) == 0
+    beats = [args[1] for _, address, args in receiver.wait_for(6) if address == "/movimo/clock"]
+    assert beats == pytest.approx([0.5, 0.7, 0.9])
