@@ -23,13 +23,14 @@ default_role = "code"
 autodoc_default_options = {"members": True, "show-inheritance": True}
 
 # Every cross-reference must resolve. The site builds offline, so types of
-# NumPy and the standard library are named but not linked.
+# NumPy, matplotlib and the standard library are named but not linked.
 nitpicky = True
 # Type variables of the annotations are no documented names either, nor the
 # queue of timed command lines where the console names it for type checkers
 # only (the console loads before the show that defines it).
 nitpick_ignore_regex = [
-    ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket|pythonosc)\..*"),
+    ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket|pythonosc|"
+                 r"matplotlib)\..*"),
     ("py:obj", r"(typing|collections)\..*"),
     ("py:class", r"movimo_tools\.commands\.options\.Number"),
     ("py:class", r"Commands"),

@@ -1,10 +1,13 @@
-"""Tools over the movimo patterns: batch evaluation into NumPy arrays,
+"""Tools over the movimo patterns: one pattern at the prompt, patterns
+found by the words of the trade, batch evaluation into NumPy arrays,
 musical time, phase spread over many targets, motion limits, and the
 `movimo` command.
 
 Every array of pattern values has x, y and z as its last axis.
 
 >>> import movimo_tools
+>>> movimo_tools.pattern("bounce").at(32)
+Offset(x=1.0, y=0.0, z=0.0)
 >>> movimo_tools.evaluate("bounce", range(0, 64, 16))[:, 0]
 array([-1.,  0.,  1.,  0.])
 
@@ -25,6 +28,8 @@ if TYPE_CHECKING:
                                     period_pips as period_pips, table as table)
     from movimo_tools.catalogue import (PatternEntry as PatternEntry, entries as entries,
                                         entry as entry, library_entries as library_entries)
+    from movimo_tools.pattern import (Offset as Offset, Pattern as Pattern, pattern as pattern,
+                                      patterns as patterns)
     from movimo_tools.limits import (MotionLimits as MotionLimits,
                                      all_motion_limits as all_motion_limits,
                                      fastest_tempos as fastest_tempos,
@@ -42,6 +47,7 @@ _HOMES = {
     "batch": ("evaluate", "library_tables", "period_pips", "table"),
     "catalogue": ("PatternEntry", "entries", "entry", "library_entries"),
     "limits": ("MotionLimits", "all_motion_limits", "fastest_tempos", "motion_limits"),
+    "pattern": ("Offset", "Pattern", "pattern", "patterns"),
     "spread": ("even_offsets", "group_offsets", "position_offsets", "spread", "wing_offsets"),
     "timing": ("INTERPOLATIONS", "Tempo", "evaluate_at", "evaluate_beats", "evaluate_seconds",
                "frame_pips"),
@@ -68,8 +74,8 @@ def __dir__() -> list[str]:
 
 
 class _Package(types.ModuleType):
-    """Importing the submodule `spread` would bind the module to the name of
-    the function it defines; the function keeps the name."""
+    """Importing the submodules `spread` and `pattern` would bind each module
+    to the name of the function it defines; the function keeps the name."""
 
     def __setattr__(self, name: str, value: object) -> None:
         if not (name in _HOME_OF and isinstance(value, types.ModuleType)):

@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import argparse
 import csv
-import difflib
 import errno
 import functools
 import io
@@ -28,12 +27,13 @@ import movimo
 from movimo_tools import gallery, preview
 from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
-from movimo_tools.catalogue import PatternEntry, entries, entry, known_entry
+from movimo_tools.catalogue import known_entry
 from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM
 from movimo_tools.commands import dmx, serve, stream
 from movimo_tools.limits import motion_limits
 from movimo_tools.surfaces.console import LineWriter, discard
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
+from movimo_tools.vocabulary import no_match_message, search
 
 # The (seconds, pips) blocks of a render's frames, produced again on each call.
 Blocks = Callable[[], Iterator[tuple[np.ndarray, np.ndarray]]]
@@ -78,40 +78,19 @@ def sparkline(values: ArrayLike, width: int = 64) -> str:
     return "".join(SPARK_LEVELS[int(level)] for level in levels)
 
 
-def _matches(pattern: PatternEntry, args: argparse.Namespace) -> bool:
-    """Whether a pattern passes the filters of `movimo list`."""
-    text = (args.text or "").lower()
-    return ((args.pack is None or pattern.pack == args.pack)
-            and (args.family is None or pattern.family == args.family)
-            and (args.axes is None or pattern.dimensions == args.axes)
-            and (args.period is None or pattern.period_pips == args.period)
-            and (text in pattern.name or text in pattern.description.lower()))
-
-
-def _check_choice(kind: str, kinds: str, value: str | None, known: list[str]) -> None:
-    """Refuses a filter value that no pattern has, naming the values there are.
-
-    >>> _check_choice("pack", "packs", "clubb", ["club", "initial"])
-    Traceback (most recent call last):
-    ...
-    movimo_tools.cli.CommandError: unknown pack 'clubb' (did you mean club?); packs: club, initial
-    """
-    if value is None or value in known:
-        return
-    close = difflib.get_close_matches(value, known, n=3)
-    hint = f" (did you mean {', '.join(close)}?)" if close else ""
-    raise CommandError(f"unknown {kind} '{value}'{hint}; {kinds}: {', '.join(known)}")
-
-
 def _list(args: argparse.Namespace, out: TextIO) -> None:
     """`movimo list`: one line per pattern: name, pack, period in beats, axes,
-    description."""
-    _check_choice("pack", "packs", args.pack, list(dict.fromkeys(e.pack for e in entries())))
-    _check_choice("family", "families", args.family, sorted({e.family for e in entries()}))
-    for pattern in entries():
-        if _matches(pattern, args):
-            out.write(f"{pattern.name:<34} {pattern.pack:<11} {pattern.period_beats:>5g} beats"
-                      f"  {pattern.dimensions} axes  {pattern.description}\n")
+    description. Finding none is an error, with the nearest terms to the
+    words that match nothing."""
+    found = search(args.text, pack=args.pack, family=args.family, axes=args.axes,
+                   period_pips=args.period)
+    if not found:
+        filtered = any(value is not None for value in (args.pack, args.family, args.axes,
+                                                        args.period))
+        raise CommandError(no_match_message(args.text, filtered))
+    for pattern in found:
+        out.write(f"{pattern.name:<34} {pattern.pack:<11} {pattern.period_beats:>5g} beats"
+                  f"  {pattern.dimensions} axes  {pattern.description}\n")
 
 
 def _check_pattern_names(args: argparse.Namespace) -> None:
@@ -237,13 +216,19 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"movimo {native.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
 
-    listing = commands.add_parser("list", help="list patterns, optionally filtered")
+    listing = commands.add_parser(
+        "list", help="list patterns, optionally filtered",
+        description="List the built-in patterns that pass every filter given. When none "
+                    "does, say so on standard error, with the nearest terms to the words "
+                    "that match nothing, and exit with status 1, as grep does.")
     listing.add_argument("--pack", help="initial, expansion, atlas, continuum, club, "
                                         "dancefloor or procedural")
     listing.add_argument("--family", help="family word, e.g. lfo, orbit, beat")
     listing.add_argument("--axes", type=int, choices=(1, 2, 3), help="number of moving axes")
     listing.add_argument("--period", type=int, metavar="PIPS", help="loop length in pips")
-    listing.add_argument("--text", help="text in the name or description")
+    listing.add_argument("--text", help="words in the name or description, or words of the "
+                                        "trade: circle, figure 8, chase, ballyhoo, tilt "
+                                        "nod, random, ...")
     listing.set_defaults(run=_list)
 
     show = commands.add_parser("show", help="describe one pattern")

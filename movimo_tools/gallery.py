@@ -5,7 +5,8 @@
 - index.html, gallery.js and gallery.css, copied from gallery_assets/;
 - catalogue.js: every pattern's descriptor, pack, family and an SVG
   thumbnail, drawn here straight from its table (with its strokes ticked
-  for the families of strokes on a grid);
+  for the families of strokes on a grid), and the words of the trade its
+  search knows (`movimo_tools.vocabulary.TERMS`);
 - rows/N.js: the rows of PATTERNS_PER_FILE patterns at a time, in
   catalogue order, for the animated detail view; a file is loaded with a
   <script> element when one of its patterns is first opened (browsers
@@ -19,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import base64
+import dataclasses
 import json
 import os
 import pathlib
@@ -29,6 +31,7 @@ import numpy as np
 
 from movimo_tools._native import native
 from movimo_tools.catalogue import PatternEntry, entries
+from movimo_tools.vocabulary import TERMS
 
 ASSETS = pathlib.Path(__file__).with_name("gallery_assets")
 # The file that marks a directory as a gallery this command wrote, so that a
@@ -191,7 +194,9 @@ def write_gallery(directory: str | os.PathLike[str], force: bool = False) -> pat
     _write_file(directory / "catalogue.js", (
         f"const MOVIMO_CATALOGUE = {_json(catalogue)};\n"
         f"const MOVIMO_ROW_SCALE = {ROW_SCALE};\n"
-        f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n").encode("ascii"))
+        f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n"
+        f"const MOVIMO_VOCABULARY = {_json([dataclasses.astuple(t) for t in TERMS])};\n"
+    ).encode("ascii"))
     for asset in ASSET_FILES:  # index.html last
         _write_file(directory / asset, (ASSETS / asset).read_bytes())
     return directory / "index.html"

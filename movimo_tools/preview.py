@@ -13,7 +13,8 @@ it at the tempo given (speed limits included): pan from home across and tilt
 from home up, in degrees scaled to the spacing of the fixtures. A .gif shows
 the heads moving through the loop in real time; a .png or .svg their traces.
 
-Needs matplotlib, an optional extra: `pip install 'movimo[plot]'`.
+Needs matplotlib, the plot extra; without it, drawing fails with a message
+naming what to install (see `movimo_tools.extras`).
 """
 
 from __future__ import annotations
@@ -30,11 +31,13 @@ import movimo
 from movimo_tools.batch import evaluate, table
 from movimo_tools.catalogue import entry
 from movimo_tools.commands.options import positive
+from movimo_tools.extras import missing_extra
 from movimo_tools.gallery import moving_axes
 from movimo_tools.rig import Rig, load_patch
 from movimo_tools.show.stages import RigPlayer
 
 if TYPE_CHECKING:  # matplotlib loads only when a preview is drawn
+    import matplotlib.figure
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
     from matplotlib.lines import Line2D
@@ -60,7 +63,7 @@ def _figure_class() -> type[Figure]:
     try:
         from matplotlib.figure import Figure
     except ImportError:
-        raise PlotUnavailable("preview needs matplotlib: pip install 'movimo[plot]'") from None
+        raise PlotUnavailable(f"drawing {missing_extra('plot', ['matplotlib'])}") from None
     return Figure
 
 
@@ -112,6 +115,13 @@ def write_preview(name: str, path: str | os.PathLike[str]) -> pathlib.Path:
     path = pathlib.Path(path)
     if path.suffix.lower() not in FORMATS:
         raise ValueError("the preview file must end in .png or .svg")
+    preview_figure(name).savefig(path, dpi=100)
+    return path
+
+
+def preview_figure(name: str) -> matplotlib.figure.Figure:
+    """The picture of the pattern `name` that `write_preview` saves, as a
+    matplotlib Figure (not shown through pyplot)."""
     Figure = _figure_class()
     pattern = entry(name)
     rows = table(pattern.name)
@@ -136,8 +146,7 @@ def write_preview(name: str, path: str | os.PathLike[str]) -> pathlib.Path:
                     f"{pattern.period_beats:g} beats, {pattern.dimensions} "
                     f"{'axis' if pattern.dimensions == 1 else 'axes'}\n"
                     + textwrap.shorten(pattern.description, 150), fontsize=11)
-    figure.savefig(path, dpi=100)
-    return path
+    return figure
 
 
 def rig_aims(rig: Rig, name: str, bpm: float,
@@ -219,10 +228,10 @@ def write_rig_preview(name: str, patch: str | os.PathLike[str], path: str | os.P
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers `movimo preview` with the command's subparsers."""
     parser = commands.add_parser(
-        "preview", help="draw a pattern, or a rig playing it (needs movimo[plot])",
+        "preview", help="draw a pattern, or a rig playing it (needs matplotlib)",
         description="Draw a pattern's path and each axis against beats; with --patch, the\n"
-                    "rig's fixtures playing it, seen from above. Needs matplotlib: "
-                    "pip install 'movimo[plot]'.")
+                    "rig's fixtures playing it, seen from above. Needs matplotlib, the plot "
+                    "extra.")
     parser.add_argument("name")
     parser.add_argument("-o", "--output", required=True, metavar="FILE",
                         help="the picture to write, .png or .svg (.gif too with --patch: the "

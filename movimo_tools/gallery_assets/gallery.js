@@ -1,6 +1,7 @@
 "use strict";
 // The movimo gallery: thumbnails grouped by pack and family, built from
-// MOVIMO_CATALOGUE (catalogue.js); filters; and a detail view that animates
+// MOVIMO_CATALOGUE (catalogue.js); filters, with a search that knows the
+// words of the trade (MOVIMO_VOCABULARY); and a detail view that animates
 // one pattern against a beat counter. A pattern's rows arrive from
 // rows/N.js, loaded with a <script> element when it is first opened.
 const movimoGallery = (() => {
@@ -110,8 +111,110 @@ const movimoGallery = (() => {
     filters.addEventListener("submit", (event) => event.preventDefault());
   }
 
+  // The search, by the rules of movimo_tools.vocabulary (`movimo list
+  // --text`): each word, or each term of the trade its words spell, must
+  // match. A plain word matches anywhere in the name or description; a term
+  // matches its families, its motions (whole words of the name) or itself as
+  // a whole word of the description.
+  const vocabulary = MOVIMO_VOCABULARY.map(
+    ([term, families, motions, also]) => ({ term, families, motions, also }));
+  const spellings = new Map();
+  for (const entry of vocabulary) {
+    for (const spelling of [entry.term, ...entry.also]) spellings.set(spelling.toLowerCase(), entry);
+  }
+  const longestSpelling = Math.max(...[...spellings.keys()].map((s) => s.split(" ").length));
+  const LETTERS_PER_EDIT = 3;
+  const MAX_SUGGESTIONS = 3;
+
+  function covers(entry, p) {
+    return entry.families.includes(p.family)
+      || entry.motions.some((motion) => `_${p.name}_`.includes(`_${motion}_`));
+  }
+
+  function searchParts(text) {
+    const words = text.toLowerCase().split(/\s+/).filter(Boolean);
+    const parts = [];
+    let start = 0;
+    while (start < words.length) {
+      for (let count = Math.min(longestSpelling, words.length - start); count > 0; count--) {
+        const phrase = words.slice(start, start + count).join(" ");
+        const entry = spellings.get(phrase) || null;
+        if (entry || count === 1) {
+          const escaped = phrase.replace(/[.*+?^${}()|[\]\\]/g, "\\$&");
+          parts.push({ phrase, entry, wholeWord: new RegExp(`\\b${escaped}\\b`) });
+          start += count;
+          break;
+        }
+      }
+    }
+    return parts;
+  }
+
+  function partMatches(part, p) {
+    if (!part.entry) return p.text.includes(part.phrase);
+    return covers(part.entry, p) || part.wholeWord.test(p.text);
+  }
+
+  // Insertions, deletions, substitutions and swaps of neighbours.
+  function editDistance(first, second) {
+    let previous2 = [];
+    let previous = Array.from({ length: second.length + 1 }, (_, j) => j);
+    for (let i = 1; i <= first.length; i++) {
+      const current = [i];
+      for (let j = 1; j <= second.length; j++) {
+        let cost = Math.min(previous[j] + 1, current[j - 1] + 1,
+                            previous[j - 1] + (first[i - 1] !== second[j - 1] ? 1 : 0));
+        if (i > 1 && j > 1 && first[i - 1] === second[j - 2] && first[i - 2] === second[j - 1]) {
+          cost = Math.min(cost, previous2[j - 2] + 1);
+        }
+        current.push(cost);
+      }
+      previous2 = previous;
+      previous = current;
+    }
+    return previous[second.length];
+  }
+
+  const suggestionWords = [...spellings.keys(), ...[...new Set(patterns.flatMap(
+    (p) => p.name.split("_").filter((word) => /^[a-z]+$/.test(word))))].sort()];
+
+  function nearestTerms(phrase) {
+    const words = phrase.toLowerCase().split(/\s+/).filter(Boolean).join(" ");
+    const reach = Math.max(1, Math.floor(words.length / LETTERS_PER_EDIT));
+    const scored = [];
+    suggestionWords.forEach((candidate, rank) => {
+      const distance = editDistance(words, candidate);
+      if (distance <= reach) {
+        const entry = spellings.get(candidate);
+        scored.push([distance, rank, entry ? entry.term : candidate]);
+      }
+    });
+    scored.sort((a, b) => a[0] - b[0] || a[1] - b[1]);
+    return [...new Set(scored.map(([, , name]) => name))].slice(0, MAX_SUGGESTIONS);
+  }
+
+  // The nearest terms to the words that match no pattern at all, as buttons
+  // that search for them.
+  function showSuggestions(parts) {
+    const names = [...new Set(parts
+      .filter((part) => !patterns.some((p) => partMatches(part, p)))
+      .flatMap((part) => nearestTerms(part.phrase)))];
+    const buttons = names.map((name) => {
+      const button = document.createElement("button");
+      button.type = "button";
+      button.textContent = name;
+      button.addEventListener("click", () => {
+        byId("search").value = name;
+        applyFilters();
+      });
+      return button;
+    });
+    byId("suggestions").replaceChildren(...buttons);
+    byId("did-you-mean").hidden = names.length === 0;
+  }
+
   function applyFilters() {
-    const terms = byId("search").value.toLowerCase().split(/\s+/).filter(Boolean);
+    const parts = searchParts(byId("search").value);
     const pack = byId("pack").value;
     const family = byId("family").value;
     const axes = Number(byId("axes").value);
@@ -120,7 +223,7 @@ const movimoGallery = (() => {
     for (const p of patterns) {
       const match = (!pack || p.pack === pack) && (!family || p.family === family)
         && (!axes || p.dimensions === axes) && (!period || p.period === period)
-        && terms.every((term) => p.text.includes(term));
+        && parts.every((part) => partMatches(part, p));
       p.card.hidden = !match;
       shown += match;
     }
@@ -129,6 +232,7 @@ const movimoGallery = (() => {
     }
     byId("count").value = `${shown} of ${patterns.length} patterns`;
     byId("no-match").hidden = shown > 0;
+    if (shown === 0) showSuggestions(parts);
   }
 
   function loadRows(pattern, then) {

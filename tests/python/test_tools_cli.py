@@ -31,7 +31,6 @@ def run(capsys, *argv):
     (["--period", "160"], 3),
     (["--text", "PARADIDDLE"], None),
     (["--family", "beat", "--pack", "club"], 144),
-    (["--text", "no pattern says this"], 0),
 ])
 def test_list_filters(capsys, filters, expected):
     status, out, _ = run(capsys, "list", *filters)
@@ -42,6 +41,33 @@ def test_list_filters(capsys, filters, expected):
         assert len(lines) == expected
     else:
         assert "single_paradiddle" in names and "rudiment_paradiddle_diddle" in names
+
+
+@pytest.mark.parametrize("filters, found", [
+    # Words of the trade find what they mean: a family or a motion among the hits.
+    (["--text", "chase"], "seq"),
+    (["--text", "ballyhoo"], "weave"),
+    (["--text", "random"], "noise"),
+    (["--text", "Tilt  Nod"], "env"),
+    (["--text", "strobe"], "burst"),
+    (["--text", "figure-8"], "figure_eight"),
+    (["--text", "fan", "--pack", "procedural"], "sway"),
+    (["--text", "ballyhoo house"], "beat_house_shuffle_figure8"),
+    # Nothing found: said plainly on stderr, status 1, with the nearest terms.
+    (["--text", "balyhoo"], "no pattern matches 'balyhoo'; did you mean ballyhoo?"),
+    (["--text", "pan swya"], "no pattern matches 'pan swya'; did you mean pan sway?"),
+    (["--text", "no pattern says this"], "no pattern matches 'no pattern says this'"),
+    (["--text", "star", "--pack", "club"], "no pattern matches 'star' with these filters"),
+    (["--pack", "club", "--axes", "1"], "no pattern matches these filters"),
+])
+def test_list_finds_words_of_the_trade_or_says_what_was_meant(capsys, filters, found):
+    status, out, err = run(capsys, "list", *filters)
+    if found.startswith("no pattern"):
+        assert (status, out, err) == (1, "", f"movimo: error: {found}\n")
+    else:
+        assert status == 0 and err == ""
+        names = [line.split()[0] for line in out.splitlines()]
+        assert found in names or found in {movimo_tools.entry(name).family for name in names}
 
 
 def test_show_describes_the_pattern(capsys):

@@ -13,6 +13,7 @@ import movimo_tools
 from movimo_tools import entries, table
 from movimo_tools.cli import main
 from movimo_tools.gallery import PATTERNS_PER_FILE, ROW_SCALE, write_gallery
+from movimo_tools.vocabulary import search
 from browsers import chromium, wait_until
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -224,6 +225,8 @@ def test_page_loads_quickly_without_console_errors(page):
     ({"axes": "1"}, 31),
     ({"period": "160"}, 3),
     ({"search": "no pattern says this"}, 0),
+    # A word of the trade and a plain word, by the same rules as `movimo list --text`.
+    ({"search": "Ballyhoo house"}, len(search("ballyhoo house"))),
 ])
 def test_search_and_filters_narrow_the_cards(page, filters, shown):
     for element_id in ("search", "pack", "family", "axes", "period"):
@@ -237,8 +240,14 @@ def test_search_and_filters_narrow_the_cards(page, filters, shown):
 def test_a_search_without_matches_says_so(page):
     set_filter(page, "search", "no pattern says this")
     assert by_id(page, "no-match").is_displayed()
+    assert not by_id(page, "did-you-mean").is_displayed()
     set_filter(page, "search", "helix")
     assert not by_id(page, "no-match").is_displayed()
+    # A misspelt word of the trade: the nearest terms, each a search of its own.
+    set_filter(page, "search", "balyhoo")
+    assert by_id(page, "did-you-mean").text == "Did you mean ballyhoo?"
+    by_id(page, "suggestions").find_element("css selector", "button").click()
+    assert by_id(page, "count").text == f"{len(search('ballyhoo'))} of 1731 patterns"
     set_filter(page, "search", "")
 
 

@@ -38,7 +38,7 @@ def test_without_matplotlib_the_command_says_how_to_get_it(capsys, monkeypatch, 
     picture = tmp_path / "bounce.png"
     assert main(["preview", "bounce", "-o", str(picture)]) == 1
     err = capsys.readouterr().err
-    assert err == "movimo: error: preview needs matplotlib: pip install 'movimo[plot]'\n"
+    assert err == "movimo: error: drawing needs matplotlib: pip install 'matplotlib>=3.8'\n"
     assert not picture.exists()
 
 
