@@ -5,7 +5,8 @@ Sources put their events, stamped with the time they arrived, on a
 `ClockInput`: a MIDI input port read through mido (24 pulses a beat, start,
 stop, continue, song position) or an OSC server on a UDP port (`/tempo BPM`,
 `/beat [N]`, `/tick`, `/start`, `/stop`, `/continue`). A malformed message
-is ignored and counted.
+is ignored and counted. A Link session (`movimo_tools.clocks.link`) is an
+input too, but one that leads a clock of its own rather than the follower.
 """
 
 from __future__ import annotations
