@@ -11,10 +11,10 @@ fitting and slewing it would only add lag.
 - Pip 0 of a quantum is beat 0 of the session's quantum, so with a quantum
   of 4 (or a multiple of 4) the show's bars fall on the session's.
 - The pip never runs backwards. A step of the session's beat back by less
-  than JUMP_BEATS (a peer's correction arriving late) is waited out; a
-  larger one (joining a session, a peer forcing the beat) is taken forwards
-  instead, by whole quanta, so that the phase still matches. Each step
-  beyond JUMP_BEATS either way is announced (`LinkClock.take_relocation`).
+  than JUMP_PIPS (a slower tempo heard a moment after it was set) is waited
+  out; a larger one (joining a session, a peer forcing the beat) is taken
+  forwards instead, by whole quanta, so that the phase still matches. Each
+  step beyond JUMP_PIPS either way is announced (`LinkClock.take_relocation`).
 - Where peers share start and stop (Link's start/stop sync), a stop holds
   the pip, and a start plays from pip 0 at the session's next quantum
   boundary, as a sequencer's start plays from the top: the one jump back.

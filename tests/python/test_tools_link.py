@@ -5,6 +5,7 @@ forced beat, a start and a stop, and a tempo typed on the stream's input."""
 
 import json
 import math
+import types
 
 import numpy as np
 import pytest
@@ -170,25 +171,6 @@ def test_the_beat_runs_forwards_but_for_a_start_from_the_top_and_holds_when_stop
         assert line in stderr, stderr
 
 
-class Session:
-    """A Link session that reads as given: a stand-in for a peer's values
-    that Link itself would not pass on."""
-
-    name, quantum, malformed = "link", QUANTUM, 0
-
-    def __init__(self, readings):
-        self.readings = iter(readings)
-
-    def read(self):
-        return next(self.readings)
-
-    def propose_tempo(self, bpm):
-        return bpm
-
-    def close(self):
-        pass
-
-
 @pytest.mark.parametrize("bpm, beat, shown_bpm, clamped, malformed", [
     (5000.0, 2.0, 1000.0, 1, 0),
     (0.1, 2.0, 1.0, 1, 0),
@@ -197,10 +179,14 @@ class Session:
 ])
 def test_absurd_session_values_are_clamped_or_left_out_and_counted(bpm, beat, shown_bpm,
                                                                     clamped, malformed):
-    lines = []
+    # A stand-in for a session, with values that Link itself would not pass on.
     readings = [link.LinkReading(0.0, 1.0, 120.0, False, 0)] * 2
     readings.append(link.LinkReading(0.5, beat, bpm, False, 1))
-    clock = link.LinkClock(Session(readings), 120.0, report_state=lines.append)
+    session = types.SimpleNamespace(name="link", quantum=QUANTUM, malformed=0,
+                                    read=iter(readings).__next__, close=lambda: None,
+                                    propose_tempo=lambda bpm: bpm)
+    lines = []
+    clock = link.LinkClock(session, 120.0, report_state=lines.append)
     first = clock.pip_at(0.0)
     pip = clock.pip_at(0.5)
     assert math.isfinite(pip) and pip >= first and clock.bpm == shown_bpm
