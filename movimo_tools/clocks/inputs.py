@@ -5,7 +5,8 @@ Sources put their events, stamped with the time they arrived, on a
 `ClockInput`: a MIDI input port read through mido (24 pulses a beat, start,
 stop, continue, song position) or an OSC server on a UDP port (`/tempo BPM`,
 `/beat [N]`, `/tick`, `/start`, `/stop`, `/continue`). A malformed message
-is ignored and counted.
+is ignored and counted. A Link session (`movimo_tools.clocks.link`) is an
+input too, but one that leads a clock of its own rather than the follower.
 """
 
 from __future__ import annotations
@@ -19,8 +20,8 @@ import time
 from typing import Any, Callable, Iterator
 
 from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, Continue,
-                                        SongPosition, Start, Stop, Tick)
-from movimo_tools.clocks.tempo import check_tempo
+                                        ExternalClock, SongPosition, Start, Stop, Tick)
+from movimo_tools.clocks.tempo import Clock, check_tempo
 from movimo_tools.endpoints import DatagramListener, parse_endpoint
 from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
@@ -54,6 +55,13 @@ class ClockInput:
 
     def close(self) -> None:
         """Stops listening; an input that opened nothing has nothing to close."""
+
+    def clock(self, bpm: float, start: float, start_pip: float,
+              report_state: Callable[[str], None]) -> Clock:
+        """The frame loop's clock that this input leads, from time `start`:
+        a tempo follower fed its events, running at `bpm` from `start_pip`
+        until they show the source's tempo and beat."""
+        return ExternalClock(self, bpm, start, start_pip, report_state)
 
 
 def midi_event(message: Any) -> ClockEvent | None:
@@ -243,15 +251,16 @@ class OscClockInput(ClockInput):
 
 
 def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
-    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT, or
-    internal (None: the stream keeps its own tempo).
+    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT,
+    link[:QUANTUM] (joins the Link session), or internal (None: the stream
+    keeps its own tempo).
 
     >>> open_clock("internal") is None
     True
     >>> open_clock("ableton")
     Traceback (most recent call last):
     ...
-    ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
+    ValueError: the clock must be midi:PORT, osc:HOST:PORT, link[:QUANTUM] or internal
     """
     kind, _, where = source.partition(":")
     if source == "internal":
@@ -261,4 +270,7 @@ def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> Clo
     if kind == "osc" and where:
         return OscClockInput(source, now).open(
             *parse_endpoint(where, "the OSC clock's listening address"))
-    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")
+    if kind == "link":
+        from movimo_tools.clocks.link import LinkSession  # which builds on ClockInput
+        return LinkSession(source, where, now).open()
+    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT, link[:QUANTUM] or internal")

@@ -60,6 +60,30 @@ class Clock(Protocol):
     def lock_state(self) -> str: ...
 
 
+class TapTempo:
+    """The tempo of a series of taps on the beat: the mean interval of its
+    last TAP_WINDOW taps. A tap too long after the last one starts a new
+    series, and one too soon after it (a bounce) does too.
+
+    >>> tapping = TapTempo()
+    >>> [tapping.tap(t) for t in (1.0, 1.5, 2.0, 9.0)]
+    [None, 120.0, 120.0, None]
+    """
+
+    def __init__(self) -> None:
+        self._taps: list[float] = []
+
+    def tap(self, seconds: float) -> float | None:
+        """Records a tap; returns the series' tempo once it has two taps."""
+        if self._taps and not TAP_MIN_SECONDS <= seconds - self._taps[-1] <= TAP_RESET_SECONDS:
+            self._taps.clear()
+        self._taps = self._taps[-(TAP_WINDOW - 1):] + [seconds]
+        if len(self._taps) < 2:
+            return None
+        interval = (self._taps[-1] - self._taps[0]) / (len(self._taps) - 1)
+        return 60.0 / interval
+
+
 class TempoClock:
     """Fractional pips as a function of time under a tempo that can change.
 
@@ -82,7 +106,7 @@ class TempoClock:
         self._anchor_time = start
         self._anchor_pip = start_pip
         self._slew_pips = 0.0  # added over the beat after the anchor; at most half a beat
-        self._taps: list[float] = []
+        self._tapping = TapTempo()
 
     @property
     def bpm(self) -> float:
@@ -118,13 +142,10 @@ class TempoClock:
         >>> [clock.pip_at(t) for t in (2.0, 2.25, 2.5, 3.0)]  # 16 pips gained over a beat
         [240.0, 280.0, 320.0, 384.0]
         """
-        if self._taps and not TAP_MIN_SECONDS <= seconds - self._taps[-1] <= TAP_RESET_SECONDS:
-            self._taps.clear()
-        self._taps = self._taps[-(TAP_WINDOW - 1):] + [seconds]
-        if len(self._taps) < 2:
+        bpm = self._tapping.tap(seconds)
+        if bpm is None:
             return False
-        interval = (self._taps[-1] - self._taps[0]) / (len(self._taps) - 1)
-        self.set_bpm(seconds, 60.0 / interval)
+        self.set_bpm(seconds, bpm)
         beat = movimo.PIPS_PER_BEAT
         self._slew_pips = round(self._anchor_pip / beat) * beat - self._anchor_pip
         return True

@@ -10,7 +10,6 @@ import sys
 from typing import Callable, TypeVar
 
 import movimo
-from movimo_tools.clocks.follow import ExternalClock
 from movimo_tools.clocks.inputs import open_clock
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
 from movimo_tools.show.loop import check_rate
@@ -50,10 +49,12 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
     parser.add_argument("--latency", type=float, default=0.0, metavar="MS",
                         help="compute every frame for this many milliseconds ahead, for lights "
                              f"that answer late (0 to {MAX_LATENCY_MS:g}; default 0)")
-    parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
+    parser.add_argument("--clock", default="internal",
+                        metavar="midi:PORT|osc:HOST:PORT|link[:QUANTUM]|internal",
                         help="follow an outside clock's tempo and beat: MIDI clock from an "
-                             "input port, or OSC /tempo BPM, /beat N and /tick on a UDP port; "
-                             "lock changes go to standard error (default internal: --bpm, "
+                             "input port, OSC /tempo BPM, /beat N and /tick on a UDP port, or "
+                             "the Link session, its beat phase within QUANTUM beats (default "
+                             "4); lock changes go to standard error (default internal: --bpm, "
                              "then typed bpm and tap)")
 
 
@@ -81,4 +82,4 @@ def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | 
 
     report_state = LineWriter(sys.stderr)  # a closed terminal does not stop the show
     start_pip = args.start_beat * movimo.PIPS_PER_BEAT
-    return lambda start: ExternalClock(source, args.bpm, start, start_pip, report_state), frames
+    return lambda start: source.clock(args.bpm, start, start_pip, report_state), frames

@@ -260,7 +260,8 @@ def test_a_clock_port_that_cannot_be_opened_is_one_line_before_anything_is_sent(
         port = taken.getsockname()[1]
         for clock, message in [("midi:no such port", "cannot open MIDI input 'no such port'"),
                               (f"osc:127.0.0.1:{port}", "cannot listen for the OSC clock"),
-                              ("osc:nowhere", "HOST:PORT"), ("link", "midi:PORT")]:
+                              ("osc:nowhere", "HOST:PORT"), ("link:0", "the Link quantum"),
+                              ("ableton", "midi:PORT")]:
             argv = ["stream", "bounce", "--bpm", "120", "--osc", f"127.0.0.1:{port}",
                     "--frames", "1", "--clock", clock]
             assert main(argv) == 1
