@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Prepares a machine for movimo and builds it incrementally:
 #   - finds Python 3.12 (PATH first, then pyenv),
-#   - installs missing Debian packages the native tests and benchmarks need,
-#     waiting for any other package manager that holds the lock,
-#   - creates .venv with the build and test tools,
-#   - builds the module, the native tests and the benchmarks in build/py,
-#     showing the build's progress, and installs the module into .venv.
-# Running it again only rebuilds what changed.
+#   - installs the missing Debian packages, waiting for any other package
+#     manager that holds the lock,
+#   - creates .venv with the build tools and every feature's libraries,
+#   - builds the module into build/py and installs it into .venv.
+# With --developer it also installs the developer toolchain (tests, fuzzing,
+# packaging, the browsers and servers the tests talk to) and builds the
+# native tests and benchmarks.
+# It says what it does in a few lines; the full output of each step is kept
+# in build/logs/ and shown only when a step fails. Running it again only
+# rebuilds what changed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -32,15 +36,27 @@ find_python312() {
   return 1
 }
 
+# ALSA, which python-rtmidi links (and builds against where it has no wheel),
+# for MIDI input.
+runtime_packages=(libasound2-dev)
 # GoogleTest and Google Benchmark for the native tests and benchmarks; clang
 # with its runtime for the fuzzers, and valgrind, for the hardening stages;
-# Chromium and its WebDriver for the gallery tests; the Open Lighting
-# Architecture daemon, iproute2 and util-linux (unshare, setpriv) for the DMX
-# receiver test, which runs olad in a network namespace of its own; pkgconf
-# and unzip for the packaging tests; ALSA, which python-rtmidi links (and
-# builds against where it has no wheel), for MIDI clock input.
-debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip libasound2-dev)
+# Chromium and its WebDriver for the gallery and console tests; the Open
+# Lighting Architecture daemon, iproute2 and util-linux (unshare, setpriv)
+# for the DMX receiver tests, which run olad in network namespaces of their
+# own; pkgconf and unzip for the packaging tests.
+developer_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
+                    chromium chromium-driver ola iproute2 util-linux pkgconf unzip)
+developer=false
+if [ "${1:-}" = --developer ]; then
+  developer=true
+fi
+debian_packages=("${runtime_packages[@]}")
+if $developer; then
+  debian_packages+=("${developer_packages[@]}")
+fi
+logs=build/logs
+mkdir -p "$logs"
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
@@ -52,13 +68,15 @@ done
 lock_wait_seconds=600
 apt_get() {
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=$lock_wait_seconds -qq "$@" \
-    >/dev/null
+    >>"$logs/apt.log" 2>&1
 }
 update_package_lists() {
-  local errors waited=0
-  until errors=$(apt_get update 2>&1); do
-    if [[ $errors != *"Could not get lock"* ]] || [ $waited -ge $lock_wait_seconds ]; then
-      printf '%s\n' "$errors" >&2
+  local waited=0
+  until apt_get update; do
+    if ! tail -n 5 "$logs/apt.log" | grep -q "Could not get lock" ||
+        [ $waited -ge $lock_wait_seconds ]; then
+      say "apt-get update failed; the end of $logs/apt.log:"
+      tail -n 20 "$logs/apt.log" >&2
       return 1
     fi
     [ $waited -gt 0 ] || say "waiting for another package manager to finish"
@@ -67,9 +85,14 @@ update_package_lists() {
   done
 }
 if [ ${#missing[@]} -gt 0 ]; then
-  say "installing ${missing[*]}"
+  say "installing ${#missing[@]} Debian packages (log: $logs/apt.log)"
+  : >"$logs/apt.log"
   update_package_lists
-  apt_get install -y "${missing[@]}"
+  apt_get install -y "${missing[@]}" || {
+    say "apt-get install failed; the end of $logs/apt.log:"
+    tail -n 20 "$logs/apt.log" >&2
+    exit 1
+  }
 fi
 
 if [ ! -x .venv/bin/python ] || ! is_python312 .venv/bin/python; then
@@ -99,15 +122,27 @@ logged() {
   fi
 }
 
-# Reinstall the tools only when their list changed, naming each as pip
-# fetches it.
-stamp=.venv/.requirements.sha256
-wanted=$(sha256sum tools/requirements-dev.txt | cut -d' ' -f1)
-if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
-  say "installing build and test tools into .venv"
-  logged build/tools-install.log \
-    '/^Collecting / { print "bootstrap:   " $2; fflush() }' \
-    .venv/bin/python -m pip install --disable-pip-version-check -r tools/requirements-dev.txt
+# The Python packages: those above the developer marker of the requirements
+# file, or all of them for a developer. A stamp per set says which list is
+# installed, so that they are reinstalled only when that list changes.
+marker='# --- developer tools'
+requirements=$logs/requirements.txt
+if $developer; then
+  cp tools/requirements-dev.txt "$requirements"
+  stamp=.venv/.requirements.sha256
+else
+  sed "/^$marker/,\$d" tools/requirements-dev.txt >"$requirements"
+  stamp=.venv/.requirements-runtime.sha256
+fi
+wanted=$(sha256sum "$requirements" | cut -d' ' -f1)
+everything=$(sha256sum tools/requirements-dev.txt | cut -d' ' -f1)
+if [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ] &&
+    [ "$(cat .venv/.requirements.sha256 2>/dev/null)" != "$everything" ]; then
+  count=$(grep -c '^[^#]' "$requirements")
+  say "installing $count Python packages into .venv (log: $logs/pip.log)"
+  logged "$logs/pip.log" \
+    '/^Collecting / { n++; if (n % 10 == 0) { printf "bootstrap:   %d fetched\n", n; fflush() } }' \
+    .venv/bin/python -m pip install --disable-pip-version-check -r "$requirements"
   echo "$wanted" > "$stamp"
 fi
 
@@ -123,12 +158,22 @@ build_progress='match($0, /^ *\[[0-9]+\/[0-9]+\]/) {
   }
 }'
 
-# One CMake build tree serves the wheel, the native tests and the benchmarks.
+# One CMake build tree serves the wheel and, for a developer, the native
+# tests and the benchmarks (which need GoogleTest and Google Benchmark).
+# Once a developer's build has them, a plain run keeps them.
+tests=OFF
+if $developer || [ -f build/py/.developer ]; then
+  tests=ON
+fi
 started=$SECONDS
-logged build/native-build.log "BEGIN { shown = -1 } $build_progress" \
+say "building the native code (log: $logs/native-build.log)"
+logged "$logs/native-build.log" "BEGIN { shown = -1 } $build_progress" \
   .venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
     -C build-dir=build/py \
-    -C cmake.define.MOVIMO_BUILD_TESTS=ON \
-    -C cmake.define.MOVIMO_BUILD_BENCH=ON \
+    -C cmake.define.MOVIMO_BUILD_TESTS=$tests \
+    -C cmake.define.MOVIMO_BUILD_BENCH=$tests \
     .
+if [ $tests = ON ]; then
+  touch build/py/.developer
+fi
 say "built and installed into .venv in $((SECONDS - started)) s"

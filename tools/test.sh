@@ -4,8 +4,10 @@
 # movimo_tools doctests through pytest; the clang build; the Python and C++
 # packages as users get them; then the sanitizer, valgrind and fuzzing
 # stages. A missing piece of our own fails its stage.
-# The last line sums up: stages passed, tests run, skips with their reasons,
-# and the time taken.
+# It says one line a stage (each stage's whole output goes to
+# build/test-logs/), then sums up: stages passed, tests run, skips with their
+# reasons and the time taken, and last the tests passed, failed and skipped.
+# A failing stage shows the failing test's output.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -30,18 +32,35 @@ summarise() {
 }
 trap summarise EXIT
 
-# Runs one stage; a passed stage is recorded with its time, as NAME=SECONDS.
+# Runs one stage with its whole output in build/test-logs/STAGE.log and says
+# one line of it; a passed stage is recorded with its time, as NAME=SECONDS.
+# A failed stage shows the end of its log: the failing test's output.
+logs=$root/build/test-logs
+mkdir -p "$logs"
 run() {
-  local started=$SECONDS
+  local started=$SECONDS log="$logs/$1.log" status
   current=$1
   shift
-  printf '\n== %s\n' "$current"
-  "$@"
+  set +e
+  "$@" >"$log" 2>&1
+  status=$?
+  set -e
+  if [ $status -ne 0 ]; then
+    printf '%-12s FAILED after %ss; from %s:\n' "$current" $((SECONDS - started)) "$log"
+    # pytest's failures section where there is one, else the log's end.
+    if grep -q '^=* FAILURES =*$' "$log"; then
+      sed -n '/^=* FAILURES =*$/,$p' "$log" | head -n 300
+    else
+      tail -n 60 "$log"
+    fi
+    exit $status
+  fi
+  printf '%-12s passed in %ss\n' "$current" $((SECONDS - started))
   passed+=("$current=$((SECONDS - started))")
   current=
 }
 
-run build bash tools/bootstrap.sh
+run build bash tools/bootstrap.sh --developer
 export PATH="$root/.venv/bin:$PATH"
 run native ctest --test-dir build/py --output-on-failure -j2 \
   --output-junit "$MOVIMO_TEST_REPORTS/ctest.xml"

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The last line of tools/test.sh: stages passed, tests run, skips with their
-reasons and the time taken, from the JUnit reports the stages wrote.
+"""The last lines of tools/test.sh: stages passed, tests run, skips with their
+reasons and the time taken, then the tests passed, failed and skipped, from
+the JUnit reports the stages wrote.
 
     test_summary.py REPORT_DIR SECONDS NAME=SECONDS... [--failed STAGE] [--pending STAGE...]
 
@@ -16,17 +17,24 @@ import xml.etree.ElementTree as ElementTree
 
 def count_tests(report_dir):
     """(tests run, Counter of skip reasons) over every *.xml report."""
-    run = 0
+    run, skips, _ = count_outcomes(report_dir)
+    return run, skips
+
+
+def count_outcomes(report_dir):
+    """(tests run, Counter of skip reasons, tests failed) over every *.xml report."""
+    run, failed = 0, 0
     skips = collections.Counter()
     for report in sorted(pathlib.Path(report_dir).glob("*.xml")):
         for case in ElementTree.parse(report).getroot().iter("testcase"):
             skipped = case.find("skipped")
             if skipped is None:
                 run += 1
+                failed += case.find("failure") is not None or case.find("error") is not None
             else:
                 reason = skipped.get("message") or (skipped.text or "").strip() or "no reason given"
                 skips[reason.removeprefix("Skipped: ")] += 1
-    return run, skips
+    return run, skips, failed
 
 
 def duration(seconds):
@@ -57,9 +65,11 @@ def main(argv=None):
     parser.add_argument("--failed", default="")
     parser.add_argument("--pending", nargs="*", default=[])
     args = parser.parse_args(argv)
-    run, skips = count_tests(args.report_dir)
+    run, skips, failed = count_outcomes(args.report_dir)
     passed = [(stage, int(took)) for stage, took in (item.split("=") for item in args.passed)]
     print(summary_line(passed, args.failed, args.pending, run, skips, args.seconds))
+    # The plain closing line a CI reads, whatever ran.
+    print(f"tests: {run - failed} passed, {failed} failed, {sum(skips.values())} skipped")
     return 0
 
 
