@@ -227,7 +227,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser.add_argument("-o", "--output", required=True, metavar="FILE",
                         help="the picture to write, .png or .svg (.gif too with --patch: the "
                              "fixtures moving)")
-    parser.add_argument("--patch", metavar="FILE", help="a rig's patch file, as movimo dmx reads")
+    parser.add_argument("--patch", metavar="FILE",
+                        help="a rig's patch file or MVR file, as movimo dmx reads")
     parser.add_argument("--bpm", type=positive(float), default=120.0,
                         help="tempo of the rig view (default 120)")
     parser.set_defaults(run=_run)
