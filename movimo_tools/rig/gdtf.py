@@ -57,7 +57,7 @@ import math
 import pathlib
 import re
 from collections.abc import Sequence
-from typing import Any
+from typing import Any, Protocol
 from xml.parsers import expat
 
 from movimo_tools.rig.files import (Archive, Budget, PatchError, check_xml, described,
@@ -78,6 +78,15 @@ MAX_EXPANDED_CHANNELS = 4096
 MAX_GEOMETRY_SCAN = 1 << 24
 # Numbers the GDTF library turns into list lengths.
 _BOUNDED_ATTRIBUTES = {"Offset": 4096, "DMXOffset": 1 << 16, "DMXBreak": 256}
+
+
+class FixtureTypeSettings(Protocol):
+    """What the patch reader calls for a fixture whose settings name a GDTF
+    file: `FixtureTypes.settings`."""
+
+    def __call__(self, stated: dict[str, Any], type_name: str | None, where: str,
+                 ) -> dict[str, Any]:
+        """The settings `stated` with what the file gives laid under them."""
 
 
 @dataclasses.dataclass(frozen=True)
@@ -104,10 +113,10 @@ class GdtfMode:
 def channel_name(attribute: str) -> str:
     """A GDTF attribute as a patch channel name (a-z, 0-9, _).
 
-    >>> channel_name("ColorAdd_R"), channel_name("Gobo1WheelSpin"), channel_name("3D")
-    ('color_add_r', 'gobo1_wheel_spin', 'c_3d')
+    >>> [channel_name(a) for a in ("ColorAdd_R", "Gobo1WheelSpin", "ColorRGB_Red", "3D")]
+    ['color_add_r', 'gobo1_wheel_spin', 'color_rgb_red', 'c_3d']
     """
-    words = re.sub(r"(?<=[a-z0-9])(?=[A-Z])", "_", attribute).lower()
+    words = re.sub(r"(?<=[a-z])(?=[A-Z])|(?<=[0-9A-Z])(?=[A-Z][a-z])", "_", attribute).lower()
     name = re.sub(r"[^a-z0-9]+", "_", words).strip("_") or "channel"
     return name if name[0].isalpha() else f"c_{name}"
 
@@ -334,9 +343,7 @@ class FixtureTypes:
     def _fixture_type(self, gdtf: str | Packed, where: str) -> tuple[str, Any | None]:
         if gdtf not in self._types:
             if isinstance(gdtf, Packed):
-                if self.packed is None:
-                    raise PatchError(f"{self.source}: {where}: gdtf: {gdtf.name!r} is packed in "
-                                     f"an MVR file, and only read with it")
+                assert self.packed is not None, "only an MVR file's reader packs names"
                 archive = self.packed.nested(gdtf.name, MAX_GDTF_BYTES)
                 self._types[gdtf] = (archive.label, read_description(archive))
             else:

@@ -44,14 +44,17 @@ import dataclasses
 import io
 import pathlib
 import zipfile
-from collections.abc import Iterable
-from typing import Any
+from collections.abc import Callable
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
 from movimo_tools.rig.files import (Archive, Budget, PatchError, check_xml, described,
                                     open_regular)
-from movimo_tools.rig.gdtf import FixtureTypes, Packed, listed
+from movimo_tools.rig.gdtf import FixtureTypeSettings, FixtureTypes, Packed, listed
+
+if TYPE_CHECKING:  # the patch reader imports this module
+    from movimo_tools.rig.patch import Rig
 
 SCENE = "GeneralSceneDescription.xml"
 MAX_SCENE_BYTES = 32 << 20
@@ -76,31 +79,13 @@ class _Found:
     group: int                       # index into the groups found
 
 
-@dataclasses.dataclass
-class MvrRig:
-    """An MVR file and its side file as one patch document, with the GDTF
-    types its fixtures use already read, and what the dry run says of it."""
-
-    source: str
-    document: dict[str, Any]
-    fixture_types: FixtureTypes
-    found: list[str]
-    left_alone_universes: list[int]
-
-    def notes(self, universes: Iterable[int]) -> tuple[str, ...]:
-        """What was found, per type, and what was left alone and why; and
-        whether fixtures left alone share the universes `universes` sent."""
-        sent = set(universes)
-        shared = [u for u in self.left_alone_universes if u in sent]
-        note = ([f"note: {len(shared)} fixtures left alone are patched in universes movimo "
-                 f"sends ({', '.join(map(str, sorted(set(shared))))}): it sends 0 on their "
-                 f"channels"] if shared else [])
-        return (self.found[0], *self.fixture_types.lines(), *self.found[1:], *note)
-
-
-def read_mvr(path: pathlib.Path, side: dict[str, Any] | None, side_path: pathlib.Path) -> MvrRig:
+def read_mvr(path: pathlib.Path, side: dict[str, Any] | None, side_path: pathlib.Path,
+             parse: Callable[[dict[str, Any], str, FixtureTypeSettings], Rig]) -> Rig:
     """The rig of the MVR file at `path`, with `side` (the side file's
-    document, None if there is none) laid over it."""
+    document, None if there is none) laid over it, parsed by `parse` (the
+    patch reader's `parse_patch`, which imports this module) while the file
+    is open; its notes say what was found, per type, and what was left alone
+    and why."""
     source = str(path) if side is None else f"{path} (with {side_path.name})"
     budget = Budget()
     types = FixtureTypes(side_path.parent, source, budget)
@@ -110,8 +95,14 @@ def read_mvr(path: pathlib.Path, side: dict[str, Any] | None, side_path: pathlib
         found, groups = _scene(archive)
         document, lines, left_alone = _document(path, found, groups, side or {}, side_path,
                                                 types, archive)
-        types.packed = None   # every packed type the rig uses is read by now
-    return MvrRig(source, document, types, lines, left_alone)
+        loaded = parse(document, source, types.settings)
+    sent = set(loaded.universes.tolist())
+    shared = [universe for universe in left_alone if universe in sent]
+    if shared:
+        lines.append(f"note: {len(shared)} fixtures left alone are patched in universes movimo "
+                     f"sends ({', '.join(map(str, sorted(set(shared))))}): it sends 0 on their "
+                     f"channels")
+    return dataclasses.replace(loaded, notes=(lines[0], *types.lines(), *lines[1:]))
 
 
 def _scene(archive: Archive) -> tuple[list[_Found], list[str]]:
@@ -214,12 +205,13 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     names = _printable_names([f.name for f in found], "fixture")
     known = set(names)
     side_types = side.get("types", {})
-    type_tables = side_types if isinstance(side_types, dict) else {}
+    stated_types = side_types if isinstance(side_types, dict) else {}
     side_fixtures = side.get("fixtures", [])
     if not isinstance(side_fixtures, list):
         raise PatchError(f"{side_path}: top level: fixtures: must be [[fixtures]] tables")
     own = {t["name"]: t for t in side_fixtures
            if isinstance(t, dict) and isinstance(t.get("name"), str) and t["name"] in known}
+    type_tables: dict[str, Any] = {}
     tables: list[dict[str, Any]] = []
     members: dict[int, list[str]] = collections.defaultdict(list)
     left_alone: dict[str, list[str]] = collections.defaultdict(list)
@@ -228,23 +220,24 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     for item, name in zip(found, names):
         stem = item.spec[:-5] if item.spec and item.spec.lower().endswith(".gdtf") else item.spec
         table: dict[str, Any] = {"name": name, "position": [float(v) for v in item.position]}
-        if stem:
+        type_table: dict[str, Any] = {}
+        if item.spec and stem:
             table["type"] = stem
+            type_table = type_tables.setdefault(stem, _type_table(
+                stated_types.get(stem, {}), item.spec, archive))
         if item.address:
             table["universe"], table["address"] = item.address
-        type_table = type_tables.get(stem, {}) if stem else {}
-        stated = {**type_table, **own.get(name, {})}
-        missing = None
-        if item.spec and "gdtf" not in stated and "channels" not in stated:
-            if archive.member(item.spec) is None:
-                missing = f"GDTF file {item.spec!r} is not in the MVR file"
-            else:
-                table["gdtf"] = Packed(item.spec)
-                if item.mode is not None:
-                    table["mode"] = item.mode
-        table.update(own.get(name, {}))
+        fixture_table = own.get(name, {})
+        # The mode goes with the packed file, unless the side file types the fixture itself.
+        if (isinstance(type_table.get("gdtf"), Packed) and item.mode is not None
+                and not {"gdtf", "channels"} & fixture_table.keys()):
+            table["mode"] = item.mode
+        table.update(fixture_table)
         final = {**type_table, **table}
-        reason = missing or _left_alone_because(final, types, name)
+        if item.spec and not {"gdtf", "channels"} & final.keys():
+            reason: str | None = f"GDTF file {item.spec!r} is not in the MVR file"
+        else:
+            reason = _left_alone_because(final, types, name)
         if reason is None:
             tables.append(table)
             members[item.group].append(name)
@@ -255,8 +248,7 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
         if isinstance(final.get("universe"), int):
             left_alone_universes.append(final["universe"])
     document = dict(side)
-    if isinstance(side_types, dict):
-        document["types"] = {str(t["type"]): {} for t in tables if "type" in t} | side_types
+    document["types"] = stated_types | type_tables if isinstance(side_types, dict) else side_types
     document["fixtures"] = tables + [t for t in side_fixtures
                                      if not (isinstance(t, dict) and t.get("name") in own)]
     document["groups"] = _groups(members, _printable_names(group_names, "group"),
@@ -271,6 +263,16 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     lines += [f"left alone ({reason}): {listed(fixtures)}"
               for reason, fixtures in left_alone.items()]
     return document, lines, left_alone_universes
+
+
+def _type_table(stated: object, spec: str, archive: Archive) -> Any:
+    """A type of the MVR file: its packed GDTF file under what the side file
+    states of it, unless that names a file of its own or types it by hand."""
+    if not isinstance(stated, dict):
+        return stated           # the patch reader says what is wrong with it
+    if {"gdtf", "channels"} & stated.keys() or archive.member(spec) is None:
+        return stated
+    return {"gdtf": Packed(spec), **stated}
 
 
 def _left_alone_because(final: dict[str, Any], types: FixtureTypes, name: str) -> str | None:

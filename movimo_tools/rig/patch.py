@@ -73,7 +73,7 @@ import numpy as np
 import movimo
 from movimo_tools.catalogue import entry
 from movimo_tools.rig.files import PatchError, described, open_regular
-from movimo_tools.rig.gdtf import FixtureTypes
+from movimo_tools.rig.gdtf import FixtureTypes, FixtureTypeSettings
 from movimo_tools.rig.mvr import read_mvr, side_file
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
@@ -100,9 +100,6 @@ MAX_DIRECTION = 1000.0
 MAX_SPAN_BEATS = 1023.0
 # Text from the patch in an error: quoted, escaped, and cut short.
 _quoted = reprlib.Repr(maxstring=60, maxother=60, maxlong=40).repr
-# A fixture's settings with what a GDTF file gives laid under them: the
-# settings, its type's name and where it is in the patch.
-FixtureTypeSettings = Callable[[dict[str, Any], str | None, str], dict[str, Any]]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -542,9 +539,7 @@ def load_patch(path: str | os.PathLike[str]) -> Rig:
     path = pathlib.Path(path)
     if path.suffix.lower() == ".mvr":
         side = side_file(path)
-        found = read_mvr(path, read_document(side) if side.exists() else None, side)
-        loaded = parse_patch(found.document, found.source, found.fixture_types.settings)
-        return dataclasses.replace(loaded, notes=found.notes(loaded.universes.tolist()))
+        return read_mvr(path, read_document(side) if side.exists() else None, side, parse_patch)
     fixture_types = FixtureTypes(path.parent, str(path))
     loaded = parse_patch(read_document(path), str(path), fixture_types.settings)
     return dataclasses.replace(loaded, notes=tuple(fixture_types.lines()))
