@@ -39,13 +39,14 @@ optional extra: `pip install 'movimo[gdtf]'`) only after it has been checked
 there. A file with no Pan and Tilt channels at all is no moving head and is
 not parsed further. Otherwise what the library's work grows with is counted
 first: it sizes lists by DMX offsets and breaks (at most
-`_BOUNDED_ATTRIBUTES`), copies every channel of a geometry once per
-reference to it (at most `MAX_REFERENCE_COPIES` copies), checks every channel
-against every offset (at most `MAX_EXPANDED_CHANNELS`, counting copies) and
-looks for the channels of every geometry among all of them (at most
-`MAX_GEOMETRY_SCAN` geometries times channels). Real moving heads stay well
-within these; a file made to exhaust the library is refused at once, and one
-at the bounds takes a few seconds.
+`_BOUNDED_ATTRIBUTES`) and numbers by the bytes of DMX values and channels
+(at most `MAX_CHANNEL_BYTES`), copies every channel of a geometry once per
+reference to it (at most `MAX_REFERENCE_COPIES` copies), checks every
+channel against every offset (at most `MAX_EXPANDED_CHANNELS`, counting
+copies) and looks for the channels of every geometry among all of them (at
+most `MAX_GEOMETRY_SCAN` geometries times channels). Real moving heads stay
+well within these; a file made to exhaust the library is refused at once,
+and one at the bounds takes a few seconds.
 """
 
 from __future__ import annotations
@@ -71,13 +72,15 @@ DESCRIPTION = "description.xml"
 AXES = ("pan", "tilt")
 DRIVEN = ("pan", "pan_fine", "tilt", "tilt_fine")
 NAMES_SHOWN = 8
-_FINER = ("fine", "ultra", "uber")
+MAX_CHANNEL_BYTES = 4
+_FINER = ("fine", "ultra", "uber")             # the bytes after the coarse one
 _AXIS_ATTRIBUTES = {"Pan": "pan", "Tilt": "tilt"}
 MAX_REFERENCE_COPIES = 1024
 MAX_EXPANDED_CHANNELS = 4096
 MAX_GEOMETRY_SCAN = 1 << 24
 # Numbers the GDTF library turns into list lengths.
 _BOUNDED_ATTRIBUTES = {"Offset": 4096, "DMXOffset": 1 << 16, "DMXBreak": 256}
+_DMX_VALUE = re.compile(r"\s*\d+/(\d+)s?\s*")
 
 
 class FixtureTypeSettings(Protocol):
@@ -159,17 +162,15 @@ def _moves_and_within_bounds(data: bytes, label: str) -> bool:
     references: collections.Counter[str | None] = collections.Counter()
     channels: collections.Counter[str | None] = collections.Counter()
     axes: set[str] = set()
+    refused: list[str] = []
 
     def start(name: str, attributes: dict[str, str]) -> None:
         nonlocal geometries, inside
         if name == "LogicalChannel" and attributes.get("Attribute") in _AXIS_ATTRIBUTES:
             axes.add(attributes["Attribute"])
-        for attribute in _BOUNDED_ATTRIBUTES.keys() & attributes.keys():
-            bound = _BOUNDED_ATTRIBUTES[attribute]
-            for number in re.findall(r"\d+", attributes[attribute]):
-                if len(number) > 9 or int(number) > bound:
-                    raise PatchError(f"{label}: {name} {attribute}="
-                                     f"{attributes[attribute][:40]!r} is above {bound}")
+        refused.extend(f"{name} {attribute}={value[:40]!r} is out of bounds"
+                       for attribute, value in attributes.items()
+                       if _out_of_bounds(attribute, value))
         geometries += inside > 0
         inside += name == "Geometries"
         if name == "GeometryReference":
@@ -186,6 +187,8 @@ def _moves_and_within_bounds(data: bytes, label: str) -> bool:
     parser.Parse(data, True)
     if len(axes) < len(_AXIS_ATTRIBUTES):
         return False
+    if refused:
+        raise PatchError(f"{label}: {refused[0]}")
     copies = sum(count * references[geometry] for geometry, count in channels.items())
     expanded = copies + sum(channels.values())
     if (copies > MAX_REFERENCE_COPIES or expanded > MAX_EXPANDED_CHANNELS
@@ -195,6 +198,20 @@ def _moves_and_within_bounds(data: bytes, label: str) -> bool:
                          f"({MAX_EXPANDED_CHANNELS} channels, {MAX_REFERENCE_COPIES} copies, "
                          f"{MAX_GEOMETRY_SCAN} channels times geometries)")
     return True
+
+
+def _out_of_bounds(attribute: str, value: str) -> bool:
+    """Whether an attribute holds a number the GDTF library would size a list
+    by, above its bound, or give a DMX value or channel more than
+    MAX_CHANNEL_BYTES bytes (it shifts by them)."""
+    stated = _DMX_VALUE.fullmatch(value)
+    if stated and (len(stated[1]) > 1 or int(stated[1]) > MAX_CHANNEL_BYTES):
+        return True
+    if attribute not in _BOUNDED_ATTRIBUTES:
+        return False
+    numbers = re.findall(r"\d+", value)
+    return (any(len(n) > 9 or int(n) > _BOUNDED_ATTRIBUTES[attribute] for n in numbers)
+            or (attribute == "Offset" and len(numbers) > MAX_CHANNEL_BYTES))
 
 
 def listed(names: Sequence[str]) -> str:
@@ -299,7 +316,7 @@ def _axis_range(channel: Any, attribute: str, width: int, label: str,
 class _Use:
     """A type as the first of its fixtures uses it, and how many do."""
 
-    type_name: str
+    user: str                      # "type 'spot'", or the fixture that names the file
     mode: GdtfMode
     settings: dict[str, Any]
     sources: dict[str, str]
@@ -390,18 +407,19 @@ class FixtureTypes:
         sources.update((key, "patch") for key in stated)
         values = stated.get("values", {})
         # Channels the patch names itself keep the file's values of those they share.
-        kept = set(channels) if isinstance(channels, list) else set()
+        kept = {c for c in channels if isinstance(c, str)} if isinstance(channels, list) else set()
         file_values = (found.values if "channels" not in stated else
                        {name: level for name, level in found.values.items() if name in kept})
         merged["values"] = {**file_values, **values} if isinstance(values, dict) else values
-        self._note(type_name or where, stated["gdtf"], found, merged, sources, stated)
+        self._note(f"type {type_name!r}" if type_name else where, stated["gdtf"], found, merged,
+                   sources, stated)
         return merged
 
-    def _note(self, type_name: str, gdtf: object, found: GdtfMode, merged: dict[str, Any],
+    def _note(self, user: str, gdtf: object, found: GdtfMode, merged: dict[str, Any],
               sources: dict[str, str], stated: dict[str, Any]) -> None:
-        key = (type_name, gdtf, found.name)
+        key = (user, gdtf, found.name)
         if key not in self._uses:
-            self._uses[key] = _Use(type_name, found, merged, sources, [])
+            self._uses[key] = _Use(user, found, merged, sources, [])
         use = self._uses[key]
         use.names.append(str(stated.get("name", "")))
         count = stated.get("count", 1)
@@ -425,7 +443,7 @@ def _type_line(use: _Use) -> str:
     amplitude = settings["amplitude"]
     unsent = f"; {use.mode.unsent}" if use.mode.unsent else ""
     fixtures = f"{use.count} fixture{'s' if use.count != 1 else ''}"
-    return (f"type {use.type_name!r} ({use.mode.file}, mode {use.mode.name!r}): {fixtures} "
+    return (f"{use.user} ({use.mode.file}, mode {use.mode.name!r}): {fixtures} "
             f"({listed(use.names)}); drives {', '.join(driven)}; holds "
             f"{', '.join(held) or 'nothing'}; {axes}; amplitude {amplitude[0]:.4g}°, "
             f"{amplitude[1]:.4g}° ({sources.get('amplitude', 'patch')}); home {home[0]:.4g}°, "

@@ -72,7 +72,7 @@ class _Found:
     """One fixture of the MVR file, before it is judged."""
 
     name: str
-    spec: str | None                 # the GDTF file's name in the archive
+    gdtf: str | None                 # the GDTF file's name in the archive
     mode: str | None
     address: tuple[int, int] | None  # universe and address
     position: tuple[float, float]
@@ -164,15 +164,15 @@ def _walk(children: Any, parent: np.ndarray, group: int, groups: list[str],
         _walk(holder.child_list, _placed(holder.matrix, parent), group, groups, found)
 
 
-def _unmangled(spec: str | None) -> str | None:
+def _unmangled(name: str | None) -> str | None:
     """The GDTF file name as written: the library reads it as if it were
     stored in code page 437."""
-    if spec is None:
+    if name is None:
         return None
     try:
-        return spec.encode("cp437").decode("utf-8")
+        return name.encode("cp437").decode("utf-8")
     except (UnicodeEncodeError, UnicodeDecodeError):
-        return spec
+        return name
 
 
 def _printable_names(names: list[str], fallback: str) -> list[str]:
@@ -206,6 +206,9 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     known = set(names)
     side_types = side.get("types", {})
     stated_types = side_types if isinstance(side_types, dict) else {}
+    for type_name, stated in stated_types.items():
+        if not isinstance(stated, dict):
+            raise PatchError(f"{side_path}: type {type_name!r}: types: must be a table")
     side_fixtures = side.get("fixtures", [])
     if not isinstance(side_fixtures, list):
         raise PatchError(f"{side_path}: top level: fixtures: must be [[fixtures]] tables")
@@ -218,13 +221,13 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     placeholders: collections.Counter[str] = collections.Counter()
     left_alone_universes = []
     for item, name in zip(found, names):
-        stem = item.spec[:-5] if item.spec and item.spec.lower().endswith(".gdtf") else item.spec
+        stem = item.gdtf[:-5] if item.gdtf and item.gdtf.lower().endswith(".gdtf") else item.gdtf
         table: dict[str, Any] = {"name": name, "position": [float(v) for v in item.position]}
         type_table: dict[str, Any] = {}
-        if item.spec and stem:
+        if item.gdtf and stem:
             table["type"] = stem
             type_table = type_tables.setdefault(stem, _type_table(
-                stated_types.get(stem, {}), item.spec, archive))
+                stated_types.get(stem, {}), item.gdtf, archive))
         if item.address:
             table["universe"], table["address"] = item.address
         fixture_table = own.get(name, {})
@@ -234,8 +237,8 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
             table["mode"] = item.mode
         table.update(fixture_table)
         final = {**type_table, **table}
-        if item.spec and not {"gdtf", "channels"} & final.keys():
-            reason: str | None = f"GDTF file {item.spec!r} is not in the MVR file"
+        if item.gdtf and not {"gdtf", "channels"} & final.keys():
+            reason: str | None = f"GDTF file {item.gdtf!r} is not in the MVR file"
         else:
             reason = _left_alone_because(final, types, name)
         if reason is None:
@@ -265,14 +268,12 @@ def _document(path: pathlib.Path, found: list[_Found], group_names: list[str],
     return document, lines, left_alone_universes
 
 
-def _type_table(stated: object, spec: str, archive: Archive) -> Any:
+def _type_table(stated: dict[str, Any], gdtf: str, archive: Archive) -> dict[str, Any]:
     """A type of the MVR file: its packed GDTF file under what the side file
     states of it, unless that names a file of its own or types it by hand."""
-    if not isinstance(stated, dict):
-        return stated           # the patch reader says what is wrong with it
-    if {"gdtf", "channels"} & stated.keys() or archive.member(spec) is None:
+    if {"gdtf", "channels"} & stated.keys() or archive.member(gdtf) is None:
         return stated
-    return {"gdtf": Packed(spec), **stated}
+    return {"gdtf": Packed(gdtf), **stated}
 
 
 def _left_alone_because(final: dict[str, Any], types: FixtureTypes, name: str) -> str | None:
@@ -293,7 +294,8 @@ def _groups(members: dict[int, list[str]], names: list[str], side_groups: object
     """The MVR file's groups with the side file's laid over them by name."""
     if not isinstance(side_groups, list):
         return side_groups      # the patch reader says what is wrong with it
-    named = {g["name"]: g for g in side_groups if isinstance(g, dict) and isinstance(g.get("name"), str)}
+    named = {g["name"]: g for g in side_groups
+             if isinstance(g, dict) and isinstance(g.get("name"), str)}
     claimed = {fixture for g in named.values() if isinstance(g.get("fixtures"), list)
                for fixture in g["fixtures"] if isinstance(fixture, str)}
     groups: list[object] = []

@@ -137,10 +137,10 @@ def write_rig(folder, side=None):
     washes behind, held by a group 4 m further back; 14 on a layer turned a
     quarter round, 10 m to the right: 10 spots, 2 placeholder pars, one
     fixture without an address and one whose GDTF file is not in the file."""
-    def fixture(name, spec, mode, x, universe=None, address=None):
+    def fixture(name, gdtf, mode, x, universe=None, address=None):
         addresses = ([pymvr.Address(dmx_break=0, universe=universe, address=address)]
                      if universe else [])
-        return pymvr.Fixture(name=name, gdtf_spec=spec, gdtf_mode=mode,
+        return pymvr.Fixture(name=name, gdtf_spec=gdtf, gdtf_mode=mode,
                              matrix=pymvr.Matrix([[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0],
                                                   [1000.0 * x, 0.0, 6000.0, 0]]),
                              addresses=pymvr.Addresses(addresses=addresses))
@@ -279,6 +279,9 @@ def damaged(kind):
                              b'<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]><GDTF>&b;&b;</GDTF>')],
                            stored),
         "depth": zipped([("description.xml", b"<a>" * 100000 + b"</a>" * 100000)], stored),
+        # A default of ten billion bytes: the library shifts by the width.
+        "wide value": zipped([("description.xml", description.replace(
+            b'Default="32768/2"', b'Default="1/9999999999"'))]),
         # Thousands of references to a geometry of channels the library would copy.
         "references": zipped([("description.xml", re.sub(
             rb"<Geometries>", b"<Geometries>" + b'<GeometryReference Name="r" Geometry="Head"/>'
@@ -294,6 +297,7 @@ def damaged(kind):
     ("gdtf", "missing mode", "Test@Spot.gdtf: has no DMX mode 'Nope', which fixture 'spot' names"),
     ("gdtf", "entities", "description.xml: has a DOCTYPE declaration (entities are refused)"),
     ("gdtf", "depth", "description.xml: elements nested more than 100 deep"),
+    ("gdtf", "wide value", "description.xml: ChannelFunction Default='1/9999999999' is out of"),
     ("gdtf", "references", "description.xml: 12006 DMX channels (12000 of them copies for "
                            "geometry references) in 3004 geometries: more than is read"),
     ("mvr", "entities", "rig.mvr: GeneralSceneDescription.xml: has a DOCTYPE declaration"),
