@@ -7,11 +7,12 @@ seam (where the loop closes) marked. Below or beside it, every moving axis
 is drawn over one loop and an eighth more, so the join across the seam shows,
 with beat lines, bar lines every four beats and the seam marked.
 
-The rig view places every fixture at its position on the floor plan and
-draws where it aims over one loop of the pattern, as `movimo dmx` would move
-it at the tempo given (speed limits included): pan from home across and tilt
-from home up, in degrees scaled to the spacing of the fixtures. A .gif shows
-the heads moving through the loop in real time; a .png or .svg their traces.
+The rig view places every fixture of a patch file (or an MVR file) at its
+position on the floor plan and draws where it aims over one loop of the
+pattern, as `movimo dmx` would move it at the tempo given (speed limits
+included): pan from home across and tilt from home up, in degrees scaled to
+the spacing of the fixtures. A .gif shows the heads moving through the loop
+in real time; a .png or .svg their traces.
 
 Needs matplotlib, an optional extra: `pip install 'movimo[plot]'`.
 """
