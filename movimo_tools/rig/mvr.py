@@ -29,8 +29,9 @@ wins wherever both say something:
   its own (relative to the side file) takes its `mode` from the side file
   too.
 - `[[fixtures]]` with the name of a fixture of the MVR file add keys to it;
-  others are fixtures of their own, as in a patch file. Overlapping
-  addresses are refused as in a patch file.
+  others are fixtures of their own, as in a patch file (a type of the MVR
+  file, with a `mode`, serves them too). Overlapping addresses are refused
+  as in a patch file.
 - `[[groups]]` with the name of a group of the MVR file add keys (`spread`,
   `pattern`...) to it, or replace its fixtures; others are groups of their
   own. A fixture a side group lists leaves the MVR group that held it.
