@@ -7,11 +7,12 @@ seam (where the loop closes) marked. Below or beside it, every moving axis
 is drawn over one loop and an eighth more, so the join across the seam shows,
 with beat lines, bar lines every four beats and the seam marked.
 
-The rig view places every fixture at its position on the floor plan and
-draws where it aims over one loop of the pattern, as `movimo dmx` would move
-it at the tempo given (speed limits included): pan from home across and tilt
-from home up, in degrees scaled to the spacing of the fixtures. A .gif shows
-the heads moving through the loop in real time; a .png or .svg their traces.
+The rig view places every fixture of a patch file (or an MVR file) at its
+position on the floor plan and draws where it aims over one loop of the
+pattern, as `movimo dmx` would move it at the tempo given (speed limits
+included): pan from home across and tilt from home up, in degrees scaled to
+the spacing of the fixtures. A .gif shows the heads moving through the loop
+in real time; a .png or .svg their traces.
 
 Needs matplotlib, the plot extra; without it, drawing fails with a message
 naming what to install (see `movimo_tools.extras`).
@@ -236,7 +237,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser.add_argument("-o", "--output", required=True, metavar="FILE",
                         help="the picture to write, .png or .svg (.gif too with --patch: the "
                              "fixtures moving)")
-    parser.add_argument("--patch", metavar="FILE", help="a rig's patch file, as movimo dmx reads")
+    parser.add_argument("--patch", metavar="FILE",
+                        help="a rig's patch file or MVR file, as movimo dmx reads")
     parser.add_argument("--bpm", type=positive(float), default=120.0,
                         help="tempo of the rig view (default 120)")
     parser.set_defaults(run=_run)

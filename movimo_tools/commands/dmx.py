@@ -47,7 +47,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                                   "--artnet 10.0.0.20",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="+", metavar="PATTERN", help="patterns to play in turn")
-    parser.add_argument("--patch", required=True, metavar="FILE", help="the rig's patch file")
+    parser.add_argument("--patch", required=True, metavar="FILE",
+                        help="the rig's patch file (TOML), or an MVR file (.mvr)")
     add_dmx_arguments(parser.add_mutually_exclusive_group(required=True), parser)
     add_clock_arguments(parser, default_rate=44.0)
     add_show_arguments(parser)
@@ -139,6 +140,8 @@ def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object]
     try:
         player = RigPlayer(loaded, args.names, args.rate, [DmxOutput(sender, send_packet)],
                            show_file=args.show, report_line=say)
+        for line in loaded.notes:
+            say(line)
         for check in speed_checks(loaded, player.show.setlist, args.bpm):
             say(check.line(loaded.names))
         make_clock, frames = clock_from_arguments(args)
@@ -159,6 +162,8 @@ def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
         out.write(line + "\n")
 
     player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say)
+    for line in loaded.notes:
+        say(line)
     for check in speed_checks(loaded, player.show.setlist, args.bpm):
         say(check.line(loaded.names))
     for universe in loaded.universes:

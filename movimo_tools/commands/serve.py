@@ -46,7 +46,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                         help="patterns to play: the set list of a rig's groups, or the "
                              "streamed patterns")
     parser.add_argument("--patch", metavar="FILE",
-                        help="the rig's patch file (without it, stream to --osc)")
+                        help="the rig's patch file, TOML or MVR (without it, stream to --osc)")
     add_dmx_arguments(parser.add_mutually_exclusive_group(), parser)
     add_osc_arguments(parser, required=False)
     add_clock_arguments(parser, default_rate=44.0)

@@ -18,6 +18,8 @@ and, if wanted, a pattern of their own::
     invert = ["pan"]       # axes that move the other way
     swap = false           # true: the pattern's x drives tilt and y drives pan
     z = "dimmer"           # a channel the pattern's z drives, 0 to 255 (optional)
+    gdtf = "Maker@Spot.gdtf"   # or: channels, ranges and home from a GDTF file's
+    mode = "Extended"          # DMX mode (see movimo_tools.rig.gdtf)
 
     [[fixtures]]
     name = "left"
@@ -41,7 +43,8 @@ amplitude 0 to the axis's range and home within it; positions within
 ±10000 m, a spread's direction within ±1000 (not [0, 0]) and its span 0 to
 1023 beats. A patch file is a regular file of at most 4 MiB of UTF-8 (a
 byte-order mark is allowed), and names may hold no control characters: a
-console shows them.
+console shows them. `load_patch` also reads an MVR file, a whole rig (see
+`movimo_tools.rig.mvr`).
 
 The patch is read once into arrays, one entry per fixture, so a frame for
 every fixture is a handful of NumPy operations whatever the size of the rig.
@@ -59,8 +62,6 @@ import os
 import pathlib
 import re
 import reprlib
-import stat
-import textwrap
 import tomllib
 import unicodedata
 from collections.abc import Callable
@@ -71,6 +72,9 @@ import numpy as np
 
 import movimo
 from movimo_tools.catalogue import entry
+from movimo_tools.rig.files import PatchError, described, open_regular
+from movimo_tools.rig.gdtf import FixtureTypes, FixtureTypeSettings
+from movimo_tools.rig.mvr import read_mvr, side_file
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
 SLOTS = 512
@@ -82,7 +86,7 @@ DRIVEN_CHANNELS = ("pan", "pan_fine", "tilt", "tilt_fine")
 SPREADS = ("none", "even", "wing", "group", "position")
 
 _TYPE_KEYS = {"channels", "pan_range", "tilt_range", "pan_speed", "tilt_speed", "values",
-              "amplitude", "home", "invert", "swap", "z"}
+              "amplitude", "home", "invert", "swap", "z", "gdtf", "mode"}
 _FIXTURE_KEYS = _TYPE_KEYS | {"name", "type", "universe", "address", "count", "position"}
 _GROUP_KEYS = {"name", "fixtures", "spread", "blocks", "span", "direction", "pattern"}
 _TOP_KEYS = {"types", "fixtures", "groups"}
@@ -98,19 +102,6 @@ MAX_DIRECTION = 1000.0
 MAX_SPAN_BEATS = 1023.0
 # Text from the patch in an error: quoted, escaped, and cut short.
 _quoted = reprlib.Repr(maxstring=60, maxother=60, maxlong=40).repr
-
-
-class PatchError(ValueError):
-    """A patch (or another TOML file of the show, such as a MIDI map) that
-    cannot be used, said in one line: file, item and field.
-
-    Every character a terminal would act on is shown escaped, so that text
-    taken from the patch can neither split the line nor drive the terminal.
-    """
-
-    def __init__(self, line: str) -> None:
-        super().__init__("".join(c if c.isprintable() else c.encode("unicode_escape").decode()
-                                 for c in line))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -187,6 +178,7 @@ class Rig:
     z_slot: np.ndarray             # -1 where the pattern's z drives nothing
     resting: np.ndarray            # (universes, 512) uint8: every static value
     groups: tuple[Group, ...]
+    notes: tuple[str, ...] = ()    # what the loader tells the user: types from files, ...
     z_fixtures: np.ndarray = dataclasses.field(init=False)   # those with a z channel
     z_slots: np.ndarray = dataclasses.field(init=False)      # and its slot
 
@@ -315,15 +307,23 @@ def _named_table(table: object, kind: str, known: set[str], source: str, index: 
     return name, where
 
 
-def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: int) -> _Entry:
+def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: int,
+              fixture_types: FixtureTypeSettings | None) -> _Entry:
     name, where = _named_table(table, "fixture", _FIXTURE_KEYS, source, index)
     settings = {}
+    kind = table.get("type")
     if "type" in table:
-        kind = table["type"]
         if not isinstance(kind, str) or kind not in types:
             _fail(source, where, "type", f"no type {_quoted(kind)} in [types]")
         settings.update(types[kind])
     settings.update(table)
+    if "gdtf" in settings:
+        if fixture_types is None:
+            _fail(source, where, "gdtf", "GDTF types are read by load_patch, which knows the "
+                                         "patch's folder")
+        settings = fixture_types(settings, kind, where)
+    elif "mode" in settings:
+        _fail(source, where, "mode", "names a DMX mode of a GDTF file: give gdtf too")
     for key in ("channels", "universe", "address", "pan_range", "tilt_range", "pan_speed",
                 "tilt_speed", "amplitude"):
         if key not in settings:
@@ -353,11 +353,12 @@ def _entry_of(table: dict[str, Any], types: dict[str, Any], source: str, index: 
     if not isinstance(swap, bool):
         _fail(source, where, "swap", "must be true or false")
     static = [c for c in channels if c not in ("pan", "pan_fine", "tilt", "tilt_fine")]
+    static_names = set(static)   # a type read from a file may have hundreds of channels
     values = settings.get("values", {})
     if not isinstance(values, dict):
         _fail(source, where, "values", "must be a table of channel = value")
     for channel, value in values.items():
-        if channel not in static:
+        if channel not in static_names:
             _fail(source, where, "values", f"{_quoted(channel)} is not one of its static "
                                            f"channels ({', '.join(static) or 'none'})")
         _integer(value, source, where, f"values.{channel}", 0, 255)
@@ -409,20 +410,22 @@ def _group_of(table: dict[str, Any], by_name: dict[str, np.ndarray], source: str
     return Group(name, members, spread, blocks, span, direction, pattern)
 
 
-def parse_patch(document: dict[str, Any], source: str = "patch") -> Rig:
+def parse_patch(document: dict[str, Any], source: str = "patch",
+                fixture_types: FixtureTypeSettings | None = None) -> Rig:
     """A rig from a parsed patch document; `source` names it in errors,
-    which are all one-line PatchErrors."""
+    which are all one-line PatchErrors. `fixture_types` gives the settings
+    of fixtures whose type names a GDTF file (`FixtureTypes.settings`)."""
     try:
-        return _checked_rig(document, source)
+        return _checked_rig(document, source, fixture_types)
     except PatchError:
         raise
     except Exception as error:
         # A value of a shape no check foresaw: still one line, naming the file.
-        shown = textwrap.shorten(f"{type(error).__name__}: {error}", 200, placeholder=" ...")
-        raise PatchError(f"{source}: cannot use this patch: {shown}") from error
+        raise PatchError(f"{source}: cannot use this patch: {described(error)}") from error
 
 
-def _checked_rig(document: dict[str, Any], source: str) -> Rig:
+def _checked_rig(document: dict[str, Any], source: str,
+                 fixture_types: FixtureTypeSettings | None) -> Rig:
     _unknown_keys(document, _TOP_KEYS, source, "top level")
     types = document.get("types", {})
     if not isinstance(types, dict):
@@ -435,7 +438,8 @@ def _checked_rig(document: dict[str, Any], source: str) -> Rig:
     tables = document.get("fixtures")
     if not isinstance(tables, list) or not tables:
         _fail(source, "top level", "fixtures", "the patch needs at least one [[fixtures]]")
-    entries = [_entry_of(table, types, source, i) for i, table in enumerate(tables)]
+    entries = [_entry_of(table, types, source, i, fixture_types)
+               for i, table in enumerate(tables)]
     names: list[str] = []
     by_name: dict[str, np.ndarray] = {}
     for item in entries:
@@ -509,10 +513,11 @@ def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict[str, A
     start = 0
     for e in entries:
         span = slice(start, start + e.count)
+        offset = {channel: index for index, channel in enumerate(e.channels)}
         if e.z is not None:
-            z_slot[span] = first_slot[span] + e.channels.index(e.z)
+            z_slot[span] = first_slot[span] + offset[e.z]
         for channel, value in e.values.items():
-            resting[first_slot[span] + e.channels.index(channel)] = value
+            resting[first_slot[span] + offset[channel]] = value
         if e.position is not None:
             positions[span] = np.array(e.position) + np.stack(
                 [np.arange(e.count), np.zeros(e.count)], axis=1)
@@ -537,23 +542,30 @@ def _check_overlaps(universe: np.ndarray, address: np.ndarray, footprint: np.nda
 
 
 def load_patch(path: str | os.PathLike[str]) -> Rig:
-    """Reads and checks a patch file; every problem is a one-line PatchError."""
-    return parse_patch(read_toml(path, MAX_PATCH_BYTES, "a patch"), str(path))
+    """Reads and checks a patch file, or an MVR file (a path ending in .mvr)
+    and its side file; every problem is a one-line PatchError."""
+    path = pathlib.Path(path)
+    if path.suffix.lower() == ".mvr":
+        side = side_file(path)
+        return read_mvr(path, read_toml(side, MAX_PATCH_BYTES, "a patch") if side.exists()
+                        else None, side, parse_patch)
+    fixture_types = FixtureTypes(path.parent, str(path))
+    loaded = parse_patch(read_toml(path, MAX_PATCH_BYTES, "a patch"), str(path),
+                         fixture_types.settings)
+    return dataclasses.replace(loaded, notes=tuple(fixture_types.lines()))
 
 
 def read_toml(path: str | os.PathLike[str], max_bytes: int, what: str) -> dict[str, Any]:
-    """The document of a TOML file of the show (a patch, a MIDI map): a
-    regular file of at most `max_bytes` of UTF-8 text, a byte-order mark
-    allowed. Every problem is a one-line PatchError naming the file; `what`
-    names the kind of file where it is too big."""
+    """The document of a TOML file of the show (a patch, an MVR file's side
+    file, a MIDI map): a regular file of at most `max_bytes` of UTF-8 text, a
+    byte-order mark allowed. Every problem is a one-line PatchError naming
+    the file; `what` names the kind of file where it is too big."""
     path = pathlib.Path(path)
-    try:
-        data = _file_bytes(path, max_bytes, what)
-    except PatchError:
-        raise
-    except (OSError, ValueError) as error:  # ValueError: a NUL in the path
-        raise PatchError(f"{path}: cannot read: {getattr(error, 'strerror', None) or error}",
-                         ) from None
+    with open_regular(path) as file:
+        data = file.read(max_bytes + 1)
+    if len(data) > max_bytes:
+        size = f"{max_bytes >> 20} MiB" if max_bytes >= 1 << 20 else f"{max_bytes >> 10} KiB"
+        raise PatchError(f"{path}: cannot read: more than the {size} {what} may hold")
     try:
         # Windows editors often start UTF-8 text with a byte-order mark.
         text = data.decode("utf-8-sig")
@@ -569,26 +581,6 @@ def read_toml(path: str | os.PathLike[str], max_bytes: int, what: str) -> dict[s
         raise PatchError(f"{path}: cannot read: a number of thousands of digits") from None
     except RecursionError:
         raise PatchError(f"{path}: cannot read: arrays or tables nested too deeply") from None
-
-
-def _file_bytes(path: pathlib.Path, max_bytes: int, what: str) -> bytes:
-    """The bytes of a regular file of at most `max_bytes`: a device such as
-    /dev/zero is never read, nor a FIFO waited on."""
-    _check_regular(path, os.stat(path))  # before opening: opening a device may act on it
-    with open(os.open(path, os.O_RDONLY | os.O_NONBLOCK), "rb") as file:
-        # What was opened may have replaced what was looked at.
-        _check_regular(path, os.fstat(file.fileno()))
-        data = file.read(max_bytes + 1)
-    if len(data) > max_bytes:
-        size = f"{max_bytes >> 20} MiB" if max_bytes >= 1 << 20 else f"{max_bytes >> 10} KiB"
-        raise PatchError(f"{path}: cannot read: more than the {size} {what} may hold")
-    return data
-
-
-def _check_regular(path: pathlib.Path, status: os.stat_result) -> None:
-    if not stat.S_ISREG(status.st_mode):
-        raise PatchError(f"{path}: cannot read: not a regular file (a device, pipe or "
-                         f"directory)")
 
 
 def dmx_frame(rig: Rig, degrees: np.ndarray, z: np.ndarray | None) -> np.ndarray:
