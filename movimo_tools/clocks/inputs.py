@@ -22,7 +22,7 @@ from typing import Any, Callable, Iterator
 from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, Continue,
                                         ExternalClock, SongPosition, Start, Stop, Tick)
 from movimo_tools.clocks.tempo import Clock, check_tempo
-from movimo_tools.endpoints import DatagramListener, parse_endpoint
+from movimo_tools.endpoints import DatagramListener
 from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
 # Events waiting for the frame loop; a flood beyond this is dropped and counted.
@@ -248,29 +248,3 @@ class OscClockInput(ClockInput):
         if self._listener is not None:
             self._listener.close()
             self._listener = None
-
-
-def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
-    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT,
-    link[:QUANTUM] (joins the Link session), or internal (None: the stream
-    keeps its own tempo).
-
-    >>> open_clock("internal") is None
-    True
-    >>> open_clock("ableton")
-    Traceback (most recent call last):
-    ...
-    ValueError: the clock must be midi:PORT, osc:HOST:PORT, link[:QUANTUM] or internal
-    """
-    kind, _, where = source.partition(":")
-    if source == "internal":
-        return None
-    if kind == "midi" and where:
-        return MidiClockInput(source, now).open(where)
-    if kind == "osc" and where:
-        return OscClockInput(source, now).open(
-            *parse_endpoint(where, "the OSC clock's listening address"))
-    if kind == "link":
-        from movimo_tools.clocks.link import LinkSession  # which builds on ClockInput
-        return LinkSession(source, where, now).open()
-    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT, link[:QUANTUM] or internal")

@@ -10,7 +10,7 @@ import sys
 from typing import Callable, TypeVar
 
 import movimo
-from movimo_tools.clocks.inputs import open_clock
+from movimo_tools.clocks.sources import open_clock
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
 from movimo_tools.show.loop import check_rate
 from movimo_tools.surfaces.console import LineWriter

@@ -101,6 +101,7 @@ def measured(result):
     # grid gives the start (a frame delayed by a loaded machine keeps its due time).
     start = min(arrived - messages[0][1][0] / RATE for arrived, messages in frames)
     result["due"] = np.array([start + messages[0][1][0] / RATE for _, messages in frames])
+    result["arrived"] = np.array([arrived for arrived, _ in frames])
     result["beat"] = np.array([messages[0][1][1] for _, messages in frames])
     result["bpm"] = np.array([messages[0][1][2] for _, messages in frames])
     result["relocations"] = [(start + messages[0][1][0] / RATE, *arguments)
@@ -113,8 +114,10 @@ def measured(result):
 
 
 def between(session, start, end):
+    """Frames due a beat after `start` that were sent before `end`: a frame a
+    loaded machine made late reads the session when it is made."""
     done = session["done"]
-    return (session["due"] >= done[start] + SETTLE_SECONDS) & (session["due"] < done[end])
+    return (session["due"] >= done[start] + SETTLE_SECONDS) & (session["arrived"] < done[end])
 
 
 def phase_error_ms(session, chosen):

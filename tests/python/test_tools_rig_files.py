@@ -257,8 +257,11 @@ def test_the_dry_run_and_the_preview_of_an_mvr_rig(tmp_path, capsys):
     out = capsys.readouterr().out.splitlines()
     assert out[0] == f"{path}: 40 fixtures: 36 moving heads, 4 left alone"
     assert out[8].startswith("helix: too fast at 120 bpm for 36 of 36 fixtures")
-    assert re.fullmatch(r"  Spot {6}pan .*°  u1/1: \d+ \d+ \d+ \d+ 255 32", out[10])
-    assert len(out) == 8 + 1 + 1 + 36 + 1
+    assert [line.split(":")[0] for line in out[9:12]] == [f"universe {u}" for u in (1, 2, 3)]
+    spot = next(line for line in out if line.startswith("  Spot "))
+    assert re.fullmatch(r"  Spot {6}pan .*°  u1/1: \d+ \d+ \d+ \d+ 255 32", spot)
+    # The speed report, the universes, the note on the glide, one frame of 36 heads.
+    assert len(out) == 8 + 1 + 3 + 1 + 1 + 36 + 1
     pytest.importorskip("matplotlib")
     assert main(["preview", "helix", "--patch", str(path), "-o", str(tmp_path / "rig.png")]) == 0
     assert (tmp_path / "rig.png").stat().st_size > 0
