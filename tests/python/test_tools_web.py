@@ -27,7 +27,7 @@ RATE = 50.0
 
 
 class RunningShow:
-    """`helix` and `bounce` streamed at 120 bpm to an OSC receiver (or
+    """`helix` and `bounce` streamed at 60 bpm to an OSC receiver (or
     nowhere, with `spread` targets each), with a console on 127.0.0.1."""
 
     def __init__(self, show_file=None, spread=1, to_receiver=True):
@@ -41,7 +41,7 @@ class RunningShow:
         self.console = WebConsole(self.show, port=0)
         self.stopping = threading.Event()
         self.frames = threading.Thread(target=run_frames,
-                                       args=(self.show.send_frame, tempo_clock(120.0)),
+                                       args=(self.show.send_frame, tempo_clock(60.0)),
                                        kwargs={"rate": RATE, "before_frame": self.show.before_frame,
                                                "stop": self.stopping.is_set})
         self.frames.start()
@@ -119,7 +119,7 @@ def has_class(driver, selector, name):
 def wait_for_bar_start(running):
     """Waits until a bar has just begun, so that a change for the next bar stays
     pending for three beats at least."""
-    assert wait_until(lambda: 0.1 < running.beat() % 4 < 1.0, 4.0)
+    assert wait_until(lambda: 0.1 < running.beat() % 4 < 1.0, 8.0)
 
 
 def test_a_clicked_pattern_plays_from_the_next_bar(running, browsers):
@@ -128,14 +128,14 @@ def test_a_clicked_pattern_plays_from_the_next_bar(running, browsers):
     wait_for_bar_start(running)
     clicked = running.beat()
     page.execute_script("arguments[0].click()", css(page, bounce))
-    assert wait_until(lambda: running.group("helix")["next"] is not None, 1.0)
+    assert wait_until(lambda: running.group("helix")["next"] is not None, 2.5)
     lands = running.group("helix")["next"]["beat"]
     assert lands % 4 == 0 and clicked < lands < clicked + 4
-    assert wait_until(lambda: has_class(page, bounce, "pending"), 1.0)
-    assert wait_until(lambda: running.beat() > lands + 1, 4.0)
+    assert wait_until(lambda: has_class(page, bounce, "pending"), 2.5)
+    assert wait_until(lambda: running.beat() > lands + 1, 8.0)
     assert running.group("helix")["look"]["pattern"] == "bounce"
     assert running.group("helix")["next"] is None
-    assert wait_until(lambda: has_class(page, bounce, "current"), 1.0)
+    assert wait_until(lambda: has_class(page, bounce, "current"), 5.0)
     assert not has_class(page, bounce, "pending")
 
     beat, played = None, []
@@ -160,12 +160,12 @@ def test_browsers_show_each_others_changes(running, browsers):
     double = 'section[data-group="bounce"] button[data-speed="2"]'
     wait_for_bar_start(running)
     first.execute_script("arguments[0].click()", css(first, double))
-    assert wait_until(lambda: has_class(second, double, "pending"), 1.0)
-    assert wait_until(lambda: has_class(second, double, "on"), 4.0)
+    assert wait_until(lambda: has_class(second, double, "pending"), 2.5)
+    assert wait_until(lambda: has_class(second, double, "on"), 8.0)
     assert has_class(first, double, "on")
 
     second.find_element("id", "cue-name").send_keys("verse\n")
-    assert wait_until(lambda: css(first, 'button[data-cue="verse"]') is not None, 2.0)
+    assert wait_until(lambda: css(first, 'button[data-cue="verse"]') is not None, 5.0)
     assert running.show.state()["cues"] == ["verse"]
     assert script_errors(first) == script_errors(second) == []
 
@@ -176,9 +176,9 @@ def test_a_browser_reconnects_to_the_current_state(running, browsers):
     started = time.monotonic()
     running.console.close()   # with the browser connected
     assert time.monotonic() - started < CLOSE_SECONDS
-    assert wait_until(lambda: css(page, "#link").text == "reconnecting", 2.0)
+    assert wait_until(lambda: css(page, "#link").text == "reconnecting", 5.0)
     running.show.submit(SetTempo(150.0))
-    assert wait_until(lambda: running.show.state()["tempo"]["bpm"] == 150.0, 1.0)
+    assert wait_until(lambda: running.show.state()["tempo"]["bpm"] == 150.0, 5.0)
 
     running.console = WebConsole(running.show, port=port)
     assert wait_until(lambda: css(page, "#link").text == "live", 8.0)
