@@ -6,12 +6,21 @@
 #   - creates .venv with the build and test tools,
 #   - builds the module, the native tests and the benchmarks in build/py,
 #     showing the build's progress, and installs the module into .venv.
-# Running it again only rebuilds what changed.
+# Running it again only rebuilds what changed. With --warnings-as-errors, as
+# tools/test.sh runs it, any compiler warning fails the build; build/py keeps
+# that setting for later runs.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 say() { printf 'bootstrap: %s\n' "$*" >&2; }
+
+cmake_defines=(-C cmake.define.MOVIMO_BUILD_TESTS=ON -C cmake.define.MOVIMO_BUILD_BENCH=ON)
+case ${1:-} in
+  --warnings-as-errors) cmake_defines+=(-C cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=ON) ;;
+  "") ;;
+  *) say "usage: tools/bootstrap.sh [--warnings-as-errors]"; exit 2 ;;
+esac
 
 is_python312() {
   "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 12))' 2>/dev/null
@@ -128,7 +137,6 @@ started=$SECONDS
 logged build/native-build.log "BEGIN { shown = -1 } $build_progress" \
   .venv/bin/python -m pip install -v --disable-pip-version-check --no-build-isolation --no-deps \
     -C build-dir=build/py \
-    -C cmake.define.MOVIMO_BUILD_TESTS=ON \
-    -C cmake.define.MOVIMO_BUILD_BENCH=ON \
+    "${cmake_defines[@]}" \
     .
 say "built and installed into .venv in $((SECONDS - started)) s"
