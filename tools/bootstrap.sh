@@ -11,11 +11,23 @@
 # It says what it does in a few lines; the full output of each step is kept
 # in build/logs/ and shown only when a step fails. Running it again only
 # rebuilds what changed.
+# With --warnings-as-errors, as tools/test.sh runs it, any compiler warning
+# fails the build; build/py keeps that setting for later runs.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 say() { printf 'bootstrap: %s\n' "$*" >&2; }
+
+developer=false
+cmake_defines=()
+for option in "$@"; do
+  case $option in
+    --developer) developer=true ;;
+    --warnings-as-errors) cmake_defines+=(-C cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=ON) ;;
+    *) say "usage: tools/bootstrap.sh [--developer] [--warnings-as-errors]"; exit 2 ;;
+  esac
+done
 
 is_python312() {
   "$1" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 12))' 2>/dev/null
@@ -47,10 +59,6 @@ runtime_packages=(libasound2-dev)
 # own; pkgconf and unzip for the packaging tests.
 developer_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
                     chromium chromium-driver ola iproute2 util-linux pkgconf unzip)
-developer=false
-if [ "${1:-}" = --developer ]; then
-  developer=true
-fi
 debian_packages=("${runtime_packages[@]}")
 if $developer; then
   debian_packages+=("${developer_packages[@]}")
@@ -172,6 +180,7 @@ logged "$logs/native-build.log" "BEGIN { shown = -1 } $build_progress" \
     -C build-dir=build/py \
     -C cmake.define.MOVIMO_BUILD_TESTS=$tests \
     -C cmake.define.MOVIMO_BUILD_BENCH=$tests \
+    "${cmake_defines[@]}" \
     .
 if [ $tests = ON ]; then
   touch build/py/.developer

@@ -10,10 +10,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 export PATH="$root/.venv/bin:$PATH"
 
-# clang warns that -fno-fast-math, which the targets add, overrides the
-# consumer's -ffast-math: that is the point, so the warning is silenced.
+# Any warning fails the build. clang warns that -fno-fast-math, which the
+# targets add, overrides the consumer's -ffast-math: that is the point, so
+# that warning is silenced.
 cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCMAKE_CXX_FLAGS="-ffast-math -Wno-overriding-t-option" \
+  -DCMAKE_CXX_FLAGS="-ffast-math -Wno-overriding-t-option" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   -DMOVIMO_BUILD_MODULE=OFF -DMOVIMO_BUILD_TESTS=ON >/dev/null
 cmake --build build/clang -j2
 ctest --test-dir build/clang --output-on-failure -j2 ${MOVIMO_TEST_REPORTS:+--output-junit "$MOVIMO_TEST_REPORTS/ctest-clang.xml"}

@@ -60,7 +60,7 @@ run() {
   current=
 }
 
-run build bash tools/bootstrap.sh --developer
+run build bash tools/bootstrap.sh --developer --warnings-as-errors
 export PATH="$root/.venv/bin:$PATH"
 run native ctest --test-dir build/py --output-on-failure -j2 \
   --output-junit "$MOVIMO_TEST_REPORTS/ctest.xml"

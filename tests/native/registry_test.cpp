@@ -81,7 +81,7 @@ TEST(Registry, DescriptionsUseOnlyAsciiAndDashes) {
     std::size_t characters = ascii.size();
     for (const std::string& dash : {en_dash, em_dash}) {
       for (std::size_t at; (at = ascii.find(dash)) != std::string::npos;) {
-        ascii.replace(at, dash.size(), "-");
+        ascii.replace(at, dash.size(), 1, '-');
         characters -= dash.size() - 1;
       }
     }

@@ -33,7 +33,7 @@ struct MotionDrawings {
 std::string_view genre_key(const Entry& entry, std::string_view motion) {
   const std::string_view member = entry.member;
   const std::size_t genre_length = member.size() - motion.size() - 1;
-  if (member.size() <= motion.size() || member.substr(genre_length) != "_" + std::string(motion)) {
+  if (member.size() <= motion.size() || !member.ends_with(motion) || member[genre_length] != '_') {
     throw std::logic_error("beat pattern " + entry.name + " is not danced in motion " + std::string(motion));
   }
   return member.substr(0, genre_length);

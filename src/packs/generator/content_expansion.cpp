@@ -56,9 +56,9 @@ Table lfo_seeded_drift(int period) {
   constexpr int kPoints = 16;
   std::vector<Row> points(kPoints);
   for (int i = 0; i < kPoints; ++i) {
-    const std::string index = "/" + std::to_string(i);
-    points[i].x = digest_unit(sha256("lfo_seeded_drift/x" + index), 0);
-    points[i].y = digest_unit(sha256("lfo_seeded_drift/y" + index), 0);
+    const std::string index = std::to_string(i);
+    points[i].x = digest_unit(sha256("lfo_seeded_drift/x/" + index), 0);
+    points[i].y = digest_unit(sha256("lfo_seeded_drift/y/" + index), 0);
   }
   Table table(static_cast<std::size_t>(period));
   for (int p = 0; p < period; ++p) table[p] = closed_catmull_rom(points, static_cast<double>(p) / period);
