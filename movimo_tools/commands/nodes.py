@@ -182,11 +182,11 @@ def _hear(poller: socket.socket, listeners: dict[socket.socket, str], seconds: f
                              f"--interface ADDR); listening for sACN only")
                         said = True
             for key, _ in selector.select(min(next_poll, start + seconds) - now):
-                sock = key.fileobj
-                assert isinstance(sock, socket.socket)
+                ready = key.fileobj
+                assert isinstance(ready, socket.socket)
                 try:
-                    datagram, (sender, _) = sock.recvfrom(MAX_DATAGRAM)
+                    datagram, (sender, _) = ready.recvfrom(MAX_DATAGRAM)
                 except OSError:
                     continue
-                hear[listeners[sock]](datagram, sender)
+                hear[listeners[ready]](datagram, sender)
     return census

@@ -229,7 +229,7 @@ class DmxSender:
         if host is None:
             if protocol != "sacn":
                 raise ValueError("Art-Net needs the address of a node or a broadcast address")
-            family = socket.AF_INET
+            family: int = socket.AF_INET
             self.destinations = [(multicast_group(u), port) for u in self.universes]
             self.sync_destination: Any = (multicast_group(sync_universe), port)
             last = f"…{self.destinations[-1][0]}" if len(self.universes) > 1 else ""

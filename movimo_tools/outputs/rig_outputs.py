@@ -14,7 +14,7 @@ own. `close()` ends every sACN stream with three Stream_Terminated packets
 from __future__ import annotations
 
 import socket
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any
 
 import numpy as np
@@ -81,7 +81,7 @@ class RigOutputs:
     takes the rig's (universes, 512) frame. Sends ride out failures of the
     network, each output's said on `warn` as it starts and ends."""
 
-    def __init__(self, universes: Sequence[int], outputs: Sequence[PatchOutput],
+    def __init__(self, universes: Iterable[int], outputs: Sequence[PatchOutput],
                  warn: Callable[[str], object], *, source_name: str = "movimo",
                  cid: bytes | None = None) -> None:
         cid = default_cid() if cid is None else cid
