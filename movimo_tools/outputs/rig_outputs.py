@@ -191,11 +191,13 @@ class RigOutputs:
         the last frame sent, the home frame held at the end, none of whose
         packets leaving parks nothing."""
         if not self.last_failed:
-            return f"parked at home ({packets} packets)"
-        if self.last_failed == self.last_sent:
-            return "NOT parked: no packet of the last home frame could be sent"
-        return (f"parked in part: {self.last_failed} of the last home frame's {self.last_sent} "
-                f"packets could not be sent")
+            verdict = "parked at home"
+        elif self.last_failed == self.last_sent:
+            verdict = "NOT parked: no packet of the last home frame could be sent"
+        else:
+            verdict = (f"parked in part: {self.last_failed} of the last home frame's "
+                       f"{self.last_sent} packets could not be sent")
+        return f"{verdict} ({packets} packets)"
 
     def lines(self) -> list[str]:
         """What a running show says of its outputs: each, discovery, and the
