@@ -8,7 +8,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import dataclasses
-import ipaddress
 import math
 import sys
 from collections.abc import Callable, Iterator
@@ -18,7 +17,7 @@ import movimo
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.commands.options import (add_clock_arguments, clock_from_arguments,
                                           settle_tempo)
-from movimo_tools.endpoints import parse_destination
+from movimo_tools.endpoints import check_interface, parse_destination
 from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
                                            run_show)
 from movimo_tools.catalogue import entry
@@ -94,14 +93,9 @@ def chosen_outputs(args: argparse.Namespace, loaded: Rig,
     else:
         text = args.artnet if protocol == "artnet" else args.sacn
         host, port = parse_destination(text, PORTS[protocol]) if text else (None, PORTS[protocol])
-        if args.interface is not None:
-            try:
-                ipaddress.IPv4Address(args.interface)
-            except ValueError:
-                raise ValueError(f"--interface must be an IPv4 address of this machine, not "
-                                 f"{args.interface!r}") from None
+        interface = None if args.interface is None else check_interface(args.interface)
         outputs = (PatchOutput(protocol, tuple(loaded.universes.tolist()), host, port,
-                               args.priority, args.interface),)
+                               args.priority, interface),)
         if loaded.outputs:
             say(f"--{protocol} replaces the {len(loaded.outputs)} [[outputs]] of "
                 f"{loaded.source}: every universe goes to one place")

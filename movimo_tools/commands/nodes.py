@@ -17,6 +17,7 @@ from collections.abc import Callable
 from typing import TextIO
 
 from movimo_tools.commands.options import positive
+from movimo_tools.endpoints import check_interface
 from movimo_tools.outputs.discovery import (MAX_DATAGRAM, OP_POLL_REPLY, SACN_DISCOVERY_GROUP,
                                             SACN_DISCOVERY_SECONDS, artnet_opcode,
                                             artpoll_packet, is_e131_discovery,
@@ -125,13 +126,8 @@ class Census:
 def _run(args: argparse.Namespace, out: TextIO) -> None:
     if args.seconds > MAX_SECONDS:
         raise ValueError(f"--seconds must be at most {MAX_SECONDS:g}")
-    if args.interface is not None:
-        try:
-            ipaddress.IPv4Address(args.interface)
-        except ValueError:
-            raise ValueError(f"--interface must be an IPv4 address of this machine, not "
-                             f"{args.interface!r}") from None
-    census = listen(args.interface, args.seconds, LineWriter(sys.stderr))
+    interface = None if args.interface is None else check_interface(args.interface)
+    census = listen(interface, args.seconds, LineWriter(sys.stderr))
     out.write("".join(f"{line}\n" for line in census.lines(args.seconds)))
 
 

@@ -12,27 +12,12 @@ import pytest
 
 from movimo_tools import rig
 from movimo_tools.outputs import discovery
+from test_tools_rig import TWO_SPOTS
 from test_tools_rig_receiver import namespace_or_skip, package_env
 
-PATCH = """\
-[types.spot]
-channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]
-pan_range = 540
-tilt_range = 270
-pan_speed = 300
-tilt_speed = 200
-values = { dimmer = 255 }
-amplitude = [60, 30]
-
+PATCH = TWO_SPOTS + """
 [[fixtures]]
-name = "left"
-type = "spot"
-universe = 1
-address = 1
-count = 2
-
-[[fixtures]]
-name = "right"
+name = "floor"
 type = "spot"
 universe = 2
 address = 1

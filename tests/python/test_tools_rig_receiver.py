@@ -186,23 +186,14 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
                                  home[row], count)
 
 
-RIG_OF_NODES = """\
-[types.spot]
-channels = ["pan", "pan_fine", "tilt", "tilt_fine", "dimmer"]
-pan_range = 540
-tilt_range = 270
-pan_speed = 1e9
-tilt_speed = 1e9
-values = { dimmer = 255 }
-amplitude = [90, 45]
-""" + "".join(f"""
+RIG_OF_NODES = PATCH.format(first=1, second=2, speed="1e9") + "".join(f"""
 [[fixtures]]
 name = "u{u}"
 type = "spot"
 universe = {u}
-address = {10 * u}
+address = 1
 count = 4
-""" for u in range(1, 6)) + """
+""" for u in range(3, 6)) + """
 [[outputs]]          # olad, by multicast
 protocol = "sacn"
 universes = [1, 2]
