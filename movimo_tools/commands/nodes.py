@@ -143,12 +143,12 @@ def listen(interface: str | None, seconds: float, warn: Callable[[str], object])
             poller.bind((interface or "", 0))
         except OSError as error:
             raise ValueError(f"cannot listen on {interface}: {error.strerror}") from None
-        for port, group, protocol in ((ARTNET_PORT, None, "artnet"),
-                                      (SACN_PORT, SACN_DISCOVERY_GROUP, "sacn")):
+        for port, group, protocol, unheard in (
+                (ARTNET_PORT, None, "artnet", "Art-Net nodes that answer there"),
+                (SACN_PORT, SACN_DISCOVERY_GROUP, "sacn", "sACN sources' announcements")):
             sock = listening_socket(port, group, interface)
             if sock is None:
-                warn(f"cannot listen on UDP port {port}: {protocol} nodes that send there "
-                     f"go unheard")
+                warn(f"cannot listen on UDP port {port}: {unheard} go unheard")
             else:
                 listeners[sock] = protocol
         return _hear(poller, listeners, seconds, warn)
