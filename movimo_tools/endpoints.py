@@ -1,10 +1,11 @@
-"""Network addresses as the commands take them: an OSC HOST:PORT, and a
-DMX destination whose port may be left out; and a UDP port that the OSC
-inputs listen on, read by a thread of its own.
+"""Network addresses as the commands take them: an OSC HOST:PORT, a DMX
+destination whose port may be left out, and the interface to send from;
+and a UDP port that the OSC inputs listen on, read by a thread of its own.
 """
 
 from __future__ import annotations
 
+import ipaddress
 import socket
 import threading
 from collections.abc import Callable
@@ -102,3 +103,19 @@ class DatagramListener:
             self._thread.join(timeout=2 * LISTEN_POLL_SECONDS + 1.0)
             self._socket.close()
             self._socket = None
+
+
+def check_interface(text: str) -> str:
+    """An --interface: the IPv4 address of this machine to send from or
+    listen on (whether it is one shows when a socket binds to it).
+
+    >>> check_interface("eth0")
+    Traceback (most recent call last):
+    ...
+    ValueError: --interface must be an IPv4 address of this machine, not 'eth0'
+    """
+    try:
+        return str(ipaddress.IPv4Address(text))
+    except ValueError:
+        raise ValueError(f"--interface must be an IPv4 address of this machine, not "
+                         f"{text!r}") from None

@@ -34,6 +34,7 @@ from movimo_tools.catalogue import entry
 from movimo_tools.commands.options import positive
 from movimo_tools.extras import missing_extra
 from movimo_tools.gallery import moving_axes
+from movimo_tools.outputs.rig_outputs import settings_lines
 from movimo_tools.rig import Rig, load_patch
 from movimo_tools.show.stages import RigPlayer
 
@@ -179,15 +180,16 @@ def _aim_points(rig: Rig, aims: np.ndarray) -> np.ndarray:
     return np.asarray(positions + unit * (AIM_REACH * spacing))
 
 
-def write_rig_preview(name: str, patch: str | os.PathLike[str], path: str | os.PathLike[str],
-                      bpm: float = 120.0) -> pathlib.Path:
-    """Draws the rig of `patch` playing `name` at `bpm` into `path` (.gif
-    moving, .png or .svg traces), seen from above."""
+def write_rig_preview(name: str, patch: str | os.PathLike[str] | Rig,
+                      path: str | os.PathLike[str], bpm: float = 120.0) -> pathlib.Path:
+    """Draws the rig of `patch` (a patch file, or one read already) playing
+    `name` at `bpm` into `path` (.gif moving, .png or .svg traces), seen
+    from above."""
     path = pathlib.Path(path)
     if path.suffix.lower() not in RIG_FORMATS:
         raise ValueError("the rig preview file must end in .gif, .png or .svg")
     Figure = _figure_class()
-    rig = load_patch(patch)
+    rig = patch if isinstance(patch, Rig) else load_patch(patch)
     aims, loop_seconds = rig_aims(rig, name, bpm)
     points = _aim_points(rig, aims)
     width, height = np.ptp(np.concatenate([points.reshape(-1, 2), rig.positions]), axis=0)
@@ -231,8 +233,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser = commands.add_parser(
         "preview", help="draw a pattern, or a rig playing it (needs matplotlib)",
         description="Draw a pattern's path and each axis against beats; with --patch, the\n"
-                    "rig's fixtures playing it, seen from above. Needs matplotlib, the plot "
-                    "extra.")
+                    "rig's fixtures playing it, seen from above (and where its [[outputs]]\n"
+                    "send). Needs matplotlib, the plot extra.")
     parser.add_argument("name")
     parser.add_argument("-o", "--output", required=True, metavar="FILE",
                         help="the picture to write, .png or .svg (.gif too with --patch: the "
@@ -248,4 +250,6 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     if args.patch is None:
         out.write(f"{write_preview(args.name, args.output)}\n")
     else:
-        out.write(f"{write_rig_preview(args.name, args.patch, args.output, args.bpm)}\n")
+        loaded = load_patch(args.patch)
+        path = write_rig_preview(args.name, loaded, args.output, args.bpm)
+        out.write("".join(f"{line}\n" for line in [*settings_lines(loaded.outputs), str(path)]))

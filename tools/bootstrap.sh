@@ -56,9 +56,11 @@ runtime_packages=(libasound2-dev)
 # Chromium and its WebDriver for the gallery and console tests; the Open
 # Lighting Architecture daemon, iproute2 and util-linux (unshare, setpriv)
 # for the DMX receiver tests, which run olad in network namespaces of their
-# own; pkgconf and unzip for the packaging tests.
+# own; pkgconf and unzip for the packaging tests; tshark, whose Art-Net
+# dissector reads movimo's ArtPoll, ArtPollReply and ArtSync in the discovery
+# test.
 developer_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                    chromium chromium-driver ola iproute2 util-linux pkgconf unzip)
+                    chromium chromium-driver ola iproute2 util-linux pkgconf unzip tshark)
 debian_packages=("${runtime_packages[@]}")
 if $developer; then
   debian_packages+=("${developer_packages[@]}")
@@ -95,6 +97,8 @@ update_package_lists() {
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${#missing[@]} Debian packages (log: $logs/apt.log)"
   : >"$logs/apt.log"
+  # tshark's package asks whether ordinary users may capture: they may not.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
   update_package_lists
   apt_get install -y "${missing[@]}" || {
     say "apt-get install failed; the end of $logs/apt.log:"

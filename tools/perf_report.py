@@ -223,6 +223,8 @@ def rig_figures() -> list[Figure]:
 
     timing = bench_rig.measure()
     rig = f"{timing['fixtures']} fixtures, {timing['universes']} universes"
+    wired = (f"{timing['wired_heads']} heads, {timing['universes']} universes, "
+             f"{timing['wired_nodes']} nodes with sync")
     return [
         Figure(f"one frame, {rig}: CPU time", timing["frame_cpu_ms"], "ms", "≤ 1 ms",
                timing["frame_cpu_ms"] <= 1),
@@ -230,6 +232,10 @@ def rig_figures() -> list[Figure]:
         Figure(f"E1.31 packets of one frame, {rig}", timing["sacn_packets_ms"], "ms", "", None),
         Figure(f"ArtDmx packets of one frame, {rig}", timing["artnet_packets_ms"], "ms", "",
                None),
+        Figure(f"one frame sent, {wired}, {timing['wired_groups']} groups: CPU time",
+               timing["wired_frame_cpu_ms"], "ms", "≤ 1 ms", timing["wired_frame_cpu_ms"] <= 1),
+        Figure(f"one frame sent, {wired}, a group a universe: CPU time",
+               timing["wired_frame_universe_groups_cpu_ms"], "ms", "", None),
     ]
 
 

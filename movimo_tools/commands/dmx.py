@@ -1,5 +1,6 @@
 """`movimo dmx`: the moving heads of a patch file driven over Art-Net or
-sACN in time with a tempo; every ending parks them at home.
+sACN in time with a tempo, to every node the patch's [[outputs]] name (or
+the one place --artnet or --sacn names); every ending parks them at home.
 """
 
 from __future__ import annotations
@@ -16,13 +17,13 @@ import movimo
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.commands.options import (add_clock_arguments, clock_from_arguments,
                                           settle_tempo)
-from movimo_tools.endpoints import parse_destination
+from movimo_tools.endpoints import check_interface, parse_destination
 from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments, open_surfaces,
                                            run_show)
 from movimo_tools.catalogue import entry
-from movimo_tools.outputs.dmx import ARTNET_PORT, PORTS, SACN_PORT, DmxOutput, DmxSender
-from movimo_tools.outputs.sending import SendFailures
-from movimo_tools.rig import Rig, fixture_lines, load_patch, speed_checks
+from movimo_tools.outputs.dmx import ARTNET_PORT, PORTS, SACN_PORT
+from movimo_tools.outputs.rig_outputs import RigOutputs, settings_lines
+from movimo_tools.rig import PatchOutput, Rig, fixture_lines, load_patch, speed_checks
 from movimo_tools.show.loop import FrameReport
 from movimo_tools.show.stages import RigPlayer
 from movimo_tools.surfaces.console import LineWriter
@@ -37,8 +38,9 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser = commands.add_parser(
         "dmx", help="drive moving heads over Art-Net or sACN from a patch file",
         description="Drive the fixtures of a patch file (TOML) with patterns in time with a\n"
-                    "tempo, sending every universe as ArtDmx or E1.31 packets to one\n"
-                    "address. Before it starts it says which patterns would move which\n"
+                    "tempo, sending every universe as ArtDmx or E1.31 packets where the\n"
+                    "patch's [[outputs]] say, or to the one place --artnet or --sacn\n"
+                    "says. Before it starts it says which patterns would move which\n"
                     "fixtures faster than their patch allows; while it runs no fixture\n"
                     "moves faster. On quit, Ctrl-C or SIGTERM it parks every fixture at\n"
                     "home. Groups of the patch without a pattern of their own play the\n"
@@ -49,7 +51,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     parser.add_argument("names", nargs="+", metavar="PATTERN", help="patterns to play in turn")
     parser.add_argument("--patch", required=True, metavar="FILE",
                         help="the rig's patch file (TOML), or an MVR file (.mvr)")
-    add_dmx_arguments(parser.add_mutually_exclusive_group(required=True), parser)
+    add_dmx_arguments(parser.add_mutually_exclusive_group(), parser)
     add_clock_arguments(parser, default_rate=44.0)
     add_show_arguments(parser)
     parser.set_defaults(run=_run)
@@ -57,31 +59,49 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
 
 def add_dmx_arguments(where: argparse._MutuallyExclusiveGroup,
                       parser: argparse.ArgumentParser) -> None:
-    """Where DMX goes (one of `where`), and the sACN source's options."""
+    """Where DMX goes (at most one of `where`), and the options of the outputs."""
     where.add_argument("--artnet", metavar="HOST[:PORT]",
-                       help=f"send ArtDmx to this node (port {ARTNET_PORT} by default)")
-    where.add_argument("--sacn", metavar="HOST[:PORT]",
-                       help=f"send E1.31 unicast to this receiver (port {SACN_PORT} by default)")
-    where.add_argument("--dry-run", action="store_true",
-                       help="send nothing: print the speed report, how the universes go "
-                            "out, and one frame a beat over one loop of the pattern once "
-                            "the heads follow it (--frames N: N beats)")
-    parser.add_argument("--priority", type=int, default=100, help="sACN priority, 0 to 200")
-    parser.add_argument("--source-name", default="movimo", help="sACN source name")
+                       help=f"send every universe as ArtDmx to this node or broadcast address "
+                            f"(port {ARTNET_PORT} by default), instead of the patch's [[outputs]]")
+    where.add_argument("--sacn", nargs="?", const="", metavar="HOST[:PORT]",
+                       help=f"send every universe as E1.31 to this receiver (port {SACN_PORT} by "
+                            f"default), or without one by multicast, instead of the patch's "
+                            f"[[outputs]]")
+    parser.add_argument("--dry-run", action="store_true",
+                        help="send nothing: print the outputs, the speed report, how the "
+                             "universes go out, and one frame a beat over one loop of the "
+                             "pattern once the heads follow it (--frames N: N beats)")
+    parser.add_argument("--sync", action="store_true",
+                        help="follow every frame with ArtSync, or an E1.31 sync packet, on "
+                             "every output")
+    parser.add_argument("--interface", metavar="ADDR",
+                        help="this machine's IPv4 address to send --artnet or --sacn from")
+    parser.add_argument("--priority", type=int, default=100,
+                        help="sACN priority of --sacn, 0 to 200")
+    parser.add_argument("--source-name", default="movimo",
+                        help="the name receivers and pollers see")
 
 
-def open_dmx(args: argparse.Namespace, rig: Rig,
-             warn: Callable[[str], object]) -> tuple[DmxSender, SendFailures, str]:
-    """The sender the options name, its failure-riding send, and where it sends."""
-    protocol = "artnet" if args.artnet else "sacn"
-    host, port = parse_destination(args.artnet or args.sacn, PORTS[protocol])
-    where = f"{host}:{port}"
-    try:
-        sender = DmxSender(protocol, host, port, rig.universes, source_name=args.source_name,
-                           priority=args.priority)
-    except OSError as error:
-        raise ValueError(f"cannot send to {where}: {error.strerror or error}") from None
-    return sender, SendFailures(sender.send_packet, where, warn), where
+def chosen_outputs(args: argparse.Namespace, loaded: Rig,
+                   say: Callable[[str], object]) -> tuple[PatchOutput, ...]:
+    """Where the universes go: all to the one place --artnet or --sacn
+    names, which wins over the patch's [[outputs]] (said in one line), else
+    where those say; --sync turns sync on for every output."""
+    protocol = "artnet" if args.artnet is not None else "sacn" if args.sacn is not None else None
+    if protocol is None:
+        outputs = loaded.outputs
+    else:
+        text = args.artnet if protocol == "artnet" else args.sacn
+        host, port = parse_destination(text, PORTS[protocol]) if text else (None, PORTS[protocol])
+        interface = None if args.interface is None else check_interface(args.interface)
+        outputs = (PatchOutput(protocol, tuple(loaded.universes.tolist()), host, port,
+                               args.priority, interface),)
+        if loaded.outputs:
+            say(f"--{protocol} replaces the {len(loaded.outputs)} [[outputs]] of "
+                f"{loaded.source}: every universe goes to one place")
+    if args.sync:
+        outputs = tuple(dataclasses.replace(output, sync=True) for output in outputs)
+    return outputs
 
 
 def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
@@ -117,29 +137,33 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
 @dataclasses.dataclass
 class RigRun:
     """A patch's show ready to run: its player, clock and frame count, and
-    where it sends, riding out failures."""
+    the outputs it sends to, riding out failures."""
 
     player: RigPlayer
     make_clock: ClockFactory
     frames: int | None
-    where: str
-    failures: SendFailures
+    outputs: RigOutputs
 
     def summary(self, report: FrameReport) -> str:
-        return (f"sent {report.frames} frames, {report.sent} packets ({self.failures.failed} "
+        return (f"sent {report.frames} frames, {report.sent} packets ({self.outputs.failed} "
                 f"failed); {report.skipped} frames skipped; {self.player.limited_frames} frames "
-                f"held a fixture to its speed; parked at home ({report.parked} packets)")
+                f"held a fixture to its speed; {self.outputs.parking(report.parked)}")
 
 
 @contextlib.contextmanager
 def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object],
              warn: Callable[[str], object]) -> Iterator[RigRun]:
-    """The show of a patch as the options ask: its sender open (and closed
-    after), its clock ready, the speed report and what it drives said."""
-    sender, send_packet, where = open_dmx(args, loaded, warn)
+    """The show of a patch as the options ask: its outputs open (and, once
+    it is parked, their streams ended and closed), its clock ready, the
+    speed report and what it drives said."""
+    outputs = chosen_outputs(args, loaded, say)
+    if not outputs:
+        raise ValueError("say where the universes go: --artnet HOST, --sacn [HOST], or "
+                         "[[outputs]] in the patch")
+    rig_outputs = RigOutputs(loaded.universes, outputs, warn, source_name=args.source_name)
     try:
-        player = RigPlayer(loaded, args.names, args.rate, [DmxOutput(sender, send_packet)],
-                           show_file=args.show, report_line=say)
+        player = RigPlayer(loaded, args.names, args.rate, [rig_outputs], show_file=args.show,
+                           report_line=say)
         for line in loaded.notes:
             say(line)
         for check in speed_checks(loaded, player.show.setlist, args.bpm):
@@ -147,12 +171,13 @@ def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object]
         make_clock, frames = clock_from_arguments(args)
         say_speed_limits(player, say)
         say(f"driving {len(loaded)} fixtures in {len(loaded.universes)} universes with "
-            f"{', '.join(player.show.setlist)} over {sender.protocol} to {where} at "
-            f"{args.rate:g} frames/s, {args.bpm:g} bpm; type 'bpm B', 'tap', 'next', 'quit' "
-            f"or another command and Enter")
-        yield RigRun(player, make_clock, frames, where, send_packet)
+            f"{', '.join(player.show.setlist)} at {args.rate:g} frames/s, {args.bpm:g} bpm; "
+            f"type 'bpm B', 'tap', 'next', 'quit' or another command and Enter")
+        for line in rig_outputs.lines():
+            say(line)
+        yield RigRun(player, make_clock, frames, rig_outputs)
     finally:
-        sender.close()
+        rig_outputs.close()
 
 
 def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
@@ -161,6 +186,8 @@ def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
     def say(line: str) -> None:
         out.write(line + "\n")
 
+    for line in settings_lines(chosen_outputs(args, loaded, say)):
+        say(line)
     player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say)
     for line in loaded.notes:
         say(line)

@@ -34,7 +34,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
         description="Play a show from a browser console: each group's patterns as a grid,\n"
                     "its size, speed, phase, spread and centre, the cues, the tempo and a\n"
                     "live view of the rig. With --patch it drives the rig over Art-Net or\n"
-                    "sACN as 'movimo dmx' does (and parks it on every ending); without\n"
+                    "sACN as 'movimo dmx' does, to the patch's [[outputs]] or where\n"
+                    "--artnet or --sacn says (and parks it on every ending); without\n"
                     "one it streams the patterns as OSC to --osc as 'movimo stream' does.\n"
                     "The console listens on 127.0.0.1 unless --host says otherwise; on any\n"
                     "other address every page needs the token in the printed URL.",
@@ -64,14 +65,12 @@ def _run(args: argparse.Namespace, out: TextIO) -> None:
     if not 0 <= args.port <= 65535:
         raise ValueError("the console's port must be 0 to 65535")
     if args.patch is None:
-        if args.artnet or args.sacn or args.dry_run:
+        if args.artnet is not None or args.sacn is not None or args.dry_run:
             raise ValueError("--artnet, --sacn and --dry-run drive a rig: give --patch FILE")
         if not args.osc:
             raise ValueError("give --patch FILE to drive a rig, or --osc HOST:PORT to stream")
     elif args.osc:
         raise ValueError("--osc streams without a patch; a rig takes --artnet or --sacn")
-    elif not (args.artnet or args.sacn or args.dry_run):
-        raise ValueError("a rig needs --artnet HOST, --sacn HOST or --dry-run")
     # A running show goes on without its terminal or its reader.
     say, warn = LineWriter(out), LineWriter(sys.stderr)
     if args.patch is None:

@@ -9,10 +9,10 @@ from movimo_tools.rig.files import PatchError
 from movimo_tools.rig.frames import SpeedCheck, fixture_lines, speed_checks
 from movimo_tools.rig.patch import (AXES, MAX_DIRECTION, MAX_FIXTURES, MAX_PATCH_BYTES,
                                     MAX_POSITION, MAX_RANGE, MAX_SPAN_BEATS, MAX_SPEED,
-                                    MAX_UNIVERSE, MIN_SPEED, SLOTS, SPREADS, Axis, Group, Rig,
-                                    dmx_frame, load_patch, parse_patch)
+                                    MAX_UNIVERSE, MIN_SPEED, PROTOCOLS, SLOTS, SPREADS, Axis,
+                                    Group, PatchOutput, Rig, dmx_frame, load_patch, parse_patch)
 
 __all__ = ["AXES", "MAX_DIRECTION", "MAX_FIXTURES", "MAX_PATCH_BYTES", "MAX_POSITION", "MAX_RANGE",
-           "MAX_SPAN_BEATS", "MAX_SPEED", "MAX_UNIVERSE", "MIN_SPEED", "SLOTS", "SPREADS", "Axis",
-           "Group", "PatchError", "Rig", "SpeedCheck", "dmx_frame", "fixture_lines", "load_patch",
+           "MAX_SPAN_BEATS", "MAX_SPEED", "MAX_UNIVERSE", "MIN_SPEED", "PROTOCOLS", "SLOTS",
+           "SPREADS", "Axis", "Group", "PatchError", "PatchOutput", "Rig", "SpeedCheck", "dmx_frame", "fixture_lines", "load_patch",
            "parse_patch", "speed_checks"]

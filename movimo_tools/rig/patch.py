@@ -36,6 +36,19 @@ and, if wanted, a pattern of their own::
                            # position (with span = beats and direction = [dx, dy])
     pattern = "helix"      # optional: else the group plays the command's pattern
 
+    [[outputs]]            # optional: where universes go (else --artnet or --sacn says)
+    protocol = "sacn"      # or "artnet"
+    universes = [1, 2]     # default: every universe no other output takes
+    address = "10.0.0.20"  # unicast; Art-Net also a broadcast address (2.255.255.255,
+                           # 255.255.255.255); sACN without one: each universe's
+                           # multicast group 239.255.hi.lo
+    port = 5568            # default 5568 for sACN, 6454 for Art-Net
+    priority = 100         # sACN, 0 to 200
+    interface = "10.0.0.5" # this machine's IPv4 address to send from (default: as routed)
+    sync = true            # follow each frame with ArtSync or an sACN sync packet
+    sync_universe = 63999  # sACN: the universe its sync packets go on
+    ttl = 1                # sACN multicast: routers it may cross (1: this network only)
+
 Every number is held to bounds far beyond any real rig, so that nothing
 computed from a patch can overflow: ranges above 0 and at most 3600
 degrees; speeds 0.01 to 1e9 degrees per second, or inf for no limit;
@@ -57,6 +70,7 @@ from __future__ import annotations
 
 import dataclasses
 import difflib
+import ipaddress
 import math
 import os
 import pathlib
@@ -79,19 +93,29 @@ from movimo_tools.spread import even_offsets, group_offsets, position_offsets, w
 
 SLOTS = 512
 MAX_UNIVERSE = 63999
+MAX_ARTNET_UNIVERSE = (1 << 15) - 1
 MAX_FIXTURES = 1 << 16
 AXES = ("pan", "tilt")
 # The channels movimo moves itself; every other channel holds its `values`.
 DRIVEN_CHANNELS = ("pan", "pan_fine", "tilt", "tilt_fine")
 SPREADS = ("none", "even", "wing", "group", "position")
+PROTOCOLS = ("artnet", "sacn")
+DEFAULT_PORTS = {"artnet": 6454, "sacn": 5568}
+# The highest sACN universe: the usual choice for sync packets, clear of
+# the low universes that carry data.
+DEFAULT_SYNC_UNIVERSE = MAX_UNIVERSE
 
 _TYPE_KEYS = {"channels", "pan_range", "tilt_range", "pan_speed", "tilt_speed", "values",
               "amplitude", "home", "invert", "swap", "z", "gdtf", "mode"}
 _FIXTURE_KEYS = _TYPE_KEYS | {"name", "type", "universe", "address", "count", "position"}
 _GROUP_KEYS = {"name", "fixtures", "spread", "blocks", "span", "direction", "pattern"}
-_TOP_KEYS = {"types", "fixtures", "groups"}
+_OUTPUT_KEYS = {"protocol", "universes", "address", "port", "priority", "interface", "sync",
+                "sync_universe", "ttl"}
+_TOP_KEYS = {"types", "fixtures", "groups", "outputs"}
 _CHANNEL_NAME = re.compile(r"[a-z][a-z0-9_]*")
 _BARE_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
+# An IPv4 or IPv6 address or a DNS name; resolving it waits for the show.
+_HOST_NAME = re.compile(r"[A-Za-z0-9.:_%-]{1,253}")
 # Line breaks, escapes and the marks that reorder or hide text on a terminal.
 _CONTROL_CATEGORIES = {"Cc", "Cf", "Zl", "Zp", "Cs"}
 MAX_PATCH_BYTES = 4 << 20
@@ -130,6 +154,22 @@ class Group:
                                     round(self.span_beats * movimo.PIPS_PER_BEAT),
                                     self.direction)
         return np.zeros(count, dtype=np.int64)
+
+
+@dataclasses.dataclass(frozen=True)
+class PatchOutput:
+    """Where some of a rig's universes go: an [[outputs]] entry, or what
+    --artnet or --sacn says for every universe."""
+
+    protocol: str                  # "artnet" or "sacn"
+    universes: tuple[int, ...]     # ascending
+    address: str | None            # None: sACN multicast, each universe to its group
+    port: int
+    priority: int = 100
+    interface: str | None = None   # an IPv4 address of this machine to send from
+    sync: bool = False
+    sync_universe: int = DEFAULT_SYNC_UNIVERSE
+    ttl: int = 1
 
 
 @dataclasses.dataclass(frozen=True)
@@ -179,6 +219,7 @@ class Rig:
     resting: np.ndarray            # (universes, 512) uint8: every static value
     groups: tuple[Group, ...]
     notes: tuple[str, ...] = ()    # what the loader tells the user: types from files, ...
+    outputs: tuple[PatchOutput, ...] = ()   # none: the command line says where
     z_fixtures: np.ndarray = dataclasses.field(init=False)   # those with a z channel
     z_slots: np.ndarray = dataclasses.field(init=False)      # and its slot
 
@@ -456,7 +497,8 @@ def _checked_rig(document: dict[str, Any], source: str,
         _fail(source, "top level", "fixtures", f"at most {MAX_FIXTURES} fixtures")
     rig_arrays = _arrays(entries, source, names)
     groups = _groups(document.get("groups", []), by_name, len(names), source)
-    return Rig(source, tuple(names), groups=groups, **rig_arrays)
+    outputs = _outputs(document.get("outputs", []), rig_arrays["universes"].tolist(), source)
+    return Rig(source, tuple(names), groups=groups, outputs=outputs, **rig_arrays)
 
 
 def _groups(tables: object, by_name: dict[str, np.ndarray], count: int, source: str,
@@ -477,6 +519,114 @@ def _groups(tables: object, by_name: dict[str, np.ndarray], count: int, source: 
     if len(rest):
         groups.append(Group("ungrouped", rest))
     return tuple(groups)
+
+
+def _outputs(tables: object, universes: list[int], source: str) -> tuple[PatchOutput, ...]:
+    """The [[outputs]] entries, checked; with any, every universe of the rig
+    must go to one of them."""
+    if not isinstance(tables, list):
+        _fail(source, "top level", "outputs", "must be [[outputs]] tables")
+    listed = [_listed_universes(table, universes, source, index)
+              for index, table in enumerate(tables)]
+    takers = [index for index, chosen in enumerate(listed) if chosen is None]
+    if len(takers) > 1:
+        _fail(source, f"output {takers[1] + 1}", "universes",
+              "only one output may leave its universes out (it takes the rest)")
+    claimed = {u for chosen in listed if chosen is not None for u in chosen}
+    rest = tuple(u for u in universes if u not in claimed)
+    if tables and not takers and rest:
+        _fail(source, "top level", "outputs", f"no output carries universe"
+                                              f"{'s' * (len(rest) > 1)} "
+                                              f"{', '.join(map(str, rest))}: list "
+                                              f"{'them' if len(rest) > 1 else 'it'} in an "
+                                              f"output, or leave one output's universes out")
+    return tuple(_output_of(table, rest if chosen is None else chosen, universes, source, index)
+                 for index, (table, chosen) in enumerate(zip(tables, listed)))
+
+
+def _listed_universes(table: object, universes: list[int], source: str, index: int,
+                      ) -> tuple[int, ...] | None:
+    """The universes an output names (None: it takes the rest)."""
+    where = f"output {index + 1}"
+    if not isinstance(table, dict):
+        _fail(source, where, "outputs", "each output must be a table")
+    _unknown_keys(table, _OUTPUT_KEYS, source, where)
+    if "universes" not in table:
+        return None
+    chosen = table["universes"]
+    if not isinstance(chosen, list) or not chosen:
+        _fail(source, where, "universes", "must list universe numbers of the patch")
+    for universe in chosen:
+        if isinstance(universe, bool) or not isinstance(universe, int) or (
+                universe not in universes):
+            _fail(source, where, "universes", f"no fixture is on universe {_quoted(universe)}")
+    if len(set(chosen)) != len(chosen):
+        _fail(source, where, "universes", "a universe is listed twice")
+    return tuple(sorted(chosen))
+
+
+def _output_of(table: dict[str, Any], chosen: tuple[int, ...], universes: list[int],
+               source: str, index: int) -> PatchOutput:
+    where = f"output {index + 1}"
+    protocol = table.get("protocol")
+    if protocol not in PROTOCOLS:
+        _fail(source, where, "protocol", f"must be {' or '.join(PROTOCOLS)}")
+    if not chosen:
+        _fail(source, where, "universes", "every universe goes to another output already")
+    sacn = protocol == "sacn"
+    low, high = (1, MAX_UNIVERSE) if sacn else (0, MAX_ARTNET_UNIVERSE)
+    if not (low <= chosen[0] and chosen[-1] <= high):
+        _fail(source, where, "universes", f"{protocol} carries universes {low} to {high}")
+    for key in ("priority", "sync_universe", "ttl"):
+        if key in table and not sacn:
+            _fail(source, where, key, "is for sACN outputs only")
+    address = table.get("address")
+    if address is not None:
+        address = _output_address(address, protocol, source, where)
+    elif not sacn:
+        _fail(source, where, "address", "an Art-Net output needs the address of its node, or "
+                                        "a broadcast address")
+    interface = table.get("interface")
+    if interface is not None:
+        try:
+            ip = ipaddress.IPv4Address(interface)
+        except (ipaddress.AddressValueError, TypeError):
+            _fail(source, where, "interface", f"must be an IPv4 address of this machine, not "
+                                              f"{_quoted(interface)}")
+        if ip.is_multicast or ip.is_unspecified or ip == ipaddress.IPv4Address("255.255.255.255"):
+            _fail(source, where, "interface", f"{ip} is no address of a machine")
+    sync = table.get("sync", False)
+    if not isinstance(sync, bool):
+        _fail(source, where, "sync", "must be true or false")
+    sync_universe = _integer(table.get("sync_universe", DEFAULT_SYNC_UNIVERSE), source, where,
+                             "sync_universe", 1, MAX_UNIVERSE)
+    if sync and sacn and sync_universe in universes:
+        _fail(source, where, "sync_universe", f"universe {sync_universe} carries fixtures: sync "
+                                              f"packets need a universe of their own")
+    return PatchOutput(protocol, chosen, address,
+                       _integer(table.get("port", DEFAULT_PORTS[protocol]), source, where, "port",
+                                1, 65535),
+                       _integer(table.get("priority", 100), source, where, "priority", 0, 200),
+                       interface, sync, sync_universe,
+                       _integer(table.get("ttl", 1), source, where, "ttl", 1, 255))
+
+
+def _output_address(address: object, protocol: str, source: str, where: str) -> str:
+    """A host name or an IP address an output may send to."""
+    if not isinstance(address, str) or not _HOST_NAME.fullmatch(address):
+        _fail(source, where, "address", f"must be an IP address or a host name, not "
+                                        f"{_quoted(address)}")
+    try:
+        ip = ipaddress.ip_address(address)
+    except ValueError:
+        return address      # a name: resolved when the show starts
+    if ip.is_multicast:
+        _fail(source, where, "address", "leave it out for sACN multicast: each universe goes "
+                                        "to its own group" if protocol == "sacn"
+              else "Art-Net goes to a node or by broadcast, not multicast")
+    if ip.is_unspecified or (protocol == "sacn" and str(ip) == "255.255.255.255"):
+        _fail(source, where, "address", f"cannot send {protocol} to {ip}")
+    return address
 
 
 def _arrays(entries: list[_Entry], source: str, names: list[str]) -> dict[str, Any]:

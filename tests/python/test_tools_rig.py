@@ -123,6 +123,25 @@ def test_a_patch_reads_into_slots_and_groups():
     ({"fixtures.0.x\x1b]0;t\x07": 1}, r"fixture 'left': 'x\x1b]0;t\x07'", "unknown key"),
     ({"types.spot.values": {"dim\u2028": 1}}, "fixture 'left': values", r"'dim\u2028' is not"),
     ({"groups.2.pattern": "he\x9blix"}, "group 'scanners': pattern", r"pattern 'he\x9blix'"),
+    # Outputs: every universe goes somewhere, each to a place its protocol can reach.
+    ({"outputs": [{"protocol": "dmx"}]}, "output 1: protocol", "must be artnet or sacn"),
+    ({"outputs": [{"protocol": "sacn", "universes": [1]}]}, "top level: outputs",
+     "no output carries universe 3: list it"),
+    ({"outputs": [{"protocol": "sacn"}, {"protocol": "sacn", "port": 5569}]},
+     "output 2: universes", "only one output may leave its universes out"),
+    ({"outputs": [{"protocol": "sacn", "universes": [1, 2]}]}, "output 1: universes",
+     "no fixture is on universe 2"),
+    ({"outputs": [{"protocol": "artnet"}]}, "output 1: address", "needs the address of its node"),
+    ({"outputs": [{"protocol": "sacn", "address": "239.255.0.1"}]}, "output 1: address",
+     "leave it out for sACN multicast"),
+    ({"outputs": [{"protocol": "artnet", "address": "2.255.255.255", "priority": 50}]},
+     "output 1: priority", "for sACN outputs only"),
+    ({"outputs": [{"protocol": "sacn", "interface": "eth0"}]}, "output 1: interface",
+     "must be an IPv4 address of this machine"),
+    ({"outputs": [{"protocol": "sacn", "sync": True, "sync_universe": 3}]},
+     "output 1: sync_universe", "universe 3 carries fixtures"),
+    ({"fixtures.0.universe": 0, "outputs": [{"protocol": "sacn"}]}, "output 1: universes",
+     "sacn carries universes 1 to 63999"),
 ])
 def test_mistakes_are_refused_in_one_line_naming_file_item_and_field(changes, where, message):
     with pytest.raises(rig.PatchError) as raised:
@@ -301,14 +320,15 @@ def test_a_sender_delivers_one_packet_per_universe_to_its_address():
     assert [p[126:] for p in received] == [frame[0].tobytes(), frame[1].tobytes()]
 
 
-@pytest.mark.parametrize("host, message", [
-    ("239.255.0.1", "not a unicast address"),
-    ("255.255.255.255", "not a unicast address"),
-    ("no-such-host.invalid", "cannot resolve"),
+@pytest.mark.parametrize("protocol, host, message", [
+    ("artnet", "239.255.0.1", "not a unicast address or a broadcast address"),
+    ("sacn", "255.255.255.255", "not a unicast address"),
+    ("sacn", "239.255.0.1", "a multicast address: give no address"),
+    ("artnet", "no-such-host.invalid", "cannot resolve"),
 ])
-def test_only_a_unicast_address_is_accepted(host, message):
+def test_an_address_nothing_can_be_sent_to_is_refused(protocol, host, message):
     with pytest.raises(ValueError, match=message):
-        dmx.DmxSender("artnet", host, 6454, [0])
+        dmx.DmxSender(protocol, host, 6454, [1])
 
 
 # ---------------------------------------------------------------- movimo dmx
@@ -359,6 +379,48 @@ def test_dry_run_shows_the_motion_once_the_heads_follow_it(capsys, two_spots):
     assert "held" not in "".join(out[3:])
 
 
+TWO_NODES = """
+[[outputs]]
+protocol = "artnet"
+universes = [1]
+address = "2.255.255.255"
+sync = true
+
+[[outputs]]
+protocol = "sacn"
+interface = "10.0.0.5"
+priority = 150
+"""
+
+
+@pytest.mark.parametrize("options, said", [
+    ([], ["output 1: artnet universe 1 to 2.255.255.255:6454, sync by ArtSync",
+          "output 2: sacn universe 2 to multicast 239.255.0.2:5568 (ttl 1) from 10.0.0.5, "
+          "priority 150",
+          "discovery: answers ArtPoll on UDP port 6454; announces its sACN universes every "
+          "10 s to 239.255.250.214"]),
+    # The option wins over the patch's outputs, and says so.
+    (["--sacn", "--sync"], ["--sacn replaces the 2 [[outputs]] of {patch}: every universe goes "
+                            "to one place",
+                            "output 1: sacn universes 1-2 to multicast 239.255.0.1…239.255.0.2:"
+                            "5568 (ttl 1), priority 100, sync on universe 63999",
+                            "discovery: announces its sACN universes every 10 s to "
+                            "239.255.250.214"]),
+    (["--artnet", "10.0.0.9:7000"], ["--artnet replaces the 2 [[outputs]] of {patch}: every "
+                                     "universe goes to one place",
+                                     "output 1: artnet universes 1-2 to 10.0.0.9:7000",
+                                     "discovery: answers ArtPoll on UDP port 6454"]),
+])
+def test_a_dry_run_says_where_every_universe_goes(capsys, tmp_path, options, said):
+    path = tmp_path / "rig.toml"
+    path.write_text(TWO_SPOTS.replace("universe = 1\naddress = 6", "universe = 2\naddress = 6")
+                    + TWO_NODES)
+    assert main(["dmx", "helix", "--patch", str(path), "--bpm", "60", "--dry-run",
+                 "--frames", "1", *options]) == 0
+    out = capsys.readouterr().out.splitlines()
+    assert out[:len(said)] == [line.format(patch=path) for line in said]
+
+
 @pytest.mark.parametrize("argv, message", [
     (["nope", "--dry-run"], "unknown pattern 'nope'"),
     (["helix", "--artnet", "239.1.2.3"], "not a unicast address"),
@@ -367,6 +429,7 @@ def test_dry_run_shows_the_motion_once_the_heads_follow_it(capsys, two_spots):
     (["helix", "--dry-run", "--bpm", "2000"], "1 to 1000 bpm"),
     (["helix", "--dry-run", "--rate", "5000"], "frame rate"),
     (["helix", "--dry-run", "--clock", "midi:no such port"], "cannot open MIDI input"),
+    (["helix"], "say where the universes go: --artnet HOST, --sacn [HOST], or [[outputs]]"),
 ])
 def test_bad_arguments_fail_in_one_line(capsys, two_spots, argv, message):
     bpm = [] if "--bpm" in argv else ["--bpm", "120"]

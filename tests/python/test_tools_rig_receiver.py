@@ -3,6 +3,7 @@ daemon, in a network namespace the test makes (see olad_namespace.sh), hears
 movimo's E1.31 and ArtDmx packets; every slot it records must equal the frame
 movimo computed."""
 
+import json
 import os
 import pathlib
 import shutil
@@ -158,6 +159,16 @@ def is_subsequence(frames, expected) -> bool:
                for frame in frames)
 
 
+def check_played_then_parked(got, expected, home, count):
+    """The frames a universe received: some of `expected` in order, then
+    the home frame, held for at least three frames (fixtures this fast
+    reach home within one)."""
+    parked = next(i for i in range(len(got), 0, -1) if not np.array_equal(got[i - 1], home))
+    assert len(got) - parked >= 3
+    assert len(got[:parked]) >= count // 2
+    assert is_subsequence(got[:parked], expected)
+
+
 @pytest.mark.parametrize("protocol", ["sacn", "artnet"])
 def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     # Fixtures fast enough to follow helix exactly, so each frame depends
@@ -171,14 +182,68 @@ def test_movimo_dmx_streams_the_pattern_then_parks_at_home(tmp_path, protocol):
     expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
     home = player.rig.home_frame()
     for row, universe in enumerate(UNIVERSES[protocol]):
-        # The fixtures reach home within a frame; it is then held for three.
-        got = frames[universe]
-        parked = next(i for i in range(len(got), 0, -1)
-                      if not np.array_equal(got[i - 1], home[row]))
-        moving = got[:parked]
-        assert len(got) - parked >= 3
-        assert len(moving) >= count // 2
-        assert is_subsequence(moving, [frame[row] for frame in expected])
+        check_played_then_parked(frames[universe], [frame[row] for frame in expected],
+                                 home[row], count)
+
+
+RIG_OF_NODES = PATCH.format(first=1, second=2, speed="1e9") + "".join(f"""
+[[fixtures]]
+name = "u{u}"
+type = "spot"
+universe = {u}
+address = 1
+count = 4
+""" for u in range(3, 6)) + """
+[[outputs]]          # olad, by multicast
+protocol = "sacn"
+universes = [1, 2]
+interface = "10.77.0.1"
+
+[[outputs]]          # olad, by broadcast
+protocol = "artnet"
+universes = [3, 4]
+address = "10.77.0.255"
+
+[[outputs]]          # a second node, at an address of its own
+protocol = "artnet"
+address = "10.77.0.2"
+"""
+
+# A second node beside olad: a socket at 10.77.0.2 that keeps the port-address
+# and slots of every ArtDmx it hears, while movimo dmx runs.
+SECOND_NODE = """
+import json, pathlib, socket, subprocess, sys, threading
+heard, command = sys.argv[1], sys.argv[2:]
+subprocess.run("ip addr add 10.77.0.2/24 dev v0".split(), check=True)
+node = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+node.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+node.bind(("10.77.0.2", 6454))
+packets = []
+threading.Thread(target=lambda: [packets.append(node.recv(1024)) for _ in iter(int, 1)],
+                 daemon=True).start()
+status = subprocess.run(command).returncode
+frames = [(int.from_bytes(p[14:16], "little"), p[18:].hex()) for p in packets
+          if p[:10] == b"Art-Net\\x00\\x00\\x50"]
+pathlib.Path(heard).write_text(json.dumps(frames))
+sys.exit(status)
+"""
+
+
+def test_one_process_drives_every_node_by_multicast_broadcast_and_unicast(tmp_path):
+    patch, heard = tmp_path / "rig.toml", tmp_path / "second_node.json"
+    patch.write_text(RIG_OF_NODES)
+    rate, count = 20.0, 30
+    frames = received([sys.executable, "-c", SECOND_NODE, str(heard), sys.executable, "-m",
+                       "movimo_tools", "dmx", "helix", "--patch", str(patch), "--bpm", "120",
+                       "--rate", str(rate), "--frames", str(count)])
+    frames[5] = [np.frombuffer(bytes.fromhex(slots), np.uint8)
+                 for universe, slots in json.loads(heard.read_text()) if universe == 5]
+    player = RigPlayer(rig.load_patch(patch), ["helix"], rate=rate)
+    expected = [player.frame(i / rate * 2.0 * 64)[0] for i in range(count)]
+    home = player.rig.home_frame()
+    for row, universe in enumerate(range(1, 6)):
+        check_played_then_parked(frames[universe], [frame[row] for frame in expected],
+                                 home[row], count)
 
 
 def test_an_unreachable_address_is_said_once_and_the_show_runs_on(tmp_path):
@@ -197,3 +262,5 @@ def test_an_unreachable_address_is_said_once_and_the_show_runs_on(tmp_path):
     parked = int(run.stdout.rsplit("(", 1)[1].split()[0])   # "parked at home (N packets)"
     assert parked >= 3 * universes
     assert f"sent 3 frames, {3 * universes} packets ({3 * universes + parked} failed)" in run.stdout
+    # A park none of whose packets left is no park.
+    assert "NOT parked: no packet of the last home frame could be sent" in run.stdout
