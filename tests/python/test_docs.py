@@ -12,6 +12,8 @@ import sys
 
 import pytest
 
+import movimo_tools
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 DOCS = ROOT / "docs"
 PAGES = sorted(path for path in DOCS.rglob("*.md") if "_build" not in path.parts)
@@ -98,9 +100,18 @@ def test_the_site_builds_without_warnings(tmp_path):
                           timeout=300)
     assert done.returncode == 0, done.stderr
     assert (out / "index.html").exists() and (out / "gallery" / "index.html").exists()
-    choosing = (out / "guide" / "choosing.html").read_text()
-    # A picture of every family but beat, and of every beat motion.
-    assert choosing.count('id="family-') == 44 and choosing.count('id="motion-') == 16
+    # The gallery written with the site links back to it.
+    assert 'MOVIMO_DOCS = "../index.html"' in (out / "gallery" / "catalogue.js").read_text()
+    # The chooser's index: a thumbnail per family of each pack (per motion in
+    # the beat_ packs), each leading to a section of its pack's page.
+    chooser = out / "guide" / "choosing.html"
+    links = re.findall(r'<figure class="movimo-thumb"[^>]*><a href="([^"#]+)#([^"]+)"',
+                       chooser.read_text())
+    assert sorted((pathlib.Path(page).stem, anchor) for page, anchor in links) == sorted({
+        (e.pack, f"motion-{e.name.rsplit('_', 1)[1]}" if e.family == "beat"
+         else f"family-{e.family}") for e in movimo_tools.entries()})
+    for page, anchor in links:
+        assert f'<section id="{anchor}">' in (chooser.parent / page).read_text(), (page, anchor)
     assert "movimo stream" in (out / "guide" / "command.html").read_text()
 
 
