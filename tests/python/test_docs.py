@@ -9,6 +9,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tomllib
 
 import pytest
 
@@ -81,6 +82,17 @@ def test_a_changed_output_is_reported_with_its_page_and_line(tmp_path):
     count, failures = run_examples(page, root=tmp_path)
     assert count == 2
     assert 'File "page.md", line 6' in failures and "Expected:\n    5\nGot:\n    4" in failures
+
+
+def test_the_packages_the_pages_install_are_those_an_extra_lists():
+    project = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+    listed = {requirement for requirements in project["optional-dependencies"].values()
+              for requirement in requirements}
+    # By name, as they must be installed outside a clone ('.[plot]' is the clone's form).
+    named = {word for page in PAGES
+             for command in re.findall(r"pip install ([^`\n]+)", page.read_text(encoding="utf-8"))
+             for word in shlex.split(command, comments=True) if not word.startswith(".")}
+    assert "aalink>=0.2" in named and named <= listed, named - listed
 
 
 def test_the_cpp_example_prints_what_its_page_shows():

@@ -223,7 +223,7 @@ def test_a_missing_optional_part_names_the_packages_to_install(monkeypatch, caps
     monkeypatch.setitem(sys.modules, hidden, None)
     status, _, err = run(capsys, *argv, "--osc", "127.0.0.1:9", "--frames", "1")
     shown, _, command = err.rstrip("\n").partition(": pip install ")
-    # By name, as anyone can install them: `movimo[...]` only works in a clone.
+    # By name, as anyone can install them: naming the extra works only from a clone.
     assert (status, shown) == (1, f"movimo: error: {needs}")
     assert [re.split("[<>=]", word)[0] for word in shlex.split(command)] == packages
 
