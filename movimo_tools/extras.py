@@ -42,8 +42,9 @@ def missing_extra(extra: str, modules: Sequence[str]) -> str:
 
     >>> "drawing " + missing_extra("plot", ["matplotlib"])
     "drawing needs matplotlib: pip install 'matplotlib>=3.8'"
-    >>> missing_extra("no_such_extra", ["mido", "python-rtmidi"])
-    'needs mido and python-rtmidi: pip install mido python-rtmidi'
+    >>> missing_extra("no_such_extra", ["starlette", "uvicorn", "websockets"])
+    'needs starlette, uvicorn and websockets: pip install starlette uvicorn websockets'
     """
     requirements = extra_requirements(extra) or list(modules)
-    return f"needs {' and '.join(modules)}: {shlex.join(['pip', 'install', *requirements])}"
+    named = " and ".join(filter(None, [", ".join(modules[:-1]), modules[-1]]))
+    return f"needs {named}: {shlex.join(['pip', 'install', *requirements])}"

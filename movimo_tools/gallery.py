@@ -6,7 +6,8 @@
 - catalogue.js: every pattern's descriptor, pack, family and an SVG
   thumbnail, drawn here straight from its table (with its strokes ticked
   for the families of strokes on a grid), and the words of the trade its
-  search knows (`movimo_tools.vocabulary.TERMS`);
+  search knows (`movimo_tools.vocabulary.TERMS`), and the address of the
+  documentation site its header links to;
 - rows/N.js: the rows of PATTERNS_PER_FILE patterns at a time, in
   catalogue order, for the animated detail view; a file is loaded with a
   <script> element when one of its patterns is first opened (browsers
@@ -39,6 +40,9 @@ ASSETS = pathlib.Path(__file__).with_name("gallery_assets")
 MARKER = ".movimo-gallery"
 MARKER_TEXT = "Written by `movimo gallery`, which may write into this directory again.\n"
 ASSET_FILES = ("index.html", "gallery.js", "gallery.css")
+# The documentation site as tools/demo.sh lays it out: build/docs/html beside
+# build/gallery.
+DEFAULT_DOCS = "../docs/html/index.html"
 # Display rows are integers in units of 1/ROW_SCALE.
 ROW_SCALE = 10000
 # A few dozen row files rather than one per pattern: small files waste disk
@@ -164,9 +168,11 @@ def _catalogue_row(pattern: PatternEntry, rows: np.ndarray) -> list[object]:
             pattern.dimensions, pattern.description, *drawing(pattern, rows)]
 
 
-def write_gallery(directory: str | os.PathLike[str], force: bool = False) -> pathlib.Path:
+def write_gallery(directory: str | os.PathLike[str], force: bool = False,
+                  docs: str = DEFAULT_DOCS) -> pathlib.Path:
     """Writes the gallery of every built-in pattern into `directory` and
-    returns the path of its index.html.
+    returns the path of its index.html. Its header links to `docs`, the
+    documentation site's address, absolute or relative to `directory`.
 
     The directory is made if missing (its parent must exist); an existing
     one must be empty or a gallery written here before, unless `force`.
@@ -196,6 +202,7 @@ def write_gallery(directory: str | os.PathLike[str], force: bool = False) -> pat
         f"const MOVIMO_ROW_SCALE = {ROW_SCALE};\n"
         f"const MOVIMO_PATTERNS_PER_FILE = {PATTERNS_PER_FILE};\n"
         f"const MOVIMO_VOCABULARY = {_json([dataclasses.astuple(t) for t in TERMS])};\n"
+        f"const MOVIMO_DOCS = {_json(docs)};\n"
     ).encode("ascii"))
     for asset in ASSET_FILES:  # index.html last
         _write_file(directory / asset, (ASSETS / asset).read_bytes())
@@ -257,9 +264,13 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                              "empty one, or a gallery written before")
     parser.add_argument("--force", action="store_true",
                         help="write into a directory that holds other files too")
+    parser.add_argument("--docs", default=DEFAULT_DOCS, metavar="URL",
+                        help="the documentation site the gallery links to, absolute or "
+                             "relative to DIR (default: %(default)s, where tools/demo.sh "
+                             "writes the site beside build/gallery)")
     parser.set_defaults(run=_run)
 
 
 def _run(args: argparse.Namespace, out: TextIO) -> None:
-    index = write_gallery(args.output, args.force)
+    index = write_gallery(args.output, args.force, args.docs)
     out.write(f"{index.resolve().as_uri()}\n")

@@ -1,9 +1,13 @@
 """Sphinx directives and checks that draw the site from the library itself.
 
-- `movimo-packs`: a table of the packs, their pattern counts and families.
-- `movimo-family-figures` / `movimo-motion-figures`: thumbnails of each
-  family's members and of each beat_ motion across genres, drawn from the
-  pattern tables at build time (the gallery's drawings, as SVG files).
+- `movimo-pattern-index`: the visual index of the pattern chooser, a
+  thumbnail per family of each pack (per motion in the beat_ packs), each
+  leading to its section on the pack's page.
+- `movimo-family-figures` / `movimo-motion-figures`: on a pack's page,
+  thumbnails of each family's members and of each beat_ motion across
+  genres.
+  The thumbnails are drawn from the pattern tables at build time (the
+  gallery's drawings, as SVG files).
 - `movimo-command-reference`: the help of the `movimo` command and each of
   its subcommands, read from its own parser.
 - `movimo-gallery-link`: a link to the gallery, which the build writes
@@ -17,6 +21,7 @@ reference page documents.
 from __future__ import annotations
 
 import argparse
+import dataclasses
 import html
 import importlib
 import inspect
@@ -31,7 +36,7 @@ from sphinx.util import logging
 import movimo
 import movimo_tools
 from movimo_tools.batch import table
-from movimo_tools.catalogue import entries, entry
+from movimo_tools.catalogue import PatternEntry, entries, entry
 from movimo_tools.cli import build_parser
 from movimo_tools.gallery import drawing, write_gallery
 
@@ -39,6 +44,7 @@ logger = logging.getLogger(__name__)
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 FIGURES = "_movimo"            # folder of the generated pictures in the output
 GALLERY = "gallery"            # folder of the gallery in the output
+PACK_PAGES = "guide/choosing"  # folder of the chooser's page per pack
 HELP_COLUMNS = "88"            # width of the command's help text on the page
 THUMBNAIL_STYLE = ("path{fill:none;stroke:#2f6fdf;stroke-width:2.5;stroke-linejoin:round}"
                    "path.depth{stroke:#d9822b;stroke-width:2}"
@@ -64,86 +70,132 @@ def _relative_root(env) -> str:
     return "../" * depth
 
 
-def _figure_row(env, names: list[str], caption: str) -> nodes.Node:
-    """A row of thumbnails with the names beneath, then a caption."""
+@dataclasses.dataclass(frozen=True)
+class Thumbnail:
+    pattern: str       # the pattern drawn
+    label: str         # the text beneath
+    href: str = ""     # where a click leads, if anywhere
+    anchor: str = ""   # an id of its own, if any
+
+
+def _figure_row(env, thumbnails: list[Thumbnail], caption: str = "") -> nodes.Node:
+    """A row of thumbnails with their labels beneath, then a caption."""
     out = pathlib.Path(env.app.outdir) / FIGURES
     out.mkdir(parents=True, exist_ok=True)
     cells = []
-    for name in names:
-        svg = out / f"{name}.svg"
+    for thumb in thumbnails:
+        svg = out / f"{thumb.pattern}.svg"
         if not svg.exists():
-            svg.write_text(_thumbnail_svg(name), encoding="ascii")
-        src = f"{_relative_root(env)}{FIGURES}/{name}.svg"
-        label = html.escape(name).replace("_", "_<wbr>")
-        cells.append(f'<figure class="movimo-thumb"><img src="{src}" alt="{html.escape(name)}" '
-                     f'width="100" height="120"><figcaption>{label}</figcaption></figure>')
+            svg.write_text(_thumbnail_svg(thumb.pattern), encoding="ascii")
+        src = f"{_relative_root(env)}{FIGURES}/{thumb.pattern}.svg"
+        label = html.escape(thumb.label).replace("_", "_<wbr>")
+        cell = (f'<img src="{src}" alt="{html.escape(thumb.pattern)}" width="100" height="120">'
+                f'<figcaption>{label}</figcaption>')
+        if thumb.href:
+            cell = f'<a href="{html.escape(thumb.href)}">{cell}</a>'
+        anchor = f' id="{thumb.anchor}"' if thumb.anchor else ""
+        cells.append(f'<figure class="movimo-thumb"{anchor}>{cell}</figure>')
+    text = f'<p class="movimo-caption">{html.escape(caption)}</p>' if caption else ""
     return nodes.raw("", f'<div class="movimo-figure"><div class="movimo-thumbs">{"".join(cells)}'
-                         f'</div><p class="movimo-caption">{html.escape(caption)}</p></div>',
-                     format="html")
+                         f'</div>{text}</div>', format="html")
 
 
-class PackTable(Directive):
-    """A table: pack, number of patterns, families."""
+def motion_of(pattern: PatternEntry) -> str:
+    """The motion a beat_ pattern dances: the last word of its name."""
+    return pattern.name.rsplit("_", 1)[1]
+
+
+def section_id(pattern: PatternEntry) -> str:
+    """The id of the section of a pack's page that shows `pattern`: its
+    family's, or for the beat_ patterns its motion's."""
+    if pattern.family == "beat":
+        return f"motion-{motion_of(pattern)}"
+    return f"family-{pattern.family}"
+
+
+def _by_section(pack: str) -> dict[str, list[PatternEntry]]:
+    """The patterns of `pack` by the section of its page, in catalogue order."""
+    sections: dict[str, list[PatternEntry]] = {}
+    for pattern in entries():
+        if pattern.pack == pack:
+            sections.setdefault(section_id(pattern), []).append(pattern)
+    return sections
+
+
+class PatternIndex(Directive):
+    """A section per pack: a thumbnail of each of its families (of each
+    motion in the beat_ packs), leading to its section on the pack's page.
+    The first thumbnail of a family also takes that section's id, so that a
+    link to the family on this page lands beside the way to it."""
 
     def run(self):
-        packs: dict[str, list] = {}
-        for pattern in entries():
-            packs.setdefault(pattern.pack, []).append(pattern.family)
-        rows = "".join(
-            f"<tr><td>{pack}</td><td>{len(families)}</td>"
-            f"<td>{', '.join(dict.fromkeys(families))}</td></tr>"
-            for pack, families in packs.items())
-        return [nodes.raw("", '<table class="docutils"><thead><tr><th>pack</th><th>patterns'
-                              f'</th><th>families</th></tr></thead><tbody>{rows}</tbody></table>',
-                          format="html")]
+        env = self.state.document.settings.env
+        packs = list(dict.fromkeys(pattern.pack for pattern in entries()))
+        anchored: set[str] = set()
+        result = []
+        for pack in packs:
+            page = env.app.builder.get_relative_uri(env.docname, f"{PACK_PAGES}/{pack}")
+            sections = _by_section(pack)
+            thumbnails = []
+            for anchor, members in sections.items():
+                label = anchor.partition("-")[2]
+                thumbnails.append(Thumbnail(members[0].name, label, f"{page}#{anchor}",
+                                            "" if anchor in anchored else anchor))
+                anchored.add(anchor)
+            count = sum(len(members) for members in sections.values())
+            section = nodes.section(ids=[f"pack-{pack}"])
+            section += nodes.title(text=f"{pack} ({count} patterns)")
+            section += _figure_row(env, thumbnails)
+            result.append(section)
+        return result
 
 
 class FamilyFigures(Directive):
-    """A section per family but beat: up to `:members:` thumbnails of it."""
+    """A section per family of a pack but beat: up to `:members:` thumbnails of it."""
 
+    required_arguments = 1    # the pack
     option_spec = {"members": directives.positive_int}
 
     def run(self):
         env = self.state.document.settings.env
         shown = self.options.get("members", 8)
-        families: dict[str, list] = {}
-        for pattern in entries():
-            if pattern.family != "beat":
-                families.setdefault(pattern.family, []).append(pattern)
         result = []
-        for family, members in families.items():
-            section = nodes.section(ids=[f"family-{family}"])
+        for anchor, members in _by_section(self.arguments[0]).items():
+            if members[0].family == "beat":
+                continue
+            family = members[0].family
+            section = nodes.section(ids=[anchor])
             section += nodes.title(text=family)
-            packs = ", ".join(dict.fromkeys(p.pack for p in members))
-            caption = (f"{family}: {len(members)} patterns ({packs} pack); "
+            caption = (f"{family}: {len(members)} patterns; "
                        f"{'the first ' + str(shown) if len(members) > shown else 'all'} shown. "
                        f"{members[0].name}: {members[0].description}")
-            section += _figure_row(env, [p.name for p in members[:shown]], caption)
+            section += _figure_row(env, [Thumbnail(p.name, p.name) for p in members[:shown]],
+                                   caption)
             result.append(section)
         return result
 
 
 class MotionFigures(Directive):
-    """A section per beat_ motion: the motion danced to a few genres."""
+    """A section per beat_ motion of a pack: the motion danced to a few genres."""
 
+    required_arguments = 1    # the pack
     option_spec = {"genres": directives.positive_int}
 
     def run(self):
         env = self.state.document.settings.env
         shown = self.options.get("genres", 6)
-        motions: dict[str, list] = {}
-        for pattern in entries():
-            if pattern.family == "beat":
-                motions.setdefault(pattern.name.rsplit("_", 1)[1], []).append(pattern)
         result = []
-        for motion, members in motions.items():
-            # Genres spread over the list, not the first few of one pack.
+        for anchor, members in _by_section(self.arguments[0]).items():
+            if members[0].family != "beat":
+                continue
+            motion = motion_of(members[0])
+            # Genres spread over the list, not the first few.
             picked = members[::max(1, len(members) // shown)][:shown]
-            section = nodes.section(ids=[f"motion-{motion}"])
+            section = nodes.section(ids=[anchor])
             section += nodes.title(text=motion)
             caption = (f"beat_…_{motion}: {len(members)} genres, {len(picked)} shown. "
                        f"{picked[0].name}: {picked[0].description}")
-            section += _figure_row(env, [p.name for p in picked], caption)
+            section += _figure_row(env, [Thumbnail(p.name, p.name) for p in picked], caption)
             result.append(section)
         return result
 
@@ -251,11 +303,11 @@ def check_reference(app, env) -> None:
 
 def write_site_gallery(app, exception) -> None:
     if exception is None and app.builder.format == "html":
-        write_gallery(pathlib.Path(app.outdir) / GALLERY)
+        write_gallery(pathlib.Path(app.outdir) / GALLERY, docs="../index.html")
 
 
 def setup(app):
-    app.add_directive("movimo-packs", PackTable)
+    app.add_directive("movimo-pattern-index", PatternIndex)
     app.add_directive("movimo-family-figures", FamilyFigures)
     app.add_directive("movimo-motion-figures", MotionFigures)
     app.add_directive("movimo-command-reference", CommandReference)

@@ -23,6 +23,7 @@ from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, 
                                         ExternalClock, SongPosition, Start, Stop, Tick)
 from movimo_tools.clocks.tempo import Clock, check_tempo
 from movimo_tools.endpoints import DatagramListener
+from movimo_tools.extras import missing_extra
 from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
 # Events waiting for the frame loop; a flood beyond this is dropped and counted.
@@ -138,8 +139,7 @@ def open_midi_port(port: str, what: str, *, callback: Callable[[Any], object] | 
     try:
         import mido
     except ImportError:
-        raise ValueError(f"{what} needs mido and python-rtmidi: "
-                         f"pip install 'movimo[midi]'") from None
+        raise ValueError(f"{what} {missing_extra('midi', ['mido', 'python-rtmidi'])}") from None
     try:
         with _c_library_messages_hidden():
             backend = mido.Backend("mido.backends.rtmidi")

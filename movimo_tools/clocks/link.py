@@ -39,6 +39,7 @@ from typing import Any, Callable
 import movimo
 from movimo_tools.clocks.inputs import ClockInput
 from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM, TapTempo, check_tempo
+from movimo_tools.extras import missing_extra
 
 # The beats whose phase the session shares: a bar of 4 unless asked.
 DEFAULT_QUANTUM = 4
@@ -103,7 +104,7 @@ class LinkSession(ClockInput):
         try:
             import aalink  # type: ignore[import-not-found]
         except ImportError:
-            raise ValueError("following Link needs aalink: pip install 'movimo[link]'") from None
+            raise ValueError(f"following Link {missing_extra('link', ['aalink'])}") from None
 
         async def join() -> Any:
             link = aalink.Link(JOINING_BPM)  # aalink takes the loop it is made in

@@ -16,6 +16,7 @@ from movimo_tools.commands.options import add_clock_arguments, settle_tempo
 from movimo_tools.commands.showrun import (CONTROL_HELP, Surface, add_show_arguments,
                                            open_surfaces, run_show)
 from movimo_tools.commands.stream import add_osc_arguments, osc_show
+from movimo_tools.extras import missing_extra
 from movimo_tools.rig import load_patch
 from movimo_tools.show.engine import Show
 from movimo_tools.show.loop import FrameReport
@@ -109,6 +110,6 @@ def open_console(show: Show, host: str, port: int) -> WebConsole:
     try:
         from movimo_tools.surfaces.web import WebConsole
     except ImportError:
-        raise ValueError("the console needs Starlette, uvicorn and websockets: "
-                         "pip install 'movimo[console]'") from None
+        needs = missing_extra("console", ["starlette", "uvicorn", "websockets"])
+        raise ValueError(f"the console {needs}") from None
     return WebConsole(show, host, port)

@@ -2,8 +2,9 @@
 // The movimo gallery: thumbnails grouped by pack and family, built from
 // MOVIMO_CATALOGUE (catalogue.js); filters, with a search that knows the
 // words of the trade (MOVIMO_VOCABULARY); and a detail view that animates
-// one pattern against a beat counter. A pattern's rows arrive from
-// rows/N.js, loaded with a <script> element when it is first opened.
+// one pattern against a beat counter and says how to use it. A pattern's
+// rows arrive from rows/N.js, loaded with a <script> element when it is
+// first opened. The header links to the documentation at MOVIMO_DOCS.
 const movimoGallery = (() => {
   const PIPS_PER_BEAT = 64;
   const BEATS_PER_BAR = 4;
@@ -362,6 +363,16 @@ const movimoGallery = (() => {
     context.fill();
   }
 
+  // How to play the open pattern: the Python calls and the commands, the
+  // stream at the tempo shown.
+  function showUsage() {
+    const { name } = view.pattern;
+    byId("use-python").textContent = `movimo_tools.pattern("${name}").at(pip)\n`
+      + `movimo.sample("${name}", pip)`;
+    byId("use-command").textContent = `movimo show ${name}\n`
+      + `movimo stream ${name} --bpm ${view.bpm} --osc 127.0.0.1:9000`;
+  }
+
   function showValues(pip, value) {
     const beat = Math.floor(pip / PIPS_PER_BEAT);
     const bar = Math.floor(beat / BEATS_PER_BAR) + 1;
@@ -401,6 +412,7 @@ const movimoGallery = (() => {
       + `${pattern.period / PIPS_PER_BEAT} beats (${pattern.period} pips) · ${pattern.dimensions} `
       + (pattern.dimensions === 1 ? "axis" : "axes");
     byId("detail-description").textContent = pattern.description;
+    showUsage();
     // No readings until this pattern's rows are in, rather than the last one's.
     byId("beat-counter").textContent = "";
     for (const row of byId("values").rows) {
@@ -434,6 +446,7 @@ const movimoGallery = (() => {
       if (!(bpm >= 20 && bpm <= 300)) return;
       reanchor(performance.now());
       view.bpm = bpm;
+      if (view.pattern) showUsage();
     });
     byId("play").addEventListener("click", (event) => {
       reanchor(performance.now());
@@ -446,6 +459,7 @@ const movimoGallery = (() => {
     });
   }
 
+  byId("docs-link").href = MOVIMO_DOCS;
   buildGroups();
   buildFilters();
   buildControls();

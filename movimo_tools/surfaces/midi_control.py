@@ -2,7 +2,7 @@
 commands, faders and knobs set values, and the pads' lights follow the show.
 
 `MidiControl(show, port_name, midi_map)` reads the MIDI input port
-`port_name` (through mido and python-rtmidi: pip install 'movimo[midi]') as
+`port_name` (through mido and python-rtmidi, the midi extra) as
 the map file `midi_map` says. A map is TOML::
 
     [[pads]]             # a note-on picks a pattern or a cue, or runs a command

@@ -9,8 +9,11 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tomllib
 
 import pytest
+
+import movimo_tools
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 DOCS = ROOT / "docs"
@@ -81,6 +84,17 @@ def test_a_changed_output_is_reported_with_its_page_and_line(tmp_path):
     assert 'File "page.md", line 6' in failures and "Expected:\n    5\nGot:\n    4" in failures
 
 
+def test_the_packages_the_pages_install_are_those_an_extra_lists():
+    project = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+    listed = {requirement for requirements in project["optional-dependencies"].values()
+              for requirement in requirements}
+    # By name, as they must be installed outside a clone ('.[plot]' is the clone's form).
+    named = {word for page in PAGES
+             for command in re.findall(r"pip install ([^`\n]+)", page.read_text(encoding="utf-8"))
+             for word in shlex.split(command, comments=True) if not word.startswith(".")}
+    assert "aalink>=0.2" in named and named <= listed, named - listed
+
+
 def test_the_cpp_example_prints_what_its_page_shows():
     # Built with the native tests by tools/bootstrap.sh.
     example = ROOT / "build" / "py" / "tests" / "native" / "movimo_docs_example"
@@ -98,9 +112,18 @@ def test_the_site_builds_without_warnings(tmp_path):
                           timeout=300)
     assert done.returncode == 0, done.stderr
     assert (out / "index.html").exists() and (out / "gallery" / "index.html").exists()
-    choosing = (out / "guide" / "choosing.html").read_text()
-    # A picture of every family but beat, and of every beat motion.
-    assert choosing.count('id="family-') == 44 and choosing.count('id="motion-') == 16
+    # The gallery written with the site links back to it.
+    assert 'MOVIMO_DOCS = "../index.html"' in (out / "gallery" / "catalogue.js").read_text()
+    # The chooser's index: a thumbnail per family of each pack (per motion in
+    # the beat_ packs), each leading to a section of its pack's page.
+    chooser = out / "guide" / "choosing.html"
+    links = re.findall(r'<figure class="movimo-thumb"[^>]*><a href="([^"#]+)#([^"]+)"',
+                       chooser.read_text())
+    assert sorted((pathlib.Path(page).stem, anchor) for page, anchor in links) == sorted({
+        (e.pack, f"motion-{e.name.rsplit('_', 1)[1]}" if e.family == "beat"
+         else f"family-{e.family}") for e in movimo_tools.entries()})
+    for page, anchor in links:
+        assert f'<section id="{anchor}">' in (chooser.parent / page).read_text(), (page, anchor)
     assert "movimo stream" in (out / "guide" / "command.html").read_text()
 
 

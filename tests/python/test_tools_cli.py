@@ -6,6 +6,7 @@ import json
 import os
 import pathlib
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -207,6 +208,24 @@ def test_faults_become_one_line(monkeypatch, capsys, fault, status, message):
 
     monkeypatch.setattr(movimo_tools.cli, "table", fail)
     assert run(capsys, "show", "bounce")[::2] == (status, message)
+
+
+@pytest.mark.parametrize("hidden, argv, needs, packages", [
+    ("mido", ["stream", "helix", "--clock", "midi:drums"], "MIDI clock input needs mido and "
+     "python-rtmidi", ["mido", "python-rtmidi"]),
+    ("aalink", ["stream", "helix", "--clock", "link"], "following Link needs aalink", ["aalink"]),
+    ("movimo_tools.surfaces.web", ["serve", "helix", "--bpm", "120", "--port", "0"],
+     "the console needs starlette, uvicorn and websockets", ["starlette", "uvicorn", "websockets"]),
+])
+def test_a_missing_optional_part_names_the_packages_to_install(monkeypatch, capsys, hidden, argv,
+                                                                needs, packages):
+    # A None entry makes the import fail, as if the package were not installed.
+    monkeypatch.setitem(sys.modules, hidden, None)
+    status, _, err = run(capsys, *argv, "--osc", "127.0.0.1:9", "--frames", "1")
+    shown, _, command = err.rstrip("\n").partition(": pip install ")
+    # By name, as anyone can install them: naming the extra works only from a clone.
+    assert (status, shown) == (1, f"movimo: error: {needs}")
+    assert [re.split("[<>=]", word)[0] for word in shlex.split(command)] == packages
 
 
 @pytest.mark.parametrize("argv, message", [

@@ -9,6 +9,7 @@ import time
 import numpy as np
 import pytest
 
+import movimo
 import movimo_tools
 from movimo_tools import entries, table
 from movimo_tools.cli import main
@@ -109,9 +110,11 @@ def test_strokes_on_a_grid_are_told_apart_by_their_ticks(gallery):
 
 
 def test_command_prints_the_url(capsys, tmp_path):
-    assert main(["gallery", "-o", str(tmp_path / "site")]) == 0
+    docs = "https://example.org/movimo/"
+    assert main(["gallery", "-o", str(tmp_path / "site"), "--docs", docs]) == 0
     url = capsys.readouterr().out.strip()
     assert url == (tmp_path / "site" / "index.html").as_uri()
+    assert script_value(tmp_path / "site" / "catalogue.js", r"MOVIMO_DOCS = (.*?);\n") == docs
     (tmp_path / "file").write_text("not a directory")
     assert main(["gallery", "-o", str(tmp_path / "file")]) == 1
     assert "is not a directory" in capsys.readouterr().err
@@ -322,6 +325,27 @@ def test_an_address_naming_a_pattern_opens_it(page, gallery):
     assert wait_until(lambda: by_id(page, "detail-name").text == "helix")
     page.find_element("css selector", "#close").click()
     assert page.execute_script("return location.hash") == ""
+    assert page.get_log("browser") == []
+
+
+def test_the_detail_says_how_to_use_the_pattern_and_the_header_links_to_the_docs(
+        page, gallery, capsys):
+    page.get(gallery[0].as_uri() + "#lfo_flower")
+    assert wait_until(lambda: by_id(page, "use-python").text)
+    python = by_id(page, "use-python").text.splitlines()
+    assert python == ['movimo_tools.pattern("lfo_flower").at(pip)',
+                      'movimo.sample("lfo_flower", pip)']
+    # What it shows runs, and gives the pattern's values.
+    at_pips = [eval(line, {"movimo": movimo, "movimo_tools": movimo_tools, "pip": 96})
+               for line in python]
+    assert [tuple(at_pips[0]), at_pips[1].as_tuple()] == [tuple(table("lfo_flower")[96])] * 2
+    set_filter(page, "bpm", "128")
+    show, stream = by_id(page, "use-command").text.splitlines()
+    assert stream == "movimo stream lfo_flower --bpm 128 --osc 127.0.0.1:9000"
+    assert main(show.split()[1:]) == 0 and "lfo_flower" in capsys.readouterr().out
+    # tools/demo.sh writes the site into build/docs/html, beside build/gallery.
+    docs = gallery[0].parent.parent / "docs" / "html" / "index.html"
+    assert by_id(page, "docs-link").get_attribute("href") == docs.as_uri()
     assert page.get_log("browser") == []
 
 
