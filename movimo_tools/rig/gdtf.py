@@ -35,7 +35,7 @@ patch, or a default).
 
 GDTF files are zip archives read under the bounds of
 `movimo_tools.rig.files`; their description is parsed with pygdtf (an
-optional extra: `pip install 'movimo[gdtf]'`) only after it has been checked
+optional extra: `pip install '.[gdtf]'` from a clone) only after it has been checked
 there. A file with no Pan and Tilt channels at all is no moving head and is
 not parsed further. Otherwise what the library's work grows with is counted
 first: it sizes lists by DMX offsets and breaks (at most
@@ -61,6 +61,7 @@ from collections.abc import Sequence
 from typing import Any, Protocol
 from xml.parsers import expat
 
+from movimo_tools.extras import missing_extra
 from movimo_tools.rig.files import (Archive, Budget, PatchError, check_xml, described,
                                     open_regular)
 
@@ -135,7 +136,8 @@ def _library() -> Any:
     try:
         import pygdtf  # type: ignore[import-untyped]
     except ImportError:
-        raise PatchError("GDTF files are read with pygdtf: pip install 'movimo[gdtf]'") from None
+        raise PatchError(f"reading GDTF files {missing_extra('gdtf', ['pygdtf', 'pymvr'])}",
+                         ) from None
     return pygdtf
 
 

@@ -1,6 +1,6 @@
 """Rigs from MVR files, the exchange format CAD, visualiser and console
 programs export: `--patch rig.mvr` reads every fixture of the file with
-pymvr (an optional extra: `pip install 'movimo[gdtf]'`).
+pymvr (an optional extra: `pip install '.[gdtf]'` from a clone).
 
 - Every fixture whose GDTF mode has Pan and Tilt becomes a moving head at its
   DMX address (the lowest break's), as the file writes it: "universe.address"
@@ -50,6 +50,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from movimo_tools.extras import missing_extra
 from movimo_tools.rig.files import (Archive, Budget, PatchError, check_xml, described,
                                     open_regular)
 from movimo_tools.rig.gdtf import FixtureTypeSettings, FixtureTypes, Packed, listed
@@ -114,7 +115,8 @@ def _scene(archive: Archive) -> tuple[list[_Found], list[str]]:
     try:
         import pymvr  # type: ignore[import-untyped]
     except ImportError:
-        raise PatchError("MVR files are read with pymvr: pip install 'movimo[gdtf]'") from None
+        raise PatchError(f"reading MVR files {missing_extra('gdtf', ['pygdtf', 'pymvr'])}",
+                         ) from None
     found: list[_Found] = []
     groups: list[str] = []
     try:
