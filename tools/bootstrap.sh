@@ -38,9 +38,12 @@ find_python312() {
 # Architecture daemon, iproute2 and util-linux (unshare, setpriv) for the DMX
 # receiver test, which runs olad in a network namespace of its own; pkgconf
 # and unzip for the packaging tests; ALSA, which python-rtmidi links (and
-# builds against where it has no wheel), for MIDI clock input.
+# builds against where it has no wheel), for MIDI clock input; PortAudio for
+# live audio input, and the JACK server whose dummy driver gives the audio
+# tests an input device without a sound card.
 debian_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip libasound2-dev)
+                 chromium chromium-driver ola iproute2 util-linux pkgconf unzip libasound2-dev
+                 libportaudio2 jackd2)
 missing=()
 for package in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -13,13 +13,13 @@ from __future__ import annotations
 import contextlib
 import math
 import os
-import queue
 import socket
 import tempfile
 import threading
 import time
 from typing import Any, Callable, Iterator
 
+from movimo_tools.clocks.clock_input import ClockInput as ClockInput
 from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, Continue,
                                         SongPosition, Start, Stop, Tick)
 from movimo_tools.clocks.tempo import check_tempo
@@ -30,36 +30,6 @@ from movimo_tools.osc_decode import OscDecodeError, decode_packet
 # that closing the input returns promptly whatever the peer sends.
 LISTEN_POLL_SECONDS = 0.05
 MAX_DATAGRAM_BYTES = 65535
-# Events waiting for the frame loop; a flood beyond this is dropped and counted.
-MAX_WAITING_EVENTS = 4096
-
-
-class ClockInput:
-    """Events of an outside clock on their way to the follower, each stamped
-    with the time it arrived; counts the malformed messages it ignored and
-    the events it dropped in a flood (more than MAX_WAITING_EVENTS waiting)."""
-
-    def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
-        self.name = name
-        self.malformed = 0
-        self.dropped = 0
-        self._now = now
-        self._events: queue.Queue[tuple[float, ClockEvent]] = queue.Queue(MAX_WAITING_EVENTS)
-
-    def put(self, event: ClockEvent, seconds: float | None = None) -> None:
-        try:
-            self._events.put_nowait((self._now() if seconds is None else seconds, event))
-        except queue.Full:
-            self.dropped += 1
-
-    def drain(self) -> list[tuple[float, ClockEvent]]:
-        events = []
-        while not self._events.empty():
-            events.append(self._events.get_nowait())
-        return events
-
-    def close(self) -> None:
-        """Stops listening; an input that opened nothing has nothing to close."""
 
 
 def midi_event(message: Any) -> ClockEvent | None:
@@ -249,16 +219,19 @@ class OscClockInput(ClockInput):
             self._socket = None
 
 
-def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> ClockInput | None:
-    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT, or
-    internal (None: the stream keeps its own tempo).
+def open_clock(source: str, now: Callable[[], float] = time.perf_counter,
+               bpm_range: tuple[float, float] | None = None) -> ClockInput | None:
+    """Opens the clock input `source` names: midi:PORT, osc:HOST:PORT,
+    audio[:DEVICE|:FILE.wav] (heard within `bpm_range`, see
+    `movimo_tools.clocks.beats`), or internal (None: the stream keeps its
+    own tempo).
 
     >>> open_clock("internal") is None
     True
     >>> open_clock("ableton")
     Traceback (most recent call last):
     ...
-    ValueError: the clock must be midi:PORT, osc:HOST:PORT or internal
+    ValueError: the clock must be midi:PORT, osc:HOST:PORT, audio[:DEVICE] or internal
     """
     kind, _, where = source.partition(":")
     if source == "internal":
@@ -268,4 +241,7 @@ def open_clock(source: str, now: Callable[[], float] = time.perf_counter) -> Clo
     if kind == "osc" and where:
         return OscClockInput(source, now).open(
             *parse_endpoint(where, "the OSC clock's listening address"))
-    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT or internal")
+    if kind == "audio":
+        from movimo_tools.clocks.audio import AudioClockInput
+        return AudioClockInput(source, now, bpm_range).open(where)
+    raise ValueError("the clock must be midi:PORT, osc:HOST:PORT, audio[:DEVICE] or internal")

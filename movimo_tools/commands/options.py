@@ -10,6 +10,7 @@ import sys
 from typing import Callable, TypeVar
 
 import movimo
+from movimo_tools.clocks.beats import parse_bpm_range
 from movimo_tools.clocks.follow import ExternalClock
 from movimo_tools.clocks.inputs import open_clock
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
@@ -29,6 +30,14 @@ def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:
     return parse
 
 
+def bpm_range(text: str) -> tuple[float, float]:
+    """An argparse type: LO:HI, the tempi an audio clock prefers."""
+    try:
+        return parse_bpm_range(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
 def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) -> None:
     """The options of the clock and the frame loop: tempo, rate and length."""
     parser.add_argument("--bpm", type=positive(float), required=True,
@@ -40,11 +49,16 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
     stop.add_argument("--duration", type=positive(float), metavar="SECONDS",
                       help="stop after this long")
     parser.add_argument("--start-beat", type=float, default=0.0, help="beat of the first frame")
-    parser.add_argument("--clock", default="internal", metavar="midi:PORT|osc:HOST:PORT|internal",
+    parser.add_argument("--clock", default="internal",
+                        metavar="midi:PORT|osc:HOST:PORT|audio[:DEVICE]|internal",
                         help="follow an outside clock's tempo and beat: MIDI clock from an "
-                             "input port, or OSC /tempo BPM, /beat N and /tick on a UDP port; "
-                             "lock changes go to standard error (default internal: --bpm, "
-                             "then typed bpm and tap)")
+                             "input port, OSC /tempo BPM, /beat N and /tick on a UDP port, or "
+                             "the beats heard in an audio input (movimo devices lists them) or "
+                             "in a WAV file played along (audio:FILE.wav); lock changes go to "
+                             "standard error (default internal: --bpm, then typed bpm and tap)")
+    parser.add_argument("--bpm-range", type=bpm_range, metavar="LO:HI",
+                        help="the tempi an audio clock prefers: it doubles or halves what it "
+                             "hears into this range (default 80:160)")
 
 
 def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | None]:
@@ -54,7 +68,7 @@ def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | 
     check_rate(args.rate)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
     internal = tempo_clock(args.bpm, args.start_beat)
-    source = open_clock(args.clock)
+    source = open_clock(args.clock, bpm_range=args.bpm_range)
     if source is None:
         return internal, frames
 
