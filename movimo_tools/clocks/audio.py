@@ -19,6 +19,7 @@ the tempo from then on.
 
 from __future__ import annotations
 
+import atexit
 import collections
 import math
 import threading
@@ -41,6 +42,8 @@ MAX_STAMPS = 4096
 ORIGIN_SECONDS = 2.0
 # A running device that has delivered nothing for this long is lost.
 SILENT_DEVICE_SECONDS = 1.0
+# Closing a device waits this long for PortAudio.
+CLOSE_SECONDS = 1.0
 # Confidence at or above HIGH reads high, at or below LOW low; it leaves
 # high or low only on reaching the middle, so that it does not flicker.
 HIGH_CONFIDENCE, LOW_CONFIDENCE, MIDDLE_CONFIDENCE = 0.75, 0.25, 0.5
@@ -209,13 +212,21 @@ class AudioClockInput(ClockInput):
         self._level = confidence_level(tracker.confidence, self._level)
 
     def close(self) -> None:
-        """Stops listening and the analysis; returns within an analysis step."""
+        """Stops listening and the analysis; returns within a second or two."""
         self._stopping.set()
         if self._thread is not None:
             self._thread.join(timeout=2.0)
         if self._stream is not None:
-            self._stream.close(ignore_errors=True)
+            # PortAudio can wait for ever to close a stream whose server went
+            # away (JACK's does): it is left to a thread of its own.
+            closing = threading.Thread(target=self._stream.close, args=(True,), daemon=True)
+            closing.start()
+            closing.join(timeout=CLOSE_SECONDS)
             self._stream = None
+            if closing.is_alive() or self._ended:
+                # Nor can PortAudio end itself at exit then: JACK's host
+                # aborts the process. Its exit handler is left out.
+                atexit.unregister(getattr(_sounddevice(), "_exit_handler", lambda: None))
 
 
 def list_inputs() -> list[str]:
