@@ -28,7 +28,7 @@ from typing import Any, Callable
 
 import numpy as np
 
-from movimo_tools.clocks.beats import DEFAULT_BPM_RANGE, BeatTracker, read_wav
+from movimo_tools.clocks.beats import BeatTracker, read_wav
 from movimo_tools.clocks.clock_input import ClockInput
 from movimo_tools.clocks.follow import Beat
 
@@ -81,7 +81,7 @@ class AudioClockInput(ClockInput):
     def __init__(self, name: str = "audio", now: Callable[[], float] = time.perf_counter,
                  bpm_range: tuple[float, float] | None = None) -> None:
         super().__init__(name, now)
-        self.bpm_range = bpm_range or DEFAULT_BPM_RANGE
+        self.bpm_range = bpm_range
         self._level = "low"
         self._ended = ""  # why no more sound comes, once none does
         self._stopping = threading.Event()

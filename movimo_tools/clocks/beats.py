@@ -127,16 +127,17 @@ def _aubio() -> Any:
 
 class BeatTracker:
     """The beats of a stream of mono samples at `rate` Hz, in seconds from
-    its first sample, given out as the samples that show them arrive.
+    its first sample, given out as the samples that show them arrive; the
+    tempo is folded into `bpm_range` (80 to 160 bpm if None).
 
     Samples that are not finite count as silence and samples beyond ±1 are
     clipped, so that a broken input cannot upset the analysis.
     """
 
-    def __init__(self, rate: int, bpm_range: tuple[float, float] = DEFAULT_BPM_RANGE) -> None:
+    def __init__(self, rate: int, bpm_range: tuple[float, float] | None = None) -> None:
         aubio = _aubio()
         self.rate = rate
-        self.bpm_range = bpm_range
+        self.bpm_range = bpm_range or DEFAULT_BPM_RANGE
         self.hop = max(16, 2 ** round(math.log2(rate * HOP_SECONDS)))
         window = WINDOW_HOPS * self.hop
         self._proposals = aubio.tempo("default", window, self.hop, rate)
@@ -296,10 +297,11 @@ class BeatTracker:
             self._given_before = self._given_before or self._giving
 
 
-def analyse(samples: np.ndarray, rate: int,
-            bpm_range: tuple[float, float] = DEFAULT_BPM_RANGE) -> tuple[float | None, list[float]]:
+def analyse(samples: np.ndarray, rate: int, bpm_range: tuple[float, float] | None = None,
+            ) -> tuple[float | None, list[float]]:
     """The tempo (the grid's median over the beats) and the beat times of
-    a recording, fed to the tracker as if it played; no tempo without beats."""
+    a recording, fed to the tracker as if it played, within `bpm_range`
+    (80 to 160 bpm if None); no tempo without beats."""
     tracker = BeatTracker(rate, bpm_range)
     beats: list[float] = []
     tempi: list[float] = []

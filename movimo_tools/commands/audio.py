@@ -28,10 +28,9 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
         formatter_class=argparse.RawDescriptionHelpFormatter)
     beats.add_argument("file", metavar="FILE.wav")
     beats.add_argument("--format", choices=("text", "csv", "json"), default="text")
-    low, high = DEFAULT_BPM_RANGE
     beats.add_argument("--bpm-range", type=bpm_range, default=DEFAULT_BPM_RANGE,
                        metavar="LO:HI", help="the tempi to prefer: what is heard is doubled or "
-                                             f"halved into them (default {low:g}:{high:g})")
+                                             "halved into them (default 80:160)")
     beats.set_defaults(run=_beats)
     devices = commands.add_parser("devices", help="list the audio and MIDI inputs")
     devices.set_defaults(run=_devices)

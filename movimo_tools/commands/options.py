@@ -10,7 +10,7 @@ import sys
 from typing import Callable, TypeVar
 
 import movimo
-from movimo_tools.clocks.beats import parse_bpm_range
+from movimo_tools.clocks.beats import DEFAULT_BPM_RANGE, parse_bpm_range
 from movimo_tools.clocks.follow import ExternalClock
 from movimo_tools.clocks.inputs import open_clock
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
@@ -56,9 +56,11 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
                              "the beats heard in an audio input (movimo devices lists them) or "
                              "in a WAV file played along (audio:FILE.wav); lock changes go to "
                              "standard error (default internal: --bpm, then typed bpm and tap)")
-    parser.add_argument("--bpm-range", type=bpm_range, metavar="LO:HI",
+    low, high = DEFAULT_BPM_RANGE
+    parser.add_argument("--bpm-range", type=bpm_range, default=DEFAULT_BPM_RANGE,
+                        metavar="LO:HI",
                         help="the tempi an audio clock prefers: it doubles or halves what it "
-                             "hears into this range (default 80:160)")
+                             f"hears into this range (default {low:g}:{high:g})")
 
 
 def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | None]:
