@@ -38,8 +38,10 @@ RING_SECONDS = 4.0
 BLOCK_FRAMES = 256
 # The most callbacks the ring of arrival times holds.
 MAX_STAMPS = 4096
-# The stream-to-clock mapping takes the earliest arrival of this long.
-ORIGIN_SECONDS = 2.0
+# The stream-to-clock mapping takes the earliest arrival of this long: long
+# enough for a callback that was not delayed, short enough that a slip of
+# the stream (blocks dropped under load) moves the beats for no longer.
+ORIGIN_SECONDS = 0.5
 # A running device that has delivered nothing for this long is lost.
 SILENT_DEVICE_SECONDS = 1.0
 # Closing a device waits this long for PortAudio.
