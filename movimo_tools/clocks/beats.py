@@ -18,8 +18,11 @@ tracker here keeps a beat grid of its own on top of it:
   the recent background. Beats are given out only while the grid is
   supported; while it is not (a breakdown, a silence) the grid is held,
   not moved, so that when the drums come back on it two supported beats
-  are enough to go on. Another phase takes over only once it has been
-  supported for two bars while the held one was not.
+  are enough to go on.
+- Another grid takes over only once it has been supported for two bars
+  while the held one was not: at another tempo at any time, at the held
+  tempo only in the grid's first bars (its first phase may have been
+  wrong), or once sixteen bars have passed without support.
 """
 
 from __future__ import annotations
