@@ -21,6 +21,10 @@ autodoc_member_order = "bysource"
 # Docstrings write names and expressions in single backquotes: show them as code.
 default_role = "code"
 autodoc_default_options = {"members": True, "show-inheritance": True}
+# Defaults as written (`now=time.perf_counter`), not as their values print:
+# a value such as <built-in function perf_counter> leaves the signature
+# unparsable, and the parameters after it unreadable.
+autodoc_preserve_defaults = True
 
 # Every cross-reference must resolve. The site builds offline, so types of
 # NumPy, matplotlib and the standard library are named but not linked.

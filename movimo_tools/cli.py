@@ -2,7 +2,8 @@
 them (preview), browse them (gallery), stream them as OSC (stream), drive
 a rig of moving heads over Art-Net or sACN (dmx), and play either from a
 browser console (serve); list the Art-Net and sACN devices on the network
-(nodes).
+(nodes); find the beats of a recording (beats) and list the inputs a clock
+can listen to (devices).
 
 Every subcommand is a thin layer over the library functions; errors print
 one line on stderr and exit with status 1 (2 for a malformed command line).
@@ -30,7 +31,7 @@ from movimo_tools._native import native
 from movimo_tools.batch import check_pip_range, table
 from movimo_tools.catalogue import known_entry
 from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM
-from movimo_tools.commands import dmx, nodes, serve, stream
+from movimo_tools.commands import audio, dmx, nodes, serve, stream
 from movimo_tools.limits import motion_limits
 from movimo_tools.surfaces.console import LineWriter, discard
 from movimo_tools.timing import INTERPOLATIONS, Tempo, evaluate_at, frame_count, frame_pips
@@ -252,7 +253,7 @@ def build_parser() -> argparse.ArgumentParser:
     render.add_argument("--interpolation", choices=INTERPOLATIONS, default="smooth")
     render.set_defaults(run=_render)
 
-    for module in (preview, gallery, stream, dmx, serve, nodes):
+    for module in (preview, gallery, stream, dmx, serve, nodes, audio):
         module.add_command(commands)
     return parser
 

@@ -49,8 +49,8 @@ find_python312() {
 }
 
 # ALSA, which python-rtmidi links (and builds against where it has no wheel),
-# for MIDI input.
-runtime_packages=(libasound2-dev)
+# for MIDI input; PortAudio for live audio input.
+runtime_packages=(libasound2-dev libportaudio2)
 # GoogleTest and Google Benchmark for the native tests and benchmarks; clang
 # with its runtime for the fuzzers, and valgrind, for the hardening stages;
 # Chromium and its WebDriver for the gallery and console tests; the Open
@@ -58,9 +58,11 @@ runtime_packages=(libasound2-dev)
 # for the DMX receiver tests, which run olad in network namespaces of their
 # own; pkgconf and unzip for the packaging tests; tshark, whose Art-Net
 # dissector reads movimo's ArtPoll, ArtPollReply and ArtSync in the discovery
-# test.
+# test; the JACK server, whose dummy driver gives the audio tests an input
+# device without a sound card.
 developer_packages=(libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
-                    chromium chromium-driver ola iproute2 util-linux pkgconf unzip tshark)
+                    chromium chromium-driver ola iproute2 util-linux pkgconf unzip tshark
+                    jackd2)
 debian_packages=("${runtime_packages[@]}")
 if $developer; then
   debian_packages+=("${developer_packages[@]}")

@@ -468,6 +468,7 @@ class ExternalClock:
         self._follower = TempoFollower(bpm, start, start_pip)
         self._report_state = report_state
         self._state = ""
+        self._status = ""
         self._waiting: list[tuple[float, ClockEvent]] = []
         self._jumps = 0
         self._last_pip: float | None = None
@@ -488,10 +489,11 @@ class ExternalClock:
                 self._follower.observe(arrived, event)
             except ValueError:
                 self.source.malformed += 1
-        state = self._follower.state_at(seconds)
-        if state != self._state:
-            self._state = state
-            self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm")
+        state, status = self._follower.state_at(seconds), self.source.status
+        if (state, status) != (self._state, self._status):
+            self._state, self._status = state, status
+            self._report_state(f"clock {self.source.name}: {state}, {self.bpm:.2f} bpm"
+                               + (f", {status}" if status else ""))
         pip = self._follower.pip_at(seconds)
         if self._follower.jumps != self._jumps and self._last_pip is not None:
             self._relocation = (self._last_pip, pip)

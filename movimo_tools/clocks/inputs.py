@@ -14,11 +14,11 @@ from __future__ import annotations
 import contextlib
 import math
 import os
-import queue
 import tempfile
 import time
 from typing import Any, Callable, Iterator
 
+from movimo_tools.clocks.clock_input import ClockInput as ClockInput
 from movimo_tools.clocks.follow import (MAX_BEAT_NUMBER, Beat, Bpm, ClockEvent, Continue,
                                         ExternalClock, SongPosition, Start, Stop, Tick)
 from movimo_tools.clocks.tempo import Clock, check_tempo
@@ -26,43 +26,7 @@ from movimo_tools.endpoints import DatagramListener
 from movimo_tools.extras import missing_extra
 from movimo_tools.osc_decode import OscDecodeError, decode_packet
 
-# Events waiting for the frame loop; a flood beyond this is dropped and counted.
-MAX_WAITING_EVENTS = 4096
 
-
-class ClockInput:
-    """Events of an outside clock on their way to the follower, each stamped
-    with the time it arrived; counts the malformed messages it ignored and
-    the events it dropped in a flood (more than MAX_WAITING_EVENTS waiting)."""
-
-    def __init__(self, name: str, now: Callable[[], float] = time.perf_counter) -> None:
-        self.name = name
-        self.malformed = 0
-        self.dropped = 0
-        self._now = now
-        self._events: queue.Queue[tuple[float, ClockEvent]] = queue.Queue(MAX_WAITING_EVENTS)
-
-    def put(self, event: ClockEvent, seconds: float | None = None) -> None:
-        try:
-            self._events.put_nowait((self._now() if seconds is None else seconds, event))
-        except queue.Full:
-            self.dropped += 1
-
-    def drain(self) -> list[tuple[float, ClockEvent]]:
-        events = []
-        while not self._events.empty():
-            events.append(self._events.get_nowait())
-        return events
-
-    def close(self) -> None:
-        """Stops listening; an input that opened nothing has nothing to close."""
-
-    def clock(self, bpm: float, start: float, start_pip: float,
-              report_state: Callable[[str], None]) -> Clock:
-        """The frame loop's clock that this input leads, from time `start`:
-        a tempo follower fed its events, running at `bpm` from `start_pip`
-        until they show the source's tempo and beat."""
-        return ExternalClock(self, bpm, start, start_pip, report_state)
 
 
 def midi_event(message: Any) -> ClockEvent | None:

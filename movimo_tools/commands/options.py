@@ -10,6 +10,7 @@ import sys
 from typing import Callable, TypeVar
 
 import movimo
+from movimo_tools.clocks.beats import DEFAULT_BPM_RANGE, parse_bpm_range
 from movimo_tools.clocks.sources import open_clock
 from movimo_tools.clocks.tempo import ClockFactory, tempo_clock
 from movimo_tools.show.loop import check_rate
@@ -33,6 +34,14 @@ def positive(kind: Callable[[str], Number]) -> Callable[[str], Number]:
     return parse
 
 
+def bpm_range(text: str) -> tuple[float, float]:
+    """An argparse type: LO:HI, the tempi an audio clock prefers."""
+    try:
+        return parse_bpm_range(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
 def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) -> None:
     """The options of the clock and the frame loop: tempo, rate and length."""
     parser.add_argument("--bpm", type=positive(float),
@@ -50,12 +59,19 @@ def add_clock_arguments(parser: argparse.ArgumentParser, default_rate: float) ->
                         help="compute every frame for this many milliseconds ahead, for lights "
                              f"that answer late (0 to {MAX_LATENCY_MS:g}; default 0)")
     parser.add_argument("--clock", default="internal",
-                        metavar="midi:PORT|osc:HOST:PORT|link[:QUANTUM]|internal",
+                        metavar="midi:PORT|osc:HOST:PORT|link[:QUANTUM]|audio[:DEVICE]|internal",
                         help="follow an outside clock's tempo and beat: MIDI clock from an "
-                             "input port, OSC /tempo BPM, /beat N and /tick on a UDP port, or "
+                             "input port, OSC /tempo BPM, /beat N and /tick on a UDP port, "
                              "the Link session, its beat phase within QUANTUM beats (default "
-                             "4); lock changes go to standard error (default internal: --bpm, "
-                             "then typed bpm and tap)")
+                             "4), or the beats heard in an audio input (movimo devices lists "
+                             "them) or in a WAV file played along (audio:FILE.wav); lock changes "
+                             "go to standard error (default internal: --bpm, then typed bpm "
+                             "and tap)")
+    low, high = DEFAULT_BPM_RANGE
+    parser.add_argument("--bpm-range", type=bpm_range, default=DEFAULT_BPM_RANGE,
+                        metavar="LO:HI",
+                        help="the tempi an audio clock prefers: it doubles or halves what it "
+                             f"hears into this range (default {low:g}:{high:g})")
 
 
 def settle_tempo(args: argparse.Namespace) -> None:
@@ -76,7 +92,7 @@ def clock_from_arguments(args: argparse.Namespace) -> tuple[ClockFactory, int | 
     check_rate(args.rate)
     frames = args.frames if args.duration is None else max(1, round(args.duration * args.rate))
     internal = tempo_clock(args.bpm, args.start_beat)
-    source = open_clock(args.clock)
+    source = open_clock(args.clock, bpm_range=args.bpm_range)
     if source is None:
         return internal, frames
 
