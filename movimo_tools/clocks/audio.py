@@ -31,6 +31,7 @@ import numpy as np
 from movimo_tools.clocks.beats import BeatTracker, read_wav
 from movimo_tools.clocks.clock_input import ClockInput
 from movimo_tools.clocks.follow import Beat
+from movimo_tools.extras import missing_extra
 
 # The ring buffer between the callback and the analysis holds this long.
 RING_SECONDS = 4.0
@@ -55,7 +56,7 @@ def _sounddevice() -> Any:
     try:
         import sounddevice  # type: ignore[import-untyped]
     except ImportError:
-        raise ValueError("live audio needs sounddevice: pip install 'movimo[audio]'") from None
+        raise ValueError(f"live audio {missing_extra('audio', ['sounddevice'])}") from None
     except OSError:  # the module loads, and fails without the PortAudio library
         raise ValueError("live audio needs the PortAudio library "
                          "(Debian: apt install libportaudio2)") from None

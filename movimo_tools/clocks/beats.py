@@ -34,6 +34,7 @@ from typing import Any
 import numpy as np
 
 from movimo_tools.clocks.tempo import MAX_BPM, MIN_BPM
+from movimo_tools.extras import missing_extra
 
 # The tempi the tracker prefers unless told otherwise: one octave, so that
 # every tempo folds into it exactly once.
@@ -124,7 +125,7 @@ def _aubio() -> Any:
     try:
         import aubio  # type: ignore[import-untyped]
     except ImportError:
-        raise ValueError("beat tracking needs aubio-ledfx: pip install 'movimo[audio]'") from None
+        raise ValueError(f"beat tracking {missing_extra('audio', ['aubio-ledfx'])}") from None
     return aubio
 
 

@@ -13,6 +13,7 @@ from typing import TextIO
 from movimo_tools.clocks.audio import list_inputs
 from movimo_tools.clocks.beats import DEFAULT_BPM_RANGE, analyse, read_wav
 from movimo_tools.commands.options import bpm_range
+from movimo_tools.extras import missing_extra
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -68,7 +69,7 @@ def _midi_inputs() -> list[str]:
     try:
         import mido  # type: ignore[import-untyped]
     except ImportError:
-        return ["mido is not installed: pip install 'movimo[midi]'"]
+        return [f"listing MIDI inputs {missing_extra('midi', ['mido', 'python-rtmidi'])}"]
     try:
         return list(mido.Backend("mido.backends.rtmidi").get_input_names()) or ["none"]
     except (OSError, ImportError, RuntimeError) as error:
