@@ -10,8 +10,10 @@ import contextlib
 import dataclasses
 import math
 import sys
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from typing import TextIO
+
+import numpy as np
 
 import movimo
 from movimo_tools.clocks.tempo import ClockFactory
@@ -104,6 +106,14 @@ def chosen_outputs(args: argparse.Namespace, loaded: Rig,
     return outputs
 
 
+def output_leads(rig: Rig, outputs: Sequence[PatchOutput]) -> np.ndarray | None:
+    """Seconds each fixture is played ahead: its output's latency (None: none is)."""
+    leads = np.zeros(len(rig))
+    for output in outputs:
+        leads[np.isin(rig.universe, output.universes)] = output.latency / 1000
+    return leads if leads.any() else None
+
+
 def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
     """Says, once, when the speed limit first holds fixtures back."""
     frames = [0]
@@ -163,7 +173,7 @@ def rig_show(args: argparse.Namespace, loaded: Rig, say: Callable[[str], object]
     rig_outputs = RigOutputs(loaded.universes, outputs, warn, source_name=args.source_name)
     try:
         player = RigPlayer(loaded, args.names, args.rate, [rig_outputs], show_file=args.show,
-                           report_line=say)
+                           report_line=say, leads=output_leads(loaded, outputs))
         for line in loaded.notes:
             say(line)
         for check in speed_checks(loaded, player.show.setlist, args.bpm):
@@ -186,9 +196,11 @@ def dry_run(args: argparse.Namespace, loaded: Rig, out: TextIO) -> None:
     def say(line: str) -> None:
         out.write(line + "\n")
 
-    for line in settings_lines(chosen_outputs(args, loaded, say)):
+    outputs = chosen_outputs(args, loaded, say)
+    for line in settings_lines(outputs):
         say(line)
-    player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say)
+    player = RigPlayer(loaded, args.names, args.rate, show_file=args.show, report_line=say,
+                       leads=output_leads(loaded, outputs))
     for line in loaded.notes:
         say(line)
     for check in speed_checks(loaded, player.show.setlist, args.bpm):
@@ -221,11 +233,11 @@ def _dry_run(player: RigPlayer, make_clock: ClockFactory, beats: int, rate: floa
     `beats` beats."""
     clock = make_clock(0.0)
     frame, pip = 0, clock.pip_at(0.0)
-    slots, held = player.frame(pip, frame)
+    slots, held = player.frame(pip, frame, clock.bpm)
     while held and frame < DRY_RUN_WARM_UP_SECONDS * rate:
         frame += 1
         pip = clock.pip_at(frame / rate)
-        slots, held = player.frame(pip, frame)
+        slots, held = player.frame(pip, frame, clock.bpm)
     if held:
         say(f"the heads are still held to their speed after {frame / rate:.2f} s: the pattern "
             f"is too fast for them at this tempo")
@@ -243,5 +255,5 @@ def _dry_run(player: RigPlayer, make_clock: ClockFactory, beats: int, rate: floa
             said, next_beat = said + 1, math.floor(pip / movimo.PIPS_PER_BEAT) + 1
         frame += 1
         pip = clock.pip_at(frame / rate)
-        slots, held = player.frame(pip, frame)
+        slots, held = player.frame(pip, frame, clock.bpm)
     say("dry run: nothing sent")

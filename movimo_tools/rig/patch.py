@@ -48,6 +48,7 @@ and, if wanted, a pattern of their own::
     sync = true            # follow each frame with ArtSync or an sACN sync packet
     sync_universe = 63999  # sACN: the universe its sync packets go on
     ttl = 1                # sACN multicast: routers it may cross (1: this network only)
+    latency = 40           # ms its lights answer late: their frames are computed ahead
 
 Every number is held to bounds far beyond any real rig, so that nothing
 computed from a patch can overflow: ranges above 0 and at most 3600
@@ -110,7 +111,9 @@ _TYPE_KEYS = {"channels", "pan_range", "tilt_range", "pan_speed", "tilt_speed", 
 _FIXTURE_KEYS = _TYPE_KEYS | {"name", "type", "universe", "address", "count", "position"}
 _GROUP_KEYS = {"name", "fixtures", "spread", "blocks", "span", "direction", "pattern"}
 _OUTPUT_KEYS = {"protocol", "universes", "address", "port", "priority", "interface", "sync",
-                "sync_universe", "ttl"}
+                "sync_universe", "ttl", "latency"}
+# Lights answer within a second; a larger latency is a typo.
+MAX_OUTPUT_LATENCY_MS = 1000.0
 _TOP_KEYS = {"types", "fixtures", "groups", "outputs"}
 _CHANNEL_NAME = re.compile(r"[a-z][a-z0-9_]*")
 _BARE_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
@@ -170,6 +173,7 @@ class PatchOutput:
     sync: bool = False
     sync_universe: int = DEFAULT_SYNC_UNIVERSE
     ttl: int = 1
+    latency: float = 0.0           # ms: its fixtures' frames are computed this far ahead
 
 
 @dataclasses.dataclass(frozen=True)
@@ -608,7 +612,9 @@ def _output_of(table: dict[str, Any], chosen: tuple[int, ...], universes: list[i
                                 1, 65535),
                        _integer(table.get("priority", 100), source, where, "priority", 0, 200),
                        interface, sync, sync_universe,
-                       _integer(table.get("ttl", 1), source, where, "ttl", 1, 255))
+                       _integer(table.get("ttl", 1), source, where, "ttl", 1, 255),
+                       _number(table.get("latency", 0.0), source, where, "latency", 0.0,
+                               MAX_OUTPUT_LATENCY_MS))
 
 
 def _output_address(address: object, protocol: str, source: str, where: str) -> str:

@@ -125,6 +125,10 @@ class Stage(Protocol):
     def offsets(self, group: int, kind: str, period_pips: int) -> np.ndarray:
         """Each member's lag (pips) under a spread of `kind`; ValueError if the group cannot."""
 
+    def leads(self, group: int) -> np.ndarray | None:
+        """How far ahead (seconds) each member is played, for outputs whose
+        lights answer late; None where none is."""
+
     def place(self, group: int, look: Look, values: np.ndarray) -> np.ndarray:
         """Members' positions for pattern values (members, 3) under a look."""
 
@@ -204,8 +208,9 @@ class GroupTrack:
         if self.pending is not None:
             self.pending.look = self.pending.look.changed_by(command)
 
-    def placed(self, pip: float) -> np.ndarray:
-        """The members' places at `pip`, blending the looks in play."""
+    def placed(self, pip: float, pips_per_second: float = 0.0) -> np.ndarray:
+        """The members' places at `pip` (each member ahead by its lead, at
+        `pips_per_second`), blending the looks in play."""
         if self.pending is not None and pip >= self.pending.at:
             pending, self.pending = self.pending, None
             self.layers.append(self._layer(pending.look, pending.at, pending.at + pending.fade))
@@ -215,21 +220,26 @@ class GroupTrack:
             if self.layers[number].weight(pip) >= 1.0:
                 del self.layers[:number]
                 break
-        result = self._place(self.layers[0], pip)
+        result = self._place(self.layers[0], pip, pips_per_second)
         for layer in self.layers[1:]:
             weight = layer.weight(pip)
             if weight > 0.0:
-                result = result + weight * (self._place(layer, pip) - result)
+                result = result + weight * (self._place(layer, pip, pips_per_second) - result)
         return result
 
-    def _place(self, layer: _Layer, pip: float) -> np.ndarray:
-        return self.stage.place(self.index, layer.look, self._values(layer, pip))
+    def _place(self, layer: _Layer, pip: float, pips_per_second: float) -> np.ndarray:
+        return self.stage.place(self.index, layer.look,
+                                self._values(layer, pip, pips_per_second))
 
-    def _values(self, layer: _Layer, pip: float) -> np.ndarray:
+    def _values(self, layer: _Layer, pip: float, pips_per_second: float) -> np.ndarray:
         motion = pip * layer.look.speed + layer.look.phase * movimo.PIPS_PER_BEAT
+        offsets = layer.offsets
+        if (leads := self.stage.leads(self.index)) is not None:
+            # A member played ahead lags by fewer pips of its motion.
+            ahead = leads * (pips_per_second * layer.look.speed)
+            offsets = offsets - np.rint(ahead).astype(np.int64)
         # Reduced to one loop first, so that any pip evaluates; the floor modulo is exact.
-        return spread(layer.look.pattern, motion % layer.period, layer.offsets,
-                      self.interpolation)
+        return spread(layer.look.pattern, motion % layer.period, offsets, self.interpolation)
 
 
 @dataclasses.dataclass
@@ -469,7 +479,8 @@ class Show:
     def render(self, frame: int, pip: float, bpm: float) -> Any:
         """The stage's data for one frame, without sending it."""
         waiting = [track.pending for track in self.tracks]
-        placed = [track.placed(pip) for track in self.tracks]
+        pips_per_second = bpm * movimo.PIPS_PER_BEAT / 60.0
+        placed = [track.placed(pip, pips_per_second) for track in self.tracks]
         if any(track.pending is not change for track, change in zip(self.tracks, waiting)):
             with self._lock:
                 self._changed = True  # a change landed: what a group plays is news

@@ -39,8 +39,12 @@ class RigStage:
     most its patch speed from frame to frame, starting from home; stopped,
     every fixture glides home at that speed."""
 
-    def __init__(self, rig: Rig, first_pattern: str, rate: float) -> None:
+    def __init__(self, rig: Rig, first_pattern: str, rate: float,
+                 leads: np.ndarray | None = None) -> None:
         self.rig = rig
+        # Seconds each fixture is played ahead, per group; None where none is.
+        self._leads = [None if leads is None or not leads[group.members].any()
+                       else leads[group.members] for group in rig.groups]
         self.group_names = [group.name for group in rig.groups]
         self.on_setlist = [group.pattern is None for group in rig.groups]
         self.default_looks = [Look(entry(group.pattern or first_pattern).name,
@@ -62,6 +66,9 @@ class RigStage:
     def offsets(self, group: int, kind: str, period_pips: int) -> np.ndarray:
         patch_group = dataclasses.replace(self.rig.groups[group], spread=kind)
         return patch_group.offsets(period_pips, self.rig.positions)
+
+    def leads(self, group: int) -> np.ndarray | None:
+        return self._leads[group]
 
     def place(self, group: int, look: Look, values: np.ndarray) -> np.ndarray:
         members = self._members[group]
@@ -136,6 +143,10 @@ class OscStage:
         raise ValueError(f"OSC targets have no blocks or positions: spread {kind} needs a "
                          f"patch; use none, even or wing")
 
+    def leads(self, group: int) -> None:
+        """None: a stream plays all its targets at its --latency."""
+        return None
+
     def place(self, group: int, look: Look, values: np.ndarray) -> np.ndarray:
         scale = look.percent / 100.0
         if scale == 1.0 and look.centre == (0.0, 0.0):
@@ -194,10 +205,11 @@ class RigPlayer:
 
     def __init__(self, rig: Rig, patterns: Sequence[str], rate: float,
                  outputs: Sequence[Output] = (), show_file: str | None = None,
-                 report_line: Callable[[str], object] = lambda line: None) -> None:
+                 report_line: Callable[[str], object] = lambda line: None,
+                 leads: np.ndarray | None = None) -> None:
         if not patterns:
             raise ValueError("give at least one pattern")
-        self.stage = RigStage(rig, entry(patterns[0]).name, rate)
+        self.stage = RigStage(rig, entry(patterns[0]).name, rate, leads)
         self.show = Show(self.stage, outputs, setlist=patterns, on_setlist=self.stage.on_setlist,
                          show_file=show_file, report_line=report_line)
         self._pip = 0.0
@@ -215,10 +227,11 @@ class RigPlayer:
     def limited_frames(self) -> int:
         return self.stage.limited_frames
 
-    def frame(self, pip: float, frame: int = 0) -> tuple[np.ndarray, int]:
-        """The slots at `pip`, and how many fixtures were held to their speed."""
+    def frame(self, pip: float, frame: int = 0, bpm: float = 0.0) -> tuple[np.ndarray, int]:
+        """The slots at `pip` (at `bpm` where fixtures are played ahead), and
+        how many fixtures were held to their speed."""
         self._pip = pip
-        return self.show.render(frame, pip, 0.0), self.stage.held
+        return self.show.render(frame, pip, bpm), self.stage.held
 
     def next_pattern(self) -> str:
         """Moves the set list on from the last frame's pip."""

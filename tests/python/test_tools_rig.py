@@ -19,6 +19,7 @@ import pytest
 import movimo
 import movimo_tools
 from movimo_tools import rig
+from movimo_tools.commands.dmx import output_leads
 from movimo_tools.show.stages import RigPlayer
 from movimo_tools.cli import main
 from movimo_tools.outputs import dmx
@@ -125,6 +126,7 @@ def test_a_patch_reads_into_slots_and_groups():
     ({"groups.2.pattern": "he\x9blix"}, "group 'scanners': pattern", r"pattern 'he\x9blix'"),
     # Outputs: every universe goes somewhere, each to a place its protocol can reach.
     ({"outputs": [{"protocol": "dmx"}]}, "output 1: protocol", "must be artnet or sacn"),
+    ({"outputs": [{"protocol": "sacn", "latency": 5000}]}, "output 1: latency", "0 to 1000"),
     ({"outputs": [{"protocol": "sacn", "universes": [1]}]}, "top level: outputs",
      "no output carries universe 3: list it"),
     ({"outputs": [{"protocol": "sacn"}, {"protocol": "sacn", "port": 5569}]},
@@ -236,6 +238,18 @@ def test_frames_equal_the_per_fixture_reference(patterns, pip):
     frame, limited = player.frame(pip + 0.75)   # frames take the pip in progress
     assert not limited
     np.testing.assert_array_equal(frame, reference_slots(loaded, pip, patterns))
+
+
+def test_an_output_with_latency_plays_its_fixtures_ahead():
+    outputs = [{"protocol": "artnet", "address": "127.0.0.1", "universes": [1]},
+               {"protocol": "artnet", "address": "127.0.0.1", "universes": [3],
+                "latency": 250}]
+    loaded = rig.parse_patch(patch(**{"groups.1.pattern": "circle", "outputs": outputs}),
+                             "rig.toml")
+    late = RigPlayer(loaded, ["helix"], rate=44.0, leads=output_leads(loaded, loaded.outputs))
+    frame, _ = late.frame(100.75, bpm=120.0)   # 250 ms at 120 bpm is 32 pips ahead
+    np.testing.assert_array_equal(frame[0], reference_slots(loaded, 100, ("helix", "circle"))[0])
+    np.testing.assert_array_equal(frame[1], reference_slots(loaded, 132, ("helix", "circle"))[1])
 
 
 def test_steps_never_exceed_the_patch_speed_through_tempo_and_pattern_changes():
