@@ -239,6 +239,37 @@ def rig_figures() -> list[Figure]:
     ]
 
 
+def serve_figures() -> list[Figure]:
+    import bench_serve
+
+    timing = bench_serve.measure()
+    show = (f"{timing['fixtures']} heads at {timing['rate_hz']:g} frames/s, "
+            f"{timing['clients']} browsers")
+    return [
+        Figure(f"frame lateness, 99th percentile, {show}", timing["lateness_p99_ms"], "ms",
+               "< 2 ms", timing["lateness_p99_ms"] < 2),
+        Figure(f"frame lateness, median, {show}", timing["lateness_p50_ms"], "ms", "", None),
+        Figure(f"the show's process, share of one core, {show}",
+               100 * timing["cpu_share_of_a_core"], "%", "< 15 %",
+               timing["cpu_share_of_a_core"] < 0.15),
+    ]
+
+
+def audio_figures() -> list[Figure]:
+    import bench_audio
+
+    timing = bench_audio.measure()
+    return [
+        Figure("beat tracking at 48 kHz, share of one core",
+               timing["cpu_share_of_one_core_percent"], "%", "≤ 5 %",
+               timing["cpu_share_of_one_core_percent"] <= 5),
+        Figure("onset to beat, median", timing["onset_to_beat_ms_median"], "ms", "", None),
+        Figure("onset to beat, with a live input's block, at most",
+               timing["with_a_live_block_and_wait_ms_max"], "ms", "≤ 25 ms",
+               timing["with_a_live_block_and_wait_ms_max"] <= 25),
+    ]
+
+
 def clean_build_figures() -> list[Figure]:
     """Wall time of a clean two-job build and the peak memory of any one
     process in it (the largest compiler run)."""
@@ -364,6 +395,8 @@ def main(argv=None) -> int:
                 ("Between pips and across targets (per point)", interpolation_figures()),
                 ("`movimo stream` timing", stream_figures()),
                 ("`movimo dmx` frames", rig_figures()),
+                ("`movimo serve` with its browser console", serve_figures()),
+                ("Following live audio", audio_figures()),
                 ("Sizes", size_figures())]
     if args.clean_build:
         sections.insert(0, ("Build", clean_build_figures()))
