@@ -18,3 +18,5 @@ echo "movimo documentation (guide and reference): file://$root/build/docs/html/i
 echo "the movimo command and module in your shell: source .venv/bin/activate"
 echo "then stream patterns as OSC: movimo stream helix --bpm 128 --osc 127.0.0.1:9000" \
      "(then type 'bpm 140', 'tap' or 'quit'; see movimo stream --help)"
+echo "or play them live from a browser: movimo serve helix lfo_flower --bpm 128 --osc 127.0.0.1:9000" \
+     "(then open the URL it prints)"
