@@ -37,13 +37,10 @@ import collections
 import dataclasses
 import itertools
 import math
-from typing import TYPE_CHECKING, Callable
+from typing import Callable, Protocol
 
 import movimo
 from movimo_tools.clocks.tempo import check_tempo
-
-if TYPE_CHECKING:  # the inputs build on the events defined here
-    from movimo_tools.clocks.inputs import ClockInput
 
 # MIDI clock pulses per beat (quarter note).
 PULSES_PER_BEAT = 24
@@ -453,6 +450,23 @@ class TempoFollower:
         self._locked = False
 
 
+class EventSource(Protocol):
+    """What an ExternalClock reads its events from: a clock input
+    (`movimo_tools.clocks.clock_input.ClockInput`), which counts what it could
+    not take."""
+
+    name: str
+    malformed: int
+    dropped: int
+
+    @property
+    def status(self) -> str: ...
+
+    def drain(self) -> list[tuple[float, ClockEvent]]: ...
+
+    def close(self) -> None: ...
+
+
 class ExternalClock:
     """The frame loop's clock when an outside source leads: a follower fed
     from a clock input, which reports each change of its lock state and
@@ -462,7 +476,7 @@ class ExternalClock:
     last one. Tempo commands do not apply: the source sets the tempo.
     """
 
-    def __init__(self, source: ClockInput, bpm: float, start: float, start_pip: float = 0.0,
+    def __init__(self, source: EventSource, bpm: float, start: float, start_pip: float = 0.0,
                  report_state: Callable[[str], None] = lambda line: None) -> None:
         self.source = source
         self._follower = TempoFollower(bpm, start, start_pip)

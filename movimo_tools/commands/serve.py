@@ -13,13 +13,14 @@ from typing import TYPE_CHECKING, TextIO
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.commands.dmx import add_dmx_arguments, dry_run, rig_show
 from movimo_tools.commands.options import add_clock_arguments, settle_tempo
-from movimo_tools.commands.showrun import (CONTROL_HELP, Surface, add_show_arguments,
+from movimo_tools.commands.showrun import (CONTROL_HELP, add_show_arguments,
                                            open_surfaces, run_show)
 from movimo_tools.commands.stream import add_osc_arguments, osc_show
 from movimo_tools.extras import missing_extra
 from movimo_tools.rig import load_patch
 from movimo_tools.show.engine import Show
 from movimo_tools.show.loop import FrameReport
+from movimo_tools.surfaces import Surface
 from movimo_tools.surfaces.console import LineWriter
 
 if TYPE_CHECKING:  # Starlette and uvicorn load only when a console is served

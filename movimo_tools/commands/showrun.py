@@ -6,22 +6,16 @@ from __future__ import annotations
 
 import argparse
 from collections.abc import Callable, Sequence
-from typing import Protocol
 
 from movimo_tools.clocks.tempo import ClockFactory
 from movimo_tools.show.commands import HELP
 from movimo_tools.show.engine import Show
 from movimo_tools.show.loop import FrameReport, StopRequests, run_frames
+from movimo_tools.surfaces import Surface
 from movimo_tools.surfaces.console import read_stdin
 
 CONTROL_HELP = "While it runs, it reads commands from standard input. " + HELP.replace(
     "one a line", "one a line (WHEN is now, beat, bar or phrase; FADE is in beats)")
-
-
-class Surface(Protocol):
-    """A control surface that runs beside the show until closed."""
-
-    def close(self) -> None: ...
 
 
 def add_show_arguments(parser: argparse.ArgumentParser) -> None:
@@ -46,8 +40,8 @@ def open_surfaces(args: argparse.Namespace, show: Show) -> list[Surface]:
     from movimo_tools.surfaces.controls import open_control  # the MIDI backend loads on use
     surfaces: list[Surface] = []
     try:
-        for spec in args.control:
-            surfaces.append(open_control(spec, show, args.midi_map))
+        for named in args.control:
+            surfaces.append(open_control(named, show, args.midi_map))
     except BaseException:
         for surface in surfaces:
             surface.close()

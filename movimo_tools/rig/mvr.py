@@ -46,7 +46,7 @@ import io
 import pathlib
 import zipfile
 from collections.abc import Callable
-from typing import TYPE_CHECKING, Any
+from typing import Any, TypeVar
 
 import numpy as np
 
@@ -55,8 +55,9 @@ from movimo_tools.rig.files import (Archive, Budget, PatchError, check_xml, desc
                                     open_regular)
 from movimo_tools.rig.gdtf import FixtureTypeSettings, FixtureTypes, Packed, listed
 
-if TYPE_CHECKING:  # the patch reader imports this module
-    from movimo_tools.rig.patch import Rig
+# What the patch reader's parse makes of the document (a Rig): it is passed
+# in, since the patch reader imports this module.
+Parsed = TypeVar("Parsed")
 
 SCENE = "GeneralSceneDescription.xml"
 MAX_SCENE_BYTES = 32 << 20
@@ -82,12 +83,14 @@ class _Found:
 
 
 def read_mvr(path: pathlib.Path, side: dict[str, Any] | None, side_path: pathlib.Path,
-             parse: Callable[[dict[str, Any], str, FixtureTypeSettings], Rig]) -> Rig:
+             parse: Callable[[dict[str, Any], str, FixtureTypeSettings], Parsed],
+             ) -> tuple[Parsed, list[str], list[int]]:
     """The rig of the MVR file at `path`, with `side` (the side file's
     document, None if there is none) laid over it, parsed by `parse` (the
     patch reader's `parse_patch`, which imports this module) while the file
-    is open; its notes say what was found, per type, and what was left alone
-    and why."""
+    is open; with the lines that say what was found, per type, and what was
+    left alone and why, and the universes of the fixtures left alone (see
+    `notes`)."""
     source = str(path) if side is None else f"{path} (with {side_path.name})"
     budget = Budget()
     types = FixtureTypes(side_path.parent, source, budget)
@@ -98,13 +101,18 @@ def read_mvr(path: pathlib.Path, side: dict[str, Any] | None, side_path: pathlib
         document, lines, left_alone = _document(path, found, groups, side or {}, side_path,
                                                 types, archive)
         loaded = parse(document, source, types.settings)
-    sent = set(loaded.universes.tolist())
+    return loaded, [lines[0], *types.lines(), *lines[1:]], left_alone
+
+
+def notes(lines: list[str], left_alone: list[int], sent: set[int]) -> tuple[str, ...]:
+    """What the dry run says of an MVR rig: `lines`, and a note where fixtures
+    left alone are patched in universes movimo sends (`sent`)."""
     shared = [universe for universe in left_alone if universe in sent]
-    if shared:
-        lines.append(f"note: {len(shared)} fixtures left alone are patched in universes movimo "
-                     f"sends ({', '.join(map(str, sorted(set(shared))))}): it sends 0 on their "
-                     f"channels")
-    return dataclasses.replace(loaded, notes=(lines[0], *types.lines(), *lines[1:]))
+    if not shared:
+        return tuple(lines)
+    return (*lines, f"note: {len(shared)} fixtures left alone are patched in universes movimo "
+                    f"sends ({', '.join(map(str, sorted(set(shared))))}): it sends 0 on their "
+                    f"channels")
 
 
 def _scene(archive: Archive) -> tuple[list[_Found], list[str]]:

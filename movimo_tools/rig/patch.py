@@ -89,6 +89,7 @@ import movimo
 from movimo_tools.catalogue import entry
 from movimo_tools.rig.files import PatchError, described, open_regular
 from movimo_tools.rig.gdtf import FixtureTypes, FixtureTypeSettings
+from movimo_tools.rig.mvr import notes as mvr_notes
 from movimo_tools.rig.mvr import read_mvr, side_file
 from movimo_tools.spread import even_offsets, group_offsets, position_offsets, wing_offsets
 
@@ -703,8 +704,11 @@ def load_patch(path: str | os.PathLike[str]) -> Rig:
     path = pathlib.Path(path)
     if path.suffix.lower() == ".mvr":
         side = side_file(path)
-        return read_mvr(path, read_toml(side, MAX_PATCH_BYTES, "a patch") if side.exists()
-                        else None, side, parse_patch)
+        loaded, lines, left_alone = read_mvr(
+            path, read_toml(side, MAX_PATCH_BYTES, "a patch") if side.exists() else None, side,
+            parse_patch)
+        return dataclasses.replace(
+            loaded, notes=mvr_notes(lines, left_alone, set(loaded.universes.tolist())))
     fixture_types = FixtureTypes(path.parent, str(path))
     loaded = parse_patch(read_toml(path, MAX_PATCH_BYTES, "a patch"), str(path),
                          fixture_types.settings)

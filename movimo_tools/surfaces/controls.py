@@ -5,19 +5,15 @@ an OSC surface (`movimo_tools.surfaces.osc_control`) or a MIDI controller
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING
-
 from movimo_tools.endpoints import parse_endpoint
 from movimo_tools.show.engine import Show
+from movimo_tools.surfaces import Surface
 from movimo_tools.surfaces.midi_control import MidiControl
 from movimo_tools.surfaces.osc_control import OscControl
 
-if TYPE_CHECKING:  # the show commands import this module
-    from movimo_tools.commands.showrun import Surface
 
-
-def open_control(spec: str, show: Show, midi_map: str | None) -> Surface:
-    """Opens the control surface `spec` names: osc:HOST:PORT listens for OSC
+def open_control(control: str, show: Show, midi_map: str | None) -> Surface:
+    """Opens the control surface `control` names: osc:HOST:PORT listens for OSC
     there; midi:PORT reads the MIDI input port PORT as the map file
     `midi_map` says. Every failure is a one-line ValueError.
 
@@ -26,11 +22,11 @@ def open_control(spec: str, show: Show, midi_map: str | None) -> Surface:
     ...
     ValueError: --control midi:Launchpad needs a MIDI map: give --midi-map FILE
     """
-    kind, _, where = spec.partition(":")
+    kind, _, where = control.partition(":")
     if kind == "osc" and where:
         return OscControl(show, *parse_endpoint(where, "the OSC control's listening address"))
     if kind == "midi" and where:
         if midi_map is None:
-            raise ValueError(f"--control {spec} needs a MIDI map: give --midi-map FILE")
+            raise ValueError(f"--control {control} needs a MIDI map: give --midi-map FILE")
         return MidiControl(show, where, midi_map)
-    raise ValueError(f"a control must be osc:HOST:PORT or midi:PORT, not {spec!r}")
+    raise ValueError(f"a control must be osc:HOST:PORT or midi:PORT, not {control!r}")

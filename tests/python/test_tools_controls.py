@@ -320,9 +320,9 @@ def test_a_control_that_cannot_be_opened_is_one_line(tmp_path):
                  "osc:nowhere": "the OSC control's listening address must be HOST:PORT",
                  "serial:/dev/ttyS0": "a control must be osc:HOST:PORT or midi:PORT",
                  "midi:pads": "--control midi:pads needs a MIDI map: give --midi-map FILE"}
-        for spec, message in cases.items():
+        for control, message in cases.items():
             with pytest.raises(ValueError, match=f"^{message}"):
-                open_control(spec, show, None)
+                open_control(control, show, None)
     with pytest.raises(ValueError, match="^cannot open MIDI input 'no such port': [^\n]*$"):
         open_control("midi:no such port", show, str(path))
 
