@@ -116,15 +116,16 @@ def output_leads(rig: Rig, outputs: Sequence[PatchOutput]) -> np.ndarray | None:
 
 def say_speed_limits(player: RigPlayer, say: Callable[[str], object]) -> None:
     """Says, once, when the speed limit first holds fixtures back."""
-    frames = [0]
+    frame = 0
 
     def listen(state: object, view: object) -> None:
-        if player.stage.held and frames[0] >= 0:
+        nonlocal frame
+        if frame >= 0 and player.stage.held:
             say(f"speed limit: {player.stage.held} fixtures held to their patch speed at "
-                f"frame {frames[0]} (said once)")
-            frames[0] = -1
-        elif frames[0] >= 0:
-            frames[0] += 1
+                f"frame {frame} (said once)")
+            frame = -1  # said
+        elif frame >= 0:
+            frame += 1
 
     player.show.add_listener(listen)
 

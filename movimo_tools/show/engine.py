@@ -170,13 +170,6 @@ class _Layer:
         return max(0.0, (pip - self.start) / (self.end - self.start))
 
 
-@dataclasses.dataclass
-class _Pending:
-    look: Look
-    at: float      # pip it lands on
-    fade: float    # pips
-
-
 class GroupTrack:
     """One group's looks over time: the looks blending now, oldest first,
     and at most one change waiting for its pip (a later one replaces it)."""
@@ -185,7 +178,7 @@ class GroupTrack:
         self.stage, self.index, self.interpolation = stage, index, interpolation
         self.name = stage.group_names[index]
         self.layers = [self._layer(look, -math.inf, -math.inf)]
-        self.pending: _Pending | None = None
+        self.pending: _Layer | None = None  # a change waiting for its pip, `start`
 
     def _layer(self, look: Look, start: float, end: float) -> _Layer:
         period = entry(look.pattern).period_pips
@@ -198,8 +191,7 @@ class GroupTrack:
         return self.pending.look if self.pending is not None else self.layers[-1].look
 
     def schedule(self, look: Look, at: float, fade_pips: float) -> None:
-        self.stage.offsets(self.index, look.spread, entry(look.pattern).period_pips)  # checks it
-        self.pending = _Pending(look, at, fade_pips)
+        self.pending = self._layer(look, at, at + fade_pips)
 
     def adjust(self, command: SetSize | SetCentre) -> None:
         """Size and centre change at once in every look, blending or waiting."""
@@ -211,9 +203,9 @@ class GroupTrack:
     def placed(self, pip: float, pips_per_second: float = 0.0) -> np.ndarray:
         """The members' places at `pip` (each member ahead by its lead, at
         `pips_per_second`), blending the looks in play."""
-        if self.pending is not None and pip >= self.pending.at:
-            pending, self.pending = self.pending, None
-            self.layers.append(self._layer(pending.look, pending.at, pending.at + pending.fade))
+        if self.pending is not None and pip >= self.pending.start:
+            self.layers.append(self.pending)
+            self.pending = None
             del self.layers[:-MAX_LAYERS]
         # The newest complete look hides every look before it.
         for number in range(len(self.layers) - 1, 0, -1):
@@ -352,7 +344,7 @@ class Show:
             groups.append({
                 "name": track.name, "look": track.layers[-1].look.as_dict(),
                 "next": None if pending is None else {
-                    **pending.look.as_dict(), "beat": pending.at / movimo.PIPS_PER_BEAT},
+                    **pending.look.as_dict(), "beat": pending.start / movimo.PIPS_PER_BEAT},
                 "setlist": on_setlist})
         return {"tempo": {"bpm": self.bpm, "clock": self.clock_name, "state": self.lock_state},
                 "beat": self.last_pip / movimo.PIPS_PER_BEAT,
@@ -495,9 +487,10 @@ class Show:
             self.last_pip, self.bpm = pip, bpm
             changed = self._changed
         state = self.state() if changed else None
-        view = self.stage.view()
-        for listener in self._listeners:
-            listener(state, view)
+        if self._listeners:
+            view = self.stage.view()
+            for listener in self._listeners:
+                listener(state, view)
         return sent
 
     def park(self, rate: float, urgent: Callable[[], bool] = lambda: False,
