@@ -29,15 +29,12 @@ autodoc_preserve_defaults = True
 # Every cross-reference must resolve. The site builds offline, so types of
 # NumPy, matplotlib and the standard library are named but not linked.
 nitpicky = True
-# Type variables of the annotations are no documented names either, nor the
-# queue of timed command lines where the console names it for type checkers
-# only (the console loads before the show that defines it).
+# Type variables of the annotations are no documented names either.
 nitpick_ignore_regex = [
     ("py:class", r"(numpy|queue|pathlib|argparse|os|collections|typing|socket|pythonosc|"
                  r"matplotlib)\..*"),
     ("py:obj", r"(typing|collections)\..*"),
-    ("py:class", r"movimo_tools\.commands\.options\.Number"),
-    ("py:class", r"Commands"),
+    ("py:class", r"movimo_tools\.(commands\.options\.Number|rig\.mvr\.Parsed)"),
 ]
 
 html_theme = "furo"
